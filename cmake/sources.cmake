@@ -7,9 +7,31 @@
 # TONEFORK_APP_MAIN: the entry point, only in Tonefork.exe.
 
 set(TONEFORK_RULE_SOURCES
+    src/app/hit_test.cpp
+    src/app/path_rules.cpp
+    src/log/log_format.cpp
+    src/audio/engine/frame_policy.cpp
+    src/audio/engine/sample_format.cpp
+    src/audio/engine/soft_clip.cpp
+    src/audio/inventory/name_match.cpp
+    src/settings/settings_codec.cpp
 )
 
 set(TONEFORK_WIN_SOURCES
+    src/app/app_state.cpp
+    src/app/main_window.cpp
+    src/app/paths.cpp
+    src/audio/engine/device_change.cpp
+    src/audio/engine/redirection_control.cpp
+    src/audio/inventory/device_notification_client.cpp
+    src/audio/inventory/endpoint_enumeration.cpp
+    src/gfx/d3d.cpp
+    src/gfx/images.cpp
+    src/log/diagnostic_log.cpp
+    src/log/text_convert.cpp
+    src/settings/run_on_startup.cpp
+    src/settings/settings_store.cpp
+    src/ui/render_frame.cpp
 )
 
 set(TONEFORK_APP_MAIN

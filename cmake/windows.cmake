@@ -1,0 +1,47 @@
+# Windows build: Tonefork.exe, the Windows test executable and the small
+# control tool that the end-to-end tests use to talk to the running program.
+enable_language(RC)
+tonefork_add_imgui()
+tonefork_add_gtest()
+
+set(TONEFORK_WIN_LIBS tonefork_imgui ole32 oleaut32 uuid winmm avrt shell32 user32
+    gdi32 advapi32 windowscodecs propsys comctl32)
+
+add_library(tonefork_win STATIC ${TONEFORK_WIN_SOURCES})
+target_include_directories(tonefork_win PUBLIC src)
+target_compile_definitions(tonefork_win PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(tonefork_win PUBLIC tonefork_rules ${TONEFORK_WIN_LIBS})
+tonefork_warnings(tonefork_win)
+
+if(MINGW)
+  # Only system DLLs at run time: the GCC runtime and winpthread go inside.
+  set(TONEFORK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+endif()
+
+add_executable(Tonefork WIN32 ${TONEFORK_APP_MAIN} src/app/resources/tonefork.rc)
+target_link_libraries(Tonefork PRIVATE tonefork_win)
+target_link_options(Tonefork PRIVATE ${TONEFORK_STATIC_RUNTIME} $<$<BOOL:${MINGW}>:-municode>)
+tonefork_warnings(Tonefork)
+
+file(GLOB TONEFORK_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
+add_executable(tonefork_win_tests ${TONEFORK_WIN_TESTS})
+target_include_directories(tonefork_win_tests PRIVATE tests/win)
+target_link_libraries(tonefork_win_tests PRIVATE tonefork_win gtest_main gmock)
+target_link_options(tonefork_win_tests PRIVATE ${TONEFORK_STATIC_RUNTIME})
+tonefork_warnings(tonefork_win_tests)
+
+add_executable(tfctl tests/tools/tfctl.cpp)
+target_compile_definitions(tfctl PRIVATE UNICODE _UNICODE)
+target_link_options(tfctl PRIVATE ${TONEFORK_STATIC_RUNTIME} $<$<BOOL:${MINGW}>:-municode>)
+target_link_libraries(tfctl PRIVATE user32)
+tonefork_warnings(tfctl)
+
+# The runnable program: dist/Tonefork/Tonefork.exe with assets/*.png beside it.
+set(TONEFORK_DIST_DIR ${PROJECT_SOURCE_DIR}/dist/Tonefork CACHE PATH "Where the runnable program is laid out")
+file(GLOB TONEFORK_ASSETS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/assets/*.png)
+add_custom_target(dist ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TONEFORK_DIST_DIR}/assets
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Tonefork> ${TONEFORK_DIST_DIR}/Tonefork.exe
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TONEFORK_ASSETS} ${TONEFORK_DIST_DIR}/assets/
+  DEPENDS Tonefork ${TONEFORK_ASSETS}
+  VERBATIM)

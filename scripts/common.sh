@@ -1,0 +1,14 @@
+# Shared by ./dev and the scripts it calls. Sourced, never run.
+# shellcheck shell=bash
+
+TF_ROOT=${TF_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+TF_CACHE="$TF_ROOT/.cache"
+TF_BUILD="$TF_ROOT/build"
+TF_DIST="$TF_ROOT/dist/Tonefork"
+
+# Dear ImGui comes from Debian's source package of this exact version.
+TF_IMGUI_VERSION="1.92.2b+ds-1"
+TF_IMGUI_DIR="$TF_CACHE/imgui-src/imgui-1.92.2b"
+
+say() { printf '[dev] %s\n' "$*" >&2; }
+die() { printf '[dev] error: %s\n' "$*" >&2; exit 1; }

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs every tool and library the build and the tests need, and fetches
+# the Dear ImGui sources. Idempotent: does nothing when all is present.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+PACKAGES=(
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
+  sox imagemagick xdotool x11-utils nlohmann-json3-dev googletest
+  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip
+)
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The Debian mirror this machine already uses, read from its own apt
+# configuration so that no host name needs to live in the repository.
+debian_mirror() {
+  local uri
+  uri=$( { grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '{print $2}';
+           grep -hs '^deb ' /etc/apt/sources.list | awk '{for(i=2;i<=NF;i++) if ($i ~ /:\/\//) {print $i; break}}'; } |
+         grep -v -e security -e updates | head -n1)
+  [ -n "$uri" ] || die "no Debian mirror found in the apt configuration"
+  printf '%s\n' "$uri"
+}
+
+# apt options that keep every file of ours under .cache: the system's apt
+# configuration and state are never touched.
+private_apt_opts() {
+  local d="$TF_CACHE/apt"
+  printf '%s\n' -o "Dir::Etc::sourcelist=$d/sources.list" -o Dir::Etc::sourceparts=- \
+    -o "Dir::State=$d/state" -o "Dir::Cache=$d/cache" -o APT::Get::List-Cleanup=0 \
+    -o APT::Sandbox::User=root
+}
+
+fetch_imgui() {
+  [ -f "$TF_IMGUI_DIR/imgui.h" ] && [ -f "$TF_IMGUI_DIR/backends/imgui_impl_dx11.cpp" ] && return 0
+  say "fetching Dear ImGui source package $TF_IMGUI_VERSION"
+  local d="$TF_CACHE/apt"
+  mkdir -p "$d/state/lists/partial" "$d/cache/archives/partial" "$TF_CACHE/imgui-src"
+  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(debian_mirror) sid main" > "$d/sources.list"
+  local opts; mapfile -t opts < <(private_apt_opts)
+  apt-get -qq "${opts[@]}" update
+  (cd "$TF_CACHE/imgui-src" &&
+   apt-get -qq "${opts[@]}" source --download-only "imgui=$TF_IMGUI_VERSION" >/dev/null &&
+   rm -rf "$TF_IMGUI_DIR" &&
+   dpkg-source -q -x "imgui_${TF_IMGUI_VERSION}.dsc" "$(basename "$TF_IMGUI_DIR")" >/dev/null 2>&1)
+  [ -f "$TF_IMGUI_DIR/imgui.h" ] || die "Dear ImGui sources missing after fetch"
+}
+
+install_packages
+fetch_imgui

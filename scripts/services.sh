@@ -1,0 +1,82 @@
+# The headless desktop the Windows program runs on: a virtual X display, a
+# private PulseAudio server whose null sinks are the audio endpoints, and a
+# Wine prefix. Sourced by ./dev; every process started here is stopped by its
+# pid (tf_services_stop), never by name.
+# shellcheck shell=bash
+
+# How Wine is launched, in one place: a later tier may point these at another
+# Wine (for example one inside a chroot) without touching the tests.
+TF_WINE=${TONEFORK_WINE:-wine}
+TF_WINEBOOT=${TONEFORK_WINEBOOT:-wineboot}
+TF_WINESERVER=${TONEFORK_WINESERVER:-wineserver}
+
+# The sinks stand in for the playback devices of a real machine.
+TF_SINKS=("speakers:Speakers" "headphones:Headphones" "hdmi:HDMI Output")
+
+tf_services_init() {  # $1: state folder of this run
+  TF_RUN="$1"
+  mkdir -p "$TF_RUN"
+  export XDG_RUNTIME_DIR="$TF_RUN/xdg"
+  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+  export PULSE_SERVER="unix:$TF_RUN/pulse/native"
+  export PULSE_RUNTIME_PATH="$TF_RUN/pulse"
+  export PULSE_STATE_PATH="$TF_RUN/pulse"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export TONEFORK_WINE="$TF_WINE"
+}
+
+tf_start_xvfb() {
+  local n
+  for n in $(seq 90 130); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$TF_RUN/xvfb.log" 2>&1 &
+    echo $! >"$TF_RUN/xvfb.pid"
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && return 0
+      sleep 0.1
+    done
+  done
+  die "could not start Xvfb"
+}
+
+tf_start_pulse() {
+  mkdir -p "$TF_RUN/pulse"
+  local pa="$TF_RUN/pulse/default.pa" entry
+  {
+    echo "load-module module-native-protocol-unix auth-anonymous=1 socket=$TF_RUN/pulse/native"
+    for entry in "${TF_SINKS[@]}"; do
+      printf 'load-module module-null-sink sink_name=%s rate=48000 channels=2 sink_properties=device.description="%s"\n' \
+        "${entry%%:*}" "$(printf '%s' "${entry#*:}" | sed 's/ /\\ /g')"
+    done
+    echo "set-default-sink speakers"
+  } >"$pa"
+  pulseaudio -n -F "$pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+    --disallow-module-loading=0 --log-target=file:"$TF_RUN/pulse.log" >/dev/null 2>&1 &
+  echo $! >"$TF_RUN/pulse.pid"
+  for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  die "could not start PulseAudio (see $TF_RUN/pulse.log)"
+}
+
+tf_prepare_wineprefix() {  # $1: prefix folder (made fresh)
+  export WINEPREFIX="$1"
+  rm -rf "$WINEPREFIX"
+  "$TF_WINEBOOT" -i >"$TF_RUN/wineboot.log" 2>&1 || die "wineboot failed (see $TF_RUN/wineboot.log)"
+  "$TF_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
+}
+
+tf_services_stop() {
+  local f pid
+  [ -n "${WINEPREFIX:-}" ] && "$TF_WINESERVER" -k >/dev/null 2>&1 || true
+  for f in "$TF_RUN"/*.pid; do
+    [ -f "$f" ] || continue
+    pid=$(cat "$f")
+    kill "$pid" 2>/dev/null && { for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done; }
+    kill -9 "$pid" 2>/dev/null || true
+    rm -f "$f"
+  done
+}

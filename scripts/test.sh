@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs the test tiers and ends with one line "N passed, M failed" over all of
+# them. Tiers: native (rules under ASan/UBSan, via ctest), win (GoogleTest
+# executables built with mingw, run under Wine), e2e (the real program under
+# Wine, PulseAudio and Xvfb). Arguments pick tiers; none means all three.
+set -uo pipefail
+source "$(dirname "$0")/common.sh"
+source "$TF_ROOT/scripts/services.sh"
+
+tiers=("$@")
+[ ${#tiers[@]} -eq 0 ] && tiers=(native win e2e)
+results="$TF_BUILD/test-results"
+rm -rf "$results" && mkdir -p "$results"
+
+run_native() {
+  ctest --test-dir "$TF_BUILD/native" --output-on-failure --timeout 300 \
+    --output-junit "$results/native.xml" >"$results/native.log" 2>&1
+  tail -n 3 "$results/native.log"
+}
+
+run_win() {
+  local xml
+  xml=$(TF_WINEPATH_OF "$results/win.xml")
+  (cd "$TF_BUILD/mingw" && timeout 900 "$TF_WINE" tonefork_win_tests.exe --gtest_output="xml:$xml") \
+    >"$results/win.log" 2>&1
+  grep -E '^\[  (PASSED|FAILED) ' "$results/win.log" | tail -n 5
+}
+
+run_e2e() {
+  TONEFORK_DIST="$TF_DIST" TONEFORK_TFCTL="$TF_BUILD/mingw/tfctl.exe" TONEFORK_E2E_WORK="$TF_RUN/e2e" \
+    TONEFORK_AUDIO_PROBE="$TF_BUILD/native/audio_probe" \
+    timeout 2400 "$TF_BUILD/native/tonefork_e2e" --gtest_output="xml:$results/e2e.xml" >"$results/e2e.log" 2>&1
+  grep -E '^\[  (PASSED|FAILED) ' "$results/e2e.log" | tail -n 5
+}
+
+TF_WINEPATH_OF() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
+
+needs_services=0
+for t in "${tiers[@]}"; do [ "$t" != native ] && needs_services=1; done
+if [ $needs_services -eq 1 ]; then
+  tf_services_init "$TF_BUILD/test-run"
+  trap tf_services_stop EXIT
+  tf_start_xvfb
+  tf_start_pulse
+  say "preparing a throwaway Wine prefix"
+  tf_prepare_wineprefix "$TF_RUN/prefix"
+  "$TF_WINESERVER" -p >/dev/null 2>&1 || true
+fi
+
+for t in "${tiers[@]}"; do
+  case "$t" in
+    native|win|e2e) say "tier: $t"; "run_$t" ;;
+    *) die "unknown tier: $t (native, win, e2e)" ;;
+  esac
+done
+
+python3 "$TF_ROOT/scripts/test_summary.py" "$results" "${tiers[@]}"

@@ -1,0 +1,54 @@
+"""Counts the tests of every tier from their JUnit/GoogleTest XML reports,
+names the failures, and prints the closing line "N passed, M failed".
+Exits non-zero on any failure or when a tier left no report (it did not run)."""
+import sys
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+
+def tier_results(report):
+    passed, failed, skipped, names = 0, [], 0, []
+    for case in ET.parse(report).iter("testcase"):
+        name = case.get("name", "?")
+        suite = case.get("classname", "")
+        full = name if "." in name or not suite else f"{suite}.{name}"
+        status = case.get("status", "run")
+        if case.find("failure") is not None or case.find("error") is not None or status == "fail":
+            failed.append(full)
+        elif status in ("notrun", "disabled") or case.get("result") == "skipped" or case.find("skipped") is not None:
+            skipped += 1
+        else:
+            passed += 1
+    return passed, failed, skipped
+
+
+def main():
+    folder = Path(sys.argv[1])
+    total_passed, total_failed, total_skipped, problems = 0, 0, 0, []
+    for tier in sys.argv[2:]:
+        report = folder / f"{tier}.xml"
+        if not report.exists():
+            problems.append(f"tier {tier} did not run (no report; see {folder / (tier + '.log')})")
+            continue
+        try:
+            passed, failed, skipped = tier_results(report)
+        except ET.ParseError as error:
+            problems.append(f"tier {tier}: unreadable report ({error})")
+            continue
+        if passed + len(failed) == 0:
+            problems.append(f"tier {tier} ran no test")
+        print(f"tier {tier}: {passed} passed, {len(failed)} failed, {skipped} skipped")
+        for name in failed:
+            print(f"  FAILED {tier}: {name}")
+        total_passed += passed
+        total_failed += len(failed)
+        total_skipped += skipped
+    for problem in problems:
+        print(f"ERROR: {problem}")
+        total_failed += 1
+    print(f"{total_passed} passed, {total_failed} failed" + (f", {total_skipped} skipped" if total_skipped else ""))
+    return 1 if total_failed or problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

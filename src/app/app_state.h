@@ -1,0 +1,91 @@
+#pragma once
+
+#include <windows.h>
+#include <audioclient.h>
+#include <d3d11.h>
+#include <dxgi.h>
+#include <mmdeviceapi.h>
+#include <shellapi.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/inventory/endpoint_identity.h"
+#include "audio/inventory/endpoint_list.h"
+
+struct ImFont;
+class DeviceNotificationClient;
+
+template <typename T>
+using ComPtr = Microsoft::WRL::ComPtr<T>;
+
+// The one application record. Created on the main thread's stack by the entry
+// point; every subsystem reads and writes its fields. Fields shared with the
+// redirect thread are atomics or guarded by selectionMutex / streamMutex
+// (always selectionMutex first); everything else is main-thread only.
+struct AppState
+{
+    // Constructs with the defaults, then: COM, endpoint lists, Run entry,
+    // stored settings (with per-source volumes and resolved selections).
+    AppState();
+    // Saves settings, stops redirection and releases everything in order.
+    ~AppState();
+
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    ComPtr<ID3D11Device> d3dDevice;
+    ComPtr<ID3D11DeviceContext> d3dDeviceContext;
+    ComPtr<IDXGISwapChain> swapChain;
+    ComPtr<ID3D11RenderTargetView> renderTargetView;
+    std::vector<AudioEndpointInfo> sourceDevices;
+    ComPtr<IMMDeviceEnumerator> deviceEnumerator;
+    std::atomic<bool> deviceChangePending{false};
+    UINT_PTR deviceChangeTimerId = 42;
+    EndpointIdentity desiredSource;
+    std::vector<EndpointIdentity> desiredTargets;
+    ComPtr<ID3D11ShaderResourceView> logoTexture;
+    int32_t logoWidth = 0;
+    int32_t logoHeight = 0;
+    ComPtr<ID3D11ShaderResourceView> makerLogoTexture;
+    int32_t makerLogoWidth = 0;
+    int32_t makerLogoHeight = 0;
+    ComPtr<ID3D11ShaderResourceView> minimizeTexture;
+    ComPtr<ID3D11ShaderResourceView> exitTexture;
+    int32_t minimizeWidth = 0;
+    int32_t minimizeHeight = 0;
+    int32_t exitWidth = 0;
+    int32_t exitHeight = 0;
+    std::mutex streamMutex;
+    ComPtr<IAudioClient> publishedSourceClient;
+    std::vector<ComPtr<IAudioClient>> publishedRenderClients;
+    std::atomic<bool> isRedirecting{false};
+    ImFont* fontRegular = nullptr;
+    ImFont* fontBold = nullptr;
+    std::atomic<float> bufferMs{30.0f};
+    std::map<std::string, float> deviceVolumes;
+    bool runOnStartup = false;
+    bool minimizeToTray = false;
+    bool startRedirectingOnStartup = false;
+    bool minimizeOnClose = false;
+    NOTIFYICONDATAW trayIcon{};
+    bool hiddenInTray = false;
+    int32_t windowWidth = 516;
+    int32_t windowHeight = 720;
+    bool rememberWindowSize = true;
+    std::vector<AudioEndpointInfo> playbackDevices;
+    std::thread redirectThread;
+    std::mutex selectionMutex;
+    std::atomic<bool> redirectStopRequested{false};
+    ComPtr<IMMDeviceEnumerator> notificationEnumerator;
+    ComPtr<DeviceNotificationClient> notificationClient;
+    int32_t selectedSourceIndex = 0;
+    std::vector<bool> targetSelected;
+    std::atomic<float> volume{50.0f};
+};

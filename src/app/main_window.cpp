@@ -1,0 +1,394 @@
+#include "app/main_window.h"
+
+#include <imgui.h>
+#include <imgui_impl_win32.h>
+
+#include <algorithm>
+
+#include "app/app_messages.h"
+#include "app/app_state.h"
+#include "app/hit_test.h"
+#include "audio/engine/device_change.h"
+#include "audio/engine/redirection_control.h"
+#include "gfx/d3d.h"
+#include "log/diagnostic_log.h"
+#include "settings/settings_store.h"
+
+extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND, UINT, WPARAM, LPARAM);
+
+namespace
+{
+DiagnosticLog& Log()
+{
+    return DiagnosticLog::Instance();
+}
+
+HICON LoadAppIcon(int size)
+{
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON, size,
+                                         size, LR_DEFAULTCOLOR));
+}
+
+void SetWindowIcons(HWND hwnd)
+{
+    if (HICON big = LoadAppIcon(32))
+    {
+        SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    }
+    if (HICON small = LoadAppIcon(16))
+    {
+        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    }
+}
+
+void MakeFrameless(HWND hwnd)
+{
+    LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+    style &= ~static_cast<LONG_PTR>(WS_CAPTION | WS_SYSMENU | WS_THICKFRAME);
+    SetWindowLongPtrW(hwnd, GWL_STYLE, style);
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
+}
+
+// A window larger than the work area goes to the work area's top-left corner.
+void CentreOnMouseMonitor(HWND hwnd)
+{
+    POINT cursor{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    RECT window{};
+    if (!GetCursorPos(&cursor) ||
+        !GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !GetWindowRect(hwnd, &window))
+    {
+        return;
+    }
+    const RECT& work = monitor.rcWork;
+    const LONG workWidth = work.right - work.left;
+    const LONG workHeight = work.bottom - work.top;
+    const LONG w = window.right - window.left;
+    const LONG h = window.bottom - window.top;
+    const int x = work.left + (workWidth - std::min(workWidth, w)) / 2;
+    const int y = work.top + (workHeight - std::min(workHeight, h)) / 2;
+    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void FillTrayRecord(AppState& state, HWND hwnd)
+{
+    NOTIFYICONDATAW& icon = state.trayIcon;
+    icon = NOTIFYICONDATAW{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = hwnd;
+    icon.uID = 1;
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = WM_TRAYICON;
+    icon.hIcon = LoadAppIcon(16);
+    if (icon.hIcon == nullptr)
+    {
+        icon.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconId));
+    }
+    if (icon.hIcon == nullptr)
+    {
+        icon.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    }
+    lstrcpynW(icon.szTip, L"Tonefork", ARRAYSIZE(icon.szTip));
+}
+
+void OnResize(AppState& state, HWND hwnd, LPARAM lParam)
+{
+    if (state.rememberWindowSize)
+    {
+        RECT outer{};
+        GetWindowRect(hwnd, &outer);
+        state.windowWidth = outer.right - outer.left;
+        state.windowHeight = outer.bottom - outer.top;
+        SaveSettings(state);
+    }
+    state.renderTargetView.Reset();
+    if (state.swapChain)
+    {
+        state.swapChain->ResizeBuffers(0, LOWORD(lParam), HIWORD(lParam), DXGI_FORMAT_UNKNOWN, 0);
+        CreateRenderTargetView(state);
+    }
+    ApplyRoundedRegion(hwnd);
+}
+
+LRESULT OnSize(AppState* state, HWND hwnd, WPARAM wParam, LPARAM lParam)
+{
+    if (state == nullptr)
+    {
+        return 0;
+    }
+    if (wParam != SIZE_MINIMIZED)
+    {
+        OnResize(*state, hwnd, lParam);
+    }
+    else if (state->minimizeToTray)
+    {
+        MinimizeToTray(*state, hwnd);
+        Log().Log("WM_SIZE: minimized -> going to tray (per setting).");
+    }
+    return 0;
+}
+
+void ShowTrayMenu(AppState& state, HWND hwnd)
+{
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr)
+    {
+        return;
+    }
+    AppendMenuW(menu, MF_STRING, ID_TRAY_OPEN, L"Open App");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, ID_TRAY_TOGGLE, state.isRedirecting ? L"Stop" : L"Start");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, ID_TRAY_EXIT, state.minimizeOnClose ? L"Exit Application" : L"Exit");
+    SetForegroundWindow(hwnd);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, hwnd, nullptr);
+    DestroyMenu(menu);
+    PostMessageW(hwnd, WM_NULL, 0, 0);
+}
+
+LRESULT OnCommand(AppState* state, HWND hwnd, WPARAM wParam)
+{
+    if (state == nullptr)
+    {
+        return 0;
+    }
+    switch (LOWORD(wParam))
+    {
+    case ID_TRAY_OPEN:
+        if (state->hiddenInTray)
+        {
+            RestoreFromTray(*state, hwnd);
+            Log().Log("Tray: Open App.");
+        }
+        break;
+    case ID_TRAY_TOGGLE:
+    {
+        const bool stopping = state->isRedirecting;
+        stopping ? StopRedirection(*state) : StartRedirection(*state);
+        Log().Log("Tray: %s redirection.", stopping ? "Stopping" : "Starting");
+        break;
+    }
+    case ID_TRAY_EXIT:
+        Log().Log("Tray: Exit requested.");
+        PostQuitMessage(0);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+LRESULT OnTrayIcon(AppState* state, HWND hwnd, LPARAM lParam)
+{
+    if (state == nullptr)
+    {
+        return 0;
+    }
+    if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK)
+    {
+        if (state->hiddenInTray)
+        {
+            RestoreFromTray(*state, hwnd);
+        }
+    }
+    else if (lParam == WM_RBUTTONUP)
+    {
+        ShowTrayMenu(*state, hwnd);
+    }
+    return 0;
+}
+
+LRESULT OnTimer(AppState* state, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (state == nullptr || wParam != state->deviceChangeTimerId)
+    {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    KillTimer(hwnd, state->deviceChangeTimerId);
+    if (state->deviceChangePending.exchange(false))
+    {
+        Log().Log("WM_TIMER fired for device-change debounce; applying changes.");
+        HandleDeviceChange(*state);
+    }
+    return 0;
+}
+
+LRESULT OnDeviceListChanged(AppState* state, HWND hwnd)
+{
+    if (state != nullptr)
+    {
+        Log().Log("WM_APP_DEVICE_LIST_CHANGED received, debouncing (300ms).");
+        state->deviceChangePending = true;
+        KillTimer(hwnd, state->deviceChangeTimerId);
+        SetTimer(hwnd, state->deviceChangeTimerId, kDeviceChangeDebounceMs, nullptr);
+    }
+    return 0;
+}
+
+LRESULT ToHitCode(HitZone zone)
+{
+    switch (zone)
+    {
+    case HitZone::Caption: return HTCAPTION;
+    case HitZone::Left: return HTLEFT;
+    case HitZone::Right: return HTRIGHT;
+    case HitZone::Top: return HTTOP;
+    case HitZone::Bottom: return HTBOTTOM;
+    case HitZone::TopLeft: return HTTOPLEFT;
+    case HitZone::TopRight: return HTTOPRIGHT;
+    case HitZone::BottomLeft: return HTBOTTOMLEFT;
+    case HitZone::BottomRight: return HTBOTTOMRIGHT;
+    case HitZone::Client: break;
+    }
+    return HTCLIENT;
+}
+
+LRESULT OnHitTest(const AppState* state, HWND hwnd, LPARAM lParam)
+{
+    POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ScreenToClient(hwnd, &point);
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    return ToHitCode(HitTestWindow(point.x, point.y, client.right, client.bottom, CurrentLayoutScale(state)));
+}
+
+LRESULT OnSysCommand(AppState* state, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const WPARAM command = wParam & 0xFFF0;
+    if (command == SC_KEYMENU)
+    {
+        return 0;
+    }
+    if (command == SC_MINIMIZE && state != nullptr && state->minimizeToTray)
+    {
+        MinimizeToTray(*state, hwnd);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+}  // namespace
+
+void RegisterMainWindowClass(HINSTANCE instance)
+{
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_CLASSDC;
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kAppIconId));
+    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(kAppIconId));
+    wc.lpszClassName = kWindowClassName;
+    RegisterClassExW(&wc);
+}
+
+HWND CreateMainWindow(AppState& state, HINSTANCE instance)
+{
+    HWND hwnd = CreateWindowExW(0, kWindowClassName, L"Tonefork", WS_OVERLAPPEDWINDOW, 100, 100, state.windowWidth,
+                                state.windowHeight, nullptr, nullptr, instance, nullptr);
+    if (hwnd == nullptr)
+    {
+        return nullptr;
+    }
+    MakeFrameless(hwnd);
+    ApplyRoundedRegion(hwnd);
+    CentreOnMouseMonitor(hwnd);
+    SetWindowIcons(hwnd);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+    FillTrayRecord(state, hwnd);
+    return hwnd;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (ImGui::GetCurrentContext() != nullptr && ImGui_ImplWin32_WndProcHandler(hwnd, message, wParam, lParam))
+    {
+        return 1;
+    }
+    auto* state = reinterpret_cast<AppState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    switch (message)
+    {
+    case WM_CREATE:
+        SetWindowIcons(hwnd);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        return OnSize(state, hwnd, wParam, lParam);
+    case WM_CLOSE:
+        if (state != nullptr && state->minimizeOnClose)
+        {
+            MinimizeToTray(*state, hwnd);
+            return 0;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    case WM_NCHITTEST:
+        return OnHitTest(state, hwnd, lParam);
+    case WM_COMMAND:
+        return OnCommand(state, hwnd, wParam);
+    case WM_SYSCOMMAND:
+        return OnSysCommand(state, hwnd, message, wParam, lParam);
+    case WM_TIMER:
+        return OnTimer(state, hwnd, message, wParam, lParam);
+    case WM_TRAYICON:
+        return OnTrayIcon(state, hwnd, lParam);
+    case WM_APP_DEVICE_LIST_CHANGED:
+        return OnDeviceListChanged(state, hwnd);
+    default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+void ApplyRoundedRegion(HWND hwnd)
+{
+    RECT rect{};
+    GetWindowRect(hwnd, &rect);
+    HRGN region = CreateRoundRectRgn(0, 0, rect.right - rect.left, rect.bottom - rect.top, kCornerRadius,
+                                     kCornerRadius);
+    // The window owns the region from here on; the system frees it.
+    SetWindowRgn(hwnd, region, TRUE);
+}
+
+void MinimizeToTray(AppState& state, HWND hwnd)
+{
+    Log().Log("Window minimized to tray.");
+    ShowWindow(hwnd, SW_HIDE);
+    state.hiddenInTray = true;
+}
+
+void RestoreFromTray(AppState& state, HWND hwnd)
+{
+    Log().Log("Window restored from tray.");
+    ShowWindow(hwnd, SW_SHOW);
+    SetForegroundWindow(hwnd);
+    state.hiddenInTray = false;
+}
+
+void AddTrayIcon(AppState& state)
+{
+    if (!Shell_NotifyIconW(NIM_ADD, &state.trayIcon))
+    {
+        Shell_NotifyIconW(NIM_MODIFY, &state.trayIcon);
+    }
+    Log().Log("System tray icon added.");
+}
+
+void RemoveTrayIcon(AppState& state)
+{
+    Log().Log("System tray icon removed.");
+    Shell_NotifyIconW(NIM_DELETE, &state.trayIcon);
+}
+
+float CurrentLayoutScale(const AppState* state)
+{
+    if (state == nullptr || ImGui::GetCurrentContext() == nullptr)
+    {
+        return 1.0f;
+    }
+    return ImGui::GetStyle().FontScaleMain;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Size of the buffer the executable's path is read into; a path that fills it
+// exactly was cut and is not trusted.
+inline constexpr std::size_t kModulePathCapacity = 260;
+
+// base + '\' + name, without doubling a separator base already ends with.
+std::wstring JoinPath(const std::wstring& base, const std::wstring& name);
+
+// The folder part of the executable path that the system reported, given the
+// number of characters it wrote: "." when it wrote nothing or filled the
+// whole buffer; otherwise everything before the last '\' or '/'.
+std::wstring DirectoryOfModulePath(const wchar_t* path, std::size_t written);

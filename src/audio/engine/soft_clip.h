@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+
+// Gain and soft clipper of the packet path. Pure functions: any thread may call
+// them; the redirect thread calls them for every delivered packet, so they
+// allocate nothing.
+
+// Shapes one sample: values up to the knee pass unchanged, the next 0.1 blends
+// into a gentle slope, and the result never leaves -0.999 .. 0.999 (NaN and
+// infinities included, which map to the ceiling). Every step is a 32-bit float
+// operation, in a fixed order, so that the curve is the same on every build.
+// Defined here so that the conversion loops can inline it.
+inline float SoftClip(float x) {
+    constexpr float kKnee = 0.9f;
+    constexpr float kWidth = 0.1f;
+    constexpr float kSlopeDivisor = 6.0f;
+    constexpr float kCeiling = 0.999f;
+
+    float y = x;
+    const float magnitude = std::fabs(x);
+    if (magnitude > kKnee) {
+        const float excess = magnitude - kKnee;
+        const float ramp = excess / kWidth;
+        const float t = ramp < 1.0f ? ramp : 1.0f;
+        float shaped = (1.0f - t) * excess + kKnee;
+        shaped = shaped + (excess / kSlopeDivisor) * t;
+        // An infinite input makes shaped NaN here; the comparison sends it to
+        // the ceiling.
+        shaped = shaped < kCeiling ? shaped : kCeiling;
+        y = std::copysign(shaped, x);
+    }
+    // Written as comparisons that fail for NaN, so NaN leaves as the ceiling.
+    const float upper = y < kCeiling ? y : kCeiling;
+    return upper > -kCeiling ? upper : -kCeiling;
+}
+
+// 50 % is unity gain, 100 % doubles the signal.
+float GainFromVolume(float volumePercent);
+
+// out[k] = SoftClip(gain * in[k]) for sampleCount samples. in may equal out;
+// other overlaps are not supported.
+void ApplyGainSoftClip(const float* in, float* out, size_t sampleCount, float gain);

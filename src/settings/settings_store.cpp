@@ -1,0 +1,7 @@
+#include "settings/settings_store.h"
+
+#include "app/app_state.h"
+
+void SaveSettings(AppState&) {}
+
+void LoadSettings(AppState&) {}

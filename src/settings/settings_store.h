@@ -1,0 +1,12 @@
+#pragma once
+
+struct AppState;
+
+// Writes every preference and the saved choices under HKCU\SOFTWARE\Wavecaster.
+// Main thread only.
+void SaveSettings(AppState& state);
+
+// Reads the stored preferences, the per-source volumes and the saved choices,
+// resolves the choices against the current lists and applies the saved
+// volume of the chosen source. Main thread only, once at start-up.
+void LoadSettings(AppState& state);

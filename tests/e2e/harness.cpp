@@ -1,0 +1,294 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace
+{
+std::string EnvOr(const char* name, const char* fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::vector<std::string> SplitWords(const std::string& text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+    {
+        words.push_back(word);
+    }
+    return words;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, int outFd)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+    {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+    {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Polls the child until it ends or the deadline passes.
+std::optional<int> WaitPid(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;)
+    {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+        {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void KillAndReap(pid_t pid)
+{
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+std::vector<std::string> WineArgs(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = Environment().wine;
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+std::string HkcuKey(const std::string& key)
+{
+    return "HKCU\\" + key;
+}
+}  // namespace
+
+const E2eEnvironment& Environment()
+{
+    static const E2eEnvironment env = [] {
+        E2eEnvironment e;
+        e.wine = SplitWords(EnvOr("TONEFORK_WINE", "wine"));
+        e.dist = EnvOr("TONEFORK_DIST", "dist/Tonefork");
+        e.tfctl = EnvOr("TONEFORK_TFCTL", "build/mingw/tfctl.exe");
+        e.workRoot = EnvOr("TONEFORK_E2E_WORK", "/tmp/tonefork-e2e");
+        e.audioProbe = EnvOr("TONEFORK_AUDIO_PROBE", "build/native/audio_probe");
+        return e;
+    }();
+    return env;
+}
+
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
+{
+    CommandResult result;
+    char path[] = "/tmp/tonefork-e2e-outXXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+    {
+        return result;
+    }
+    const pid_t pid = Spawn(argv, fd);
+    close(fd);
+    if (pid > 0)
+    {
+        const std::optional<int> code = WaitPid(pid, timeout);
+        if (!code)
+        {
+            KillAndReap(pid);
+        }
+        result.exitCode = code.value_or(-1);
+    }
+    result.output = ReadFile(path);
+    unlink(path);
+    return result;
+}
+
+CommandResult RunWine(const std::vector<std::string>& args, std::chrono::milliseconds timeout)
+{
+    return RunCommand(WineArgs(args), timeout);
+}
+
+std::map<std::string, std::string> ParseKeyValues(const std::string& line)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream in(line);
+    for (std::string word; in >> word;)
+    {
+        const size_t eq = word.find('=');
+        if (eq != std::string::npos)
+        {
+            values[word.substr(0, eq)] = word.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> LogMessages(const std::string& logText)
+{
+    std::vector<std::string> messages;
+    std::istringstream in(logText);
+    for (std::string line; std::getline(in, line);)
+    {
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        const size_t bar = line.find(" | ");
+        messages.push_back(bar == std::string::npos ? line : line.substr(bar + 3));
+    }
+    return messages;
+}
+
+bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector<std::string>& expected)
+{
+    size_t next = 0;
+    for (const std::string& message : messages)
+    {
+        if (next < expected.size() && message.rfind(expected[next], 0) == 0)
+        {
+            ++next;
+        }
+    }
+    return next == expected.size();
+}
+
+void RegDeleteTree(const std::string& key)
+{
+    RunWine({"reg", "delete", HkcuKey(key), "/f"});
+}
+
+void RegSetDword(const std::string& key, const std::string& name, uint32_t value)
+{
+    RunWine({"reg", "add", HkcuKey(key), "/v", name, "/t", "REG_DWORD", "/d", std::to_string(value), "/f"});
+}
+
+void RegSetString(const std::string& key, const std::string& name, const std::string& value)
+{
+    RunWine({"reg", "add", HkcuKey(key), "/v", name, "/t", "REG_SZ", "/d", value, "/f"});
+}
+
+std::optional<std::pair<std::string, std::string>> RegQuery(const std::string& key, const std::string& name)
+{
+    const CommandResult result = RunWine({"reg", "query", HkcuKey(key), "/v", name});
+    std::istringstream in(result.output);
+    for (std::string line; std::getline(in, line);)
+    {
+        std::istringstream words(line);
+        std::string valueName;
+        std::string type;
+        if (words >> valueName >> type && valueName == name && type.rfind("REG_", 0) == 0)
+        {
+            std::string data;
+            std::getline(words >> std::ws, data);
+            if (!data.empty() && data.back() == '\r')
+            {
+                data.pop_back();
+            }
+            return std::make_pair(type, data);
+        }
+    }
+    return std::nullopt;
+}
+
+ToneforkInstance::ToneforkInstance(const std::string& name) : folder(Environment().workRoot + "/" + name)
+{
+    namespace fs = std::filesystem;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::copy(Environment().dist, folder, fs::copy_options::recursive);
+}
+
+ToneforkInstance::~ToneforkInstance()
+{
+    if (pid > 0)
+    {
+        KillAndReap(pid);
+        WaitForWineIdle();
+    }
+}
+
+void ToneforkInstance::Start()
+{
+    const std::string logFile = folder + "/wine-output.txt";
+    const int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid = Spawn(WineArgs({folder + "/Tonefork.exe"}), fd);
+    close(fd);
+}
+
+bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (LogText().find(needle) == std::string::npos)
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+std::optional<int> ToneforkInstance::WaitForExit(std::chrono::milliseconds timeout)
+{
+    if (pid <= 0)
+    {
+        return std::nullopt;
+    }
+    const std::optional<int> code = WaitPid(pid, timeout);
+    if (code)
+    {
+        pid = -1;
+    }
+    return code;
+}
+
+CommandResult ToneforkInstance::Control(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all{Environment().tfctl};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunWine(all);
+}
+
+void WaitForWineIdle()
+{
+    RunWine({Environment().tfctl, "wait-gone", "15000"});
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+// Drives the real Tonefork.exe under Wine from the outside, as a user and
+// the system would: its own copy of the program folder (so its own log.txt),
+// the registry through `wine reg`, the window through the tfctl helper.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Settings of the e2e run, from the environment that ./dev test sets up.
+struct E2eEnvironment
+{
+    std::vector<std::string> wine;  // the Wine launcher, split on spaces
+    std::string dist;               // dist/Tonefork
+    std::string tfctl;              // tfctl.exe
+    std::string workRoot;           // scratch folder of this run
+    std::string audioProbe;         // the native audio analysis tool
+};
+const E2eEnvironment& Environment();
+
+struct CommandResult
+{
+    int exitCode = -1;  // -1: did not finish in time (it was killed)
+    std::string output; // stdout and stderr together
+};
+
+// Runs a program to completion (bounded by timeout) and captures its output.
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+CommandResult RunWine(const std::vector<std::string>& args,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+// key=value pairs of one line of tfctl or audio_probe output.
+std::map<std::string, std::string> ParseKeyValues(const std::string& line);
+
+std::string ReadFile(const std::string& path);
+// The lines of log.txt with the timestamp and CRLF taken off.
+std::vector<std::string> LogMessages(const std::string& logText);
+// True when `expected` occur in `messages` in this order (others may lie between).
+bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector<std::string>& expected);
+
+// HKCU registry access through Wine's own reg tool.
+void RegDeleteTree(const std::string& key);
+void RegSetDword(const std::string& key, const std::string& name, uint32_t value);
+void RegSetString(const std::string& key, const std::string& name, const std::string& value);
+// The value's type and data as reg query prints them, or nothing if absent.
+std::optional<std::pair<std::string, std::string>> RegQuery(const std::string& key, const std::string& name);
+
+// One installed copy of the program and at most one running process of it.
+class ToneforkInstance
+{
+public:
+    explicit ToneforkInstance(const std::string& name);
+    ~ToneforkInstance();
+    ToneforkInstance(const ToneforkInstance&) = delete;
+    ToneforkInstance& operator=(const ToneforkInstance&) = delete;
+
+    const std::string& Folder() const { return folder; }
+    std::string LogPath() const { return folder + "/log.txt"; }
+    std::string LogText() const { return ReadFile(LogPath()); }
+
+    void Start();
+    // Waits until log.txt holds `needle`.
+    bool WaitForLog(const std::string& needle, std::chrono::milliseconds timeout);
+    // Exit code of the process, or nothing if it is still running at the timeout.
+    std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+    bool Running() const { return pid > 0; }
+    // Runs tfctl with these arguments against the running window.
+    CommandResult Control(const std::vector<std::string>& args);
+
+private:
+    std::string folder;
+    pid_t pid = -1;
+};
+
+// Waits until the program has no window left and every process of this Wine
+// prefix has ended, so the next test starts on a clean desktop.
+void WaitForWineIdle();

@@ -1,0 +1,95 @@
+#include "audio/engine/soft_clip.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr float kCeiling = 0.999f;
+
+TEST(SoftClipTest, PassesValuesUpToTheKneeUnchanged) {
+    for (float x : {0.0f, 0.25f, 0.5f, 0.8999f, 0.9f}) {
+        EXPECT_EQ(SoftClip(x), x) << x;
+        EXPECT_EQ(SoftClip(-x), -x) << -x;
+    }
+}
+
+TEST(SoftClipTest, ShapesTheTransitionAndTheSlope) {
+    struct Point {
+        float in;
+        float out;
+    };
+    for (const Point& p : {Point{0.95f, 0.9291666f}, Point{1.0f, 0.9166666f}, Point{1.2f, 0.95f},
+                           Point{1.4f, 0.9833333f}}) {
+        EXPECT_NEAR(SoftClip(p.in), p.out, 2e-7f) << p.in;
+        EXPECT_EQ(SoftClip(-p.in), -SoftClip(p.in)) << p.in;
+    }
+}
+
+TEST(SoftClipTest, TransitionRisesAboveItsEndThenFallsBack) {
+    float peak = 0.0f;
+    for (float x = 0.9f; x <= 1.0f; x += 0.001f) {
+        peak = std::fmax(peak, SoftClip(x));
+    }
+    EXPECT_GT(peak, 0.92f);
+    EXPECT_LT(SoftClip(1.0f), peak);
+    // Just above the knee the curve continues from the knee without a jump.
+    EXPECT_NEAR(SoftClip(0.9001f), 0.9f, 1e-3f);
+}
+
+TEST(SoftClipTest, HoldsTheCeilingFromOnePointFiveUpward) {
+    for (float x : {1.5f, 1.6f, 2.0f, 100.0f, 3.0e38f}) {
+        EXPECT_EQ(SoftClip(x), kCeiling) << x;
+        EXPECT_EQ(SoftClip(-x), -kCeiling) << -x;
+    }
+}
+
+TEST(SoftClipTest, NonFiniteInputStaysInRange) {
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(SoftClip(inf), kCeiling);
+    EXPECT_EQ(SoftClip(-inf), -kCeiling);
+    const float fromNan = SoftClip(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_FALSE(std::isnan(fromNan));
+    EXPECT_LE(std::fabs(fromNan), kCeiling);
+}
+
+TEST(GainTest, HalfVolumeIsUnityAndFullVolumeDoubles) {
+    EXPECT_EQ(GainFromVolume(0.0f), 0.0f);
+    EXPECT_EQ(GainFromVolume(50.0f), 1.0f);
+    EXPECT_EQ(GainFromVolume(100.0f), 2.0f);
+    EXPECT_FLOAT_EQ(GainFromVolume(25.0f), 0.5f);
+}
+
+TEST(ApplyGainSoftClipTest, GainComesBeforeTheClip) {
+    const std::vector<float> in = {0.3f, -0.3f, 0.5f, -0.6f, 0.0f};
+    std::vector<float> out(in.size() + 1, 7.0f);  // last slot is a guard
+
+    ApplyGainSoftClip(in.data(), out.data(), in.size(), GainFromVolume(100.0f));
+    EXPECT_FLOAT_EQ(out[0], 0.6f);
+    EXPECT_FLOAT_EQ(out[1], -0.6f);
+    EXPECT_EQ(out[2], SoftClip(1.0f));
+    EXPECT_EQ(out[3], SoftClip(-1.2f));
+    EXPECT_EQ(out[4], 0.0f);
+    EXPECT_EQ(out.back(), 7.0f);
+
+    ApplyGainSoftClip(in.data(), out.data(), in.size(), GainFromVolume(0.0f));
+    for (size_t k = 0; k < in.size(); ++k) {
+        EXPECT_EQ(out[k], 0.0f) << k;
+    }
+}
+
+TEST(ApplyGainSoftClipTest, InPlaceMatchesSeparateBuffers) {
+    std::vector<float> data;
+    for (int k = -30; k <= 30; ++k) {
+        data.push_back(static_cast<float>(k) * 0.05f);
+    }
+    std::vector<float> separate(data.size());
+    ApplyGainSoftClip(data.data(), separate.data(), data.size(), 1.3f);
+    ApplyGainSoftClip(data.data(), data.data(), data.size(), 1.3f);
+    EXPECT_EQ(data, separate);
+}
+
+}  // namespace
