@@ -3,8 +3,10 @@
 
 TF_ROOT=${TF_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TF_CACHE="$TF_ROOT/.cache"
-TF_BUILD="$TF_ROOT/build"
-TF_DIST="$TF_ROOT/dist/Tonefork"
+# A developer may build and test in another place (for example to run two
+# builds side by side); the defaults are the repository's build/ and dist/.
+TF_BUILD="${TONEFORK_BUILD_DIR:-$TF_ROOT/build}"
+TF_DIST="${TONEFORK_DIST_DIR:-$TF_ROOT/dist/Tonefork}"
 
 # Dear ImGui comes from Debian's source package of this exact version.
 TF_IMGUI_VERSION="1.92.2b+ds-1"
