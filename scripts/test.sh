@@ -8,6 +8,9 @@ source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
 
 tiers=("$@")
+# TONEFORK_TEST_FILTER narrows the GoogleTest tiers (win, e2e) to matching tests.
+filter=()
+[ -n "${TONEFORK_TEST_FILTER:-}" ] && filter=(--gtest_filter="$TONEFORK_TEST_FILTER")
 [ ${#tiers[@]} -eq 0 ] && tiers=(native win e2e)
 results="$TF_BUILD/test-results"
 rm -rf "$results" && mkdir -p "$results"
@@ -21,7 +24,7 @@ run_native() {
 run_win() {
   local xml
   xml=$(TF_WINEPATH_OF "$results/win.xml")
-  (cd "$TF_BUILD/mingw" && timeout 900 "$TF_WINE" tonefork_win_tests.exe --gtest_output="xml:$xml") \
+  (cd "$TF_BUILD/mingw" && timeout 900 "$TF_WINE" tonefork_win_tests.exe --gtest_output="xml:$xml" "${filter[@]}") \
     >"$results/win.log" 2>&1
   grep -E '^\[  (PASSED|FAILED) ' "$results/win.log" | tail -n 5
 }
@@ -29,7 +32,7 @@ run_win() {
 run_e2e() {
   TONEFORK_DIST="$TF_DIST" TONEFORK_TFCTL="$TF_BUILD/mingw/tfctl.exe" TONEFORK_E2E_WORK="$TF_RUN/e2e" \
     TONEFORK_AUDIO_PROBE="$TF_BUILD/native/audio_probe" \
-    timeout 2400 "$TF_BUILD/native/tonefork_e2e" --gtest_output="xml:$results/e2e.xml" >"$results/e2e.log" 2>&1
+    timeout 2400 "$TF_BUILD/native/tonefork_e2e" --gtest_output="xml:$results/e2e.xml" "${filter[@]}" >"$results/e2e.log" 2>&1
   grep -E '^\[  (PASSED|FAILED) ' "$results/e2e.log" | tail -n 5
 }
 
