@@ -14,6 +14,8 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/sample_format.cpp
     src/audio/engine/soft_clip.cpp
     src/audio/inventory/name_match.cpp
+    src/audio/inventory/monitor_filter.cpp
+    src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
 )
 
@@ -23,12 +25,17 @@ set(TONEFORK_WIN_SOURCES
     src/app/paths.cpp
     src/audio/engine/device_change.cpp
     src/audio/engine/redirection_control.cpp
+    src/audio/engine/stream_setup.cpp
+    src/audio/engine/transfer_loop.cpp
     src/audio/inventory/device_notification_client.cpp
     src/audio/inventory/endpoint_enumeration.cpp
+    src/audio/inventory/selection.cpp
     src/gfx/d3d.cpp
     src/gfx/images.cpp
     src/log/diagnostic_log.cpp
     src/log/text_convert.cpp
+    src/settings/device_volumes.cpp
+    src/settings/registry_key.cpp
     src/settings/run_on_startup.cpp
     src/settings/settings_store.cpp
     src/ui/render_frame.cpp

@@ -15,7 +15,7 @@ tonefork_warnings(tonefork_win)
 
 if(MINGW)
   # Only system DLLs at run time: the GCC runtime and winpthread go inside.
-  set(TONEFORK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+  set(TONEFORK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
 endif()
 
 add_executable(Tonefork WIN32 ${TONEFORK_APP_MAIN} src/app/resources/tonefork.rc)

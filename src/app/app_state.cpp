@@ -23,8 +23,14 @@ AppState::AppState()
     }
 }
 
+AppState::AppState(AppStateDefaultsOnly) : startedUp(false) {}
+
 AppState::~AppState()
 {
+    if (!startedUp)
+    {
+        return;
+    }
     SaveSettings(*this);
     StopRedirection(*this);
     ReleaseDeviceLists(*this);

@@ -25,6 +25,13 @@ class DeviceNotificationClient;
 template <typename T>
 using ComPtr = Microsoft::WRL::ComPtr<T>;
 
+// Selects the AppState constructor that only sets the defaults: no COM, no
+// endpoint lists, no registry, and no teardown either. For tests of code that
+// works on the record.
+struct AppStateDefaultsOnly
+{
+};
+
 // The one application record. Created on the main thread's stack by the entry
 // point; every subsystem reads and writes its fields. Fields shared with the
 // redirect thread are atomics or guarded by selectionMutex / streamMutex
@@ -34,6 +41,7 @@ struct AppState
     // Constructs with the defaults, then: COM, endpoint lists, Run entry,
     // stored settings (with per-source volumes and resolved selections).
     AppState();
+    explicit AppState(AppStateDefaultsOnly);
     // Saves settings, stops redirection and releases everything in order.
     ~AppState();
 
@@ -88,4 +96,9 @@ struct AppState
     int32_t selectedSourceIndex = 0;
     std::vector<bool> targetSelected;
     std::atomic<float> volume{50.0f};
+
+private:
+    // False for a defaults-only record, whose destructor must not save
+    // settings or close COM that it never opened.
+    bool startedUp = true;
 };

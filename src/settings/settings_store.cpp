@@ -1,7 +1,168 @@
 #include "settings/settings_store.h"
 
+#include <optional>
+#include <string>
+
 #include "app/app_state.h"
+#include "audio/inventory/selection.h"
+#include "log/diagnostic_log.h"
+#include "log/text_convert.h"
+#include "settings/device_volumes.h"
+#include "settings/registry_key.h"
+#include "settings/settings_codec.h"
 
-void SaveSettings(AppState&) {}
+namespace
+{
+TextConverters SystemTextConverters()
+{
+    return {&WideToUtf8, &Utf8ToWide};
+}
 
-void LoadSettings(AppState&) {}
+SettingsValues CollectValues(const AppState& state)
+{
+    SettingsValues values;
+    values.minimizeToTray = state.minimizeToTray;
+    values.startRedirectingOnStartup = state.startRedirectingOnStartup;
+    values.minimizeOnClose = state.minimizeOnClose;
+    values.rememberWindowSize = state.rememberWindowSize;
+    values.windowWidth = state.windowWidth;
+    values.windowHeight = state.windowHeight;
+    values.volume = state.volume.load();
+    values.bufferMs = state.bufferMs.load();
+    return values;
+}
+
+void ApplyValues(AppState& state, const SettingsValues& values)
+{
+    state.minimizeToTray = values.minimizeToTray;
+    state.startRedirectingOnStartup = values.startRedirectingOnStartup;
+    state.minimizeOnClose = values.minimizeOnClose;
+    state.rememberWindowSize = values.rememberWindowSize;
+    state.windowWidth = values.windowWidth;
+    state.windowHeight = values.windowHeight;
+    state.volume.store(values.volume);
+    state.bufferMs.store(values.bufferMs);
+}
+
+void WriteAll(HKEY key, const AppState& state)
+{
+    const SettingsValues values = CollectValues(state);
+    for (const SettingsDwordValue& value : kSettingsDwordValues)
+    {
+        SetDwordValue(key, value.name, EncodeSettingsDword(values, value.field));
+    }
+    const TextConverters converters = SystemTextConverters();
+    SetStringValue(key, kSelectedSourceValueName, Utf8ToWide(EncodeSelectedSource(state.desiredSource, converters)));
+    SetStringValue(key, kSelectedTargetsValueName,
+                   Utf8ToWide(EncodeSelectedTargets(state.desiredTargets, converters)));
+}
+
+// A value that is missing, or not a 4-byte REG_DWORD, leaves its field alone.
+void ReadDwords(HKEY key, AppState& state)
+{
+    SettingsValues values = CollectValues(state);
+    for (const SettingsDwordValue& value : kSettingsDwordValues)
+    {
+        BYTE data[4] = {};
+        DWORD type = 0;
+        DWORD size = sizeof(data);
+        if (RegQueryValueExW(key, value.name, nullptr, &type, data, &size) == ERROR_SUCCESS)
+        {
+            DecodeSettingsDword(values, value.field, type, size, data);
+        }
+    }
+    ApplyValues(state, values);
+}
+
+// The saved JSON text as UTF-8, NUL included; nothing when the value is
+// missing or holds no more than a NUL.
+std::optional<std::string> ReadJsonText(HKEY key, const wchar_t* name)
+{
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size <= 2)
+    {
+        return std::nullopt;
+    }
+    // One spare unit so that an odd byte count still fits the buffer.
+    std::wstring text(size / 2 + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS)
+    {
+        return std::nullopt;
+    }
+    text.resize(size / 2);
+    return WideToUtf8(text);
+}
+
+void ReadSelections(HKEY key, AppState& state)
+{
+    const TextConverters converters = SystemTextConverters();
+    if (const std::optional<std::string> text = ReadJsonText(key, kSelectedSourceValueName))
+    {
+        DecodeSelectedSource(*text, state.desiredSource, converters);
+    }
+    if (const std::optional<std::string> text = ReadJsonText(key, kSelectedTargetsValueName))
+    {
+        DecodeSelectedTargets(*text, state.desiredTargets, converters);
+    }
+}
+
+void LogSettings(const char* caller, const AppState& state)
+{
+    DiagnosticLog::Instance().Log(
+        "%s: RunOnStartup=%d, MinimizeToTray=%d, MinOnClose=%d, AutoStartRedirect=%d, Window=%dx%d, "
+        "Volume=%.0f, Buffer=%.0fms",
+        caller, state.runOnStartup ? 1 : 0, state.minimizeToTray ? 1 : 0, state.minimizeOnClose ? 1 : 0,
+        state.startRedirectingOnStartup ? 1 : 0, static_cast<int>(state.windowWidth),
+        static_cast<int>(state.windowHeight), static_cast<double>(state.volume.load()),
+        static_cast<double>(state.bufferMs.load()));
+}
+
+// The volume last used with the saved source replaces the stored one; a
+// source never seen before keeps the stored volume.
+void ApplySavedSourceVolume(AppState& state)
+{
+    const EndpointIdentity& source = state.desiredSource;
+    if (!source.isDefault && source.eid.empty())
+    {
+        return;
+    }
+    const float volume = LookupDeviceVolume(state, DeviceVolumeKey(source), state.volume.load());
+    state.volume.store(volume);
+    DiagnosticLog::Instance().Log(source.isDefault ? "Applied saved volume %.0f%% for System Default."
+                                                   : "Applied saved volume %.0f%% for source device.",
+                                  static_cast<double>(volume));
+}
+
+void KeepSourceIndexInRange(AppState& state)
+{
+    std::lock_guard<std::mutex> lock(state.selectionMutex);
+    const int32_t count = static_cast<int32_t>(state.sourceDevices.size());
+    if (state.selectedSourceIndex >= count)
+    {
+        state.selectedSourceIndex = count > 0 ? 0 : -1;
+    }
+}
+}  // namespace
+
+void SaveSettings(AppState& state)
+{
+    if (const UniqueRegistryKey key = CreateUserKey(kSettingsKeyPath))
+    {
+        WriteAll(key.get(), state);
+    }
+    LogSettings("SaveSettings", state);
+}
+
+void LoadSettings(AppState& state)
+{
+    if (const UniqueRegistryKey key = OpenUserKey(kSettingsKeyPath, KEY_READ))
+    {
+        ReadDwords(key.get(), state);
+        ReadSelections(key.get(), state);
+    }
+    LoadDeviceVolumes(state);
+    LogSettings("LoadSettings", state);
+    ResolveSavedSelections(state);
+    ApplySavedSourceVolume(state);
+    KeepSourceIndexInRange(state);
+}

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <mmdeviceapi.h>
+#include <wrl/client.h>
+
 #include <string>
+#include <thread>
 #include <vector>
 
 struct AppState;
@@ -15,3 +19,28 @@ void StopRedirection(AppState& state);
 // Ordered endpoint ids of the selected targets. Any thread; takes
 // selectionMutex itself, so the caller must not hold it.
 std::vector<std::string> SnapshotTargetIds(AppState& state);
+
+// Handed from StartRedirection to the redirect thread, which destroys it.
+// The target list fixes the count in the start message and keeps the devices
+// alive for the run; the engine opens its targets from the live selection.
+struct RedirectThreadStart
+{
+    AppState& state;
+    Microsoft::WRL::ComPtr<IMMDevice> sourceDevice;
+    std::vector<Microsoft::WRL::ComPtr<IMMDevice>> targetDevices;
+};
+
+// The redirect thread's entry; takes ownership of `start`. Returns 0.
+int RedirectThreadMain(RedirectThreadStart* start);
+
+// Creates the thread object running RedirectThreadMain(start); throws
+// std::system_error when no thread can be created, as std::thread does.
+using RedirectThreadFactory = std::thread (*)(RedirectThreadStart* start);
+
+// The last steps of StartRedirection once the devices are resolved: marks the
+// state running, logs the start and creates the thread with `factory`. When
+// the thread cannot be created the state ends Idle and the references are
+// released. Main thread only; the production factory is the default.
+void LaunchRedirection(AppState& state, Microsoft::WRL::ComPtr<IMMDevice> sourceDevice,
+                       std::vector<Microsoft::WRL::ComPtr<IMMDevice>> targetDevices,
+                       RedirectThreadFactory factory = nullptr);

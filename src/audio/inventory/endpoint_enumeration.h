@@ -7,15 +7,26 @@
 struct AppState;
 
 // Identity of one endpoint as the system reports it (isDefault false,
-// dataFlow 0: the caller sets the flow). Any thread with COM initialised.
+// dataFlow 0: the caller sets the flow). Missing or wrongly typed properties
+// leave their field empty or 0; a failed GetId leaves eid empty. Any thread
+// with COM initialised.
 EndpointIdentity ReadEndpointIdentity(IMMDevice* device);
 
 // Rebuilds playbackDevices, sourceDevices, targetSelected and
-// deviceEnumerator under selectionMutex. Main thread only; the caller must not
-// hold selectionMutex and resolves the saved selections afterwards.
+// deviceEnumerator under selectionMutex, with a fresh system enumerator.
+// Main thread only; the caller must not hold selectionMutex and resolves the
+// saved selections afterwards.
 void RefreshDevices(AppState& state);
 
+// The same with a given enumerator (null: no endpoints at all), which the
+// state keeps as deviceEnumerator. Whatever the enumerator cannot hand out
+// (a whole flow, or one endpoint of it) is left out of the lists; an
+// endpoint whose property store cannot be opened is listed with what its
+// identity could be read and an empty display name. The logged counts are
+// always those of the lists as built.
+void RefreshDevices(AppState& state, IMMDeviceEnumerator* enumerator);
+
 // Drops every entry of both lists (releasing their devices) and the target
-// flags. Main thread only, with selectionMutex held by the caller or no other
-// thread running.
+// flags; deviceEnumerator stays. Main thread only, with selectionMutex held
+// by the caller or no other thread running.
 void ReleaseDeviceLists(AppState& state);
