@@ -25,6 +25,16 @@ class DeviceNotificationClient;
 template <typename T>
 using ComPtr = Microsoft::WRL::ComPtr<T>;
 
+// Takes over the one reference a freshly created COM object starts with.
+// (ComPtr::Attach cannot be used for this: mingw-w64's adds a reference.)
+template <typename T>
+ComPtr<T> AdoptReference(T* created)
+{
+    ComPtr<T> owner;
+    *owner.GetAddressOf() = created;
+    return owner;
+}
+
 // Selects the AppState constructor that only sets the defaults: no COM, no
 // endpoint lists, no registry, and no teardown either. For tests of code that
 // works on the record.

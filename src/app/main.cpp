@@ -37,7 +37,7 @@ void RegisterEndpointNotifications(AppState& state, HWND hwnd)
     if (state.notificationEnumerator && !state.notificationClient)
     {
         // The client starts with one reference, which the state now owns.
-        state.notificationClient.Attach(new DeviceNotificationClient(hwnd));
+        state.notificationClient = AdoptReference(new DeviceNotificationClient(hwnd));
         state.notificationEnumerator->RegisterEndpointNotificationCallback(state.notificationClient.Get());
     }
     DiagnosticLog::Instance().Log("Registered for endpoint notifications.");

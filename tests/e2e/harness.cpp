@@ -33,12 +33,12 @@ std::vector<std::string> SplitWords(const std::string& text)
     return words;
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, int outFd)
+pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     std::vector<char*> args;
     for (const std::string& arg : argv)
@@ -103,6 +103,7 @@ const E2eEnvironment& Environment()
         e.tfctl = EnvOr("TONEFORK_TFCTL", "build/mingw/tfctl.exe");
         e.workRoot = EnvOr("TONEFORK_E2E_WORK", "/tmp/tonefork-e2e");
         e.audioProbe = EnvOr("TONEFORK_AUDIO_PROBE", "build/native/audio_probe");
+        e.results = EnvOr("TONEFORK_E2E_RESULTS", e.workRoot.c_str());
         return e;
     }();
     return env;
@@ -117,7 +118,7 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
     {
         return result;
     }
-    const pid_t pid = Spawn(argv, fd);
+    const pid_t pid = Spawn(argv, fd, fd);
     close(fd);
     if (pid > 0)
     {
@@ -234,6 +235,10 @@ ToneforkInstance::ToneforkInstance(const std::string& name) : folder(Environment
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy(Environment().dist, folder, fs::copy_options::recursive);
+    // A program started by hand from dist leaves its log and toolkit state
+    // there; each test must begin without them.
+    fs::remove(folder + "/log.txt");
+    fs::remove(folder + "/imgui.ini");
 }
 
 ToneforkInstance::~ToneforkInstance()
@@ -249,7 +254,7 @@ void ToneforkInstance::Start()
 {
     const std::string logFile = folder + "/wine-output.txt";
     const int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid = Spawn(WineArgs({folder + "/Tonefork.exe"}), fd);
+    pid = Spawn(WineArgs({folder + "/Tonefork.exe"}), fd, fd);
     close(fd);
 }
 
@@ -286,6 +291,73 @@ CommandResult ToneforkInstance::Control(const std::vector<std::string>& args)
     std::vector<std::string> all{Environment().tfctl};
     all.insert(all.end(), args.begin(), args.end());
     return RunWine(all);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outputPath,
+                           const std::string& errorPath)
+{
+    const int outFd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFd >= 0 && errFd >= 0)
+    {
+        pid = Spawn(argv, outFd, errFd);
+    }
+    if (outFd >= 0)
+    {
+        close(outFd);
+    }
+    if (errFd >= 0)
+    {
+        close(errFd);
+    }
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid(other.pid)
+{
+    other.pid = -1;
+}
+
+ChildProcess::~ChildProcess()
+{
+    Stop();
+}
+
+bool ChildProcess::Running()
+{
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid)
+    {
+        pid = -1;
+    }
+    return pid > 0;
+}
+
+void ChildProcess::Stop()
+{
+    if (pid <= 0)
+    {
+        return;
+    }
+    // SIGTERM lets pacat and parec close their streams; a child that ignores
+    // it is killed.
+    kill(pid, SIGTERM);
+    if (!WaitPid(pid, std::chrono::seconds(3)))
+    {
+        KillAndReap(pid);
+    }
+    pid = -1;
+}
+
+ChildProcess PlayRawAudio(const std::string& sink, const std::string& path)
+{
+    return ChildProcess({"pacat", "-d", sink, "--format=float32le", "--rate=48000", "--channels=2", "--raw", path},
+                        "/dev/null", path + ".play.log");
+}
+
+ChildProcess RecordRawAudio(const std::string& source, const std::string& path)
+{
+    return ChildProcess({"parec", "-d", source, "--format=float32le", "--rate=48000", "--channels=2", "--raw",
+                         "--latency-msec=20"},
+                        path, path + ".log");
 }
 
 void WaitForWineIdle()

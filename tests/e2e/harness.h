@@ -20,6 +20,7 @@ struct E2eEnvironment
     std::string tfctl;              // tfctl.exe
     std::string workRoot;           // scratch folder of this run
     std::string audioProbe;         // the native audio analysis tool
+    std::string results;            // where measured figures are written
 };
 const E2eEnvironment& Environment();
 
@@ -76,6 +77,31 @@ private:
     std::string folder;
     pid_t pid = -1;
 };
+
+// A helper program running in the background (a player, a recorder) until
+// Stop or destruction, which end it by its pid.
+class ChildProcess
+{
+public:
+    ChildProcess(const std::vector<std::string>& argv, const std::string& outputPath, const std::string& errorPath);
+    ChildProcess(ChildProcess&& other) noexcept;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ChildProcess& operator=(ChildProcess&&) = delete;
+
+    bool Running();
+    void Stop();
+
+private:
+    pid_t pid = -1;
+};
+
+// Raw audio through PulseAudio, in the format audio_analysis.h reads:
+// float32 little endian, two channels, 48 kHz. A sink is played by its name
+// ("speakers"), a recording taken from a source ("headphones.monitor").
+ChildProcess PlayRawAudio(const std::string& sink, const std::string& path);
+ChildProcess RecordRawAudio(const std::string& source, const std::string& path);
 
 // Waits until the program has no window left and every process of this Wine
 // prefix has ended, so the next test starts on a clean desktop.

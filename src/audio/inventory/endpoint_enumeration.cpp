@@ -63,9 +63,11 @@ std::wstring ReadFriendlyName(IMMDevice* device)
 std::vector<ComPtr<IMMDevice>> ActiveEndpoints(IMMDeviceEnumerator* enumerator, EDataFlow flow)
 {
     std::vector<ComPtr<IMMDevice>> devices;
+    if (enumerator == nullptr)
+        return devices;
     ComPtr<IMMDeviceCollection> collection;
     UINT count = 0;
-    if (enumerator == nullptr || FAILED(enumerator->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, collection.GetAddressOf())) ||
+    if (FAILED(enumerator->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, collection.GetAddressOf())) ||
         FAILED(collection->GetCount(&count)))
         return devices;
     devices.reserve(count);

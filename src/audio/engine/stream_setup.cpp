@@ -1,0 +1,362 @@
+#include "audio/engine/stream_setup.h"
+
+#include <avrt.h>
+#include <mmreg.h>
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "audio/engine/frame_policy.h"
+#include "log/diagnostic_log.h"
+
+namespace
+{
+constexpr DWORD kTargetStreamFlags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+
+// Extensible sub-formats are the audio base GUID with the plain format tag in
+// its first field; comparing that way needs no GUID library.
+bool IsSubFormatOfTag(const GUID& guid, uint16_t tag)
+{
+    static const unsigned char kBaseTail[8] = {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+    return guid.Data1 == tag && guid.Data2 == 0x0000 && guid.Data3 == 0x0010 &&
+           std::memcmp(guid.Data4, kBaseTail, sizeof kBaseTail) == 0;
+}
+
+// Results of the priority, affinity and timer calls are ignored: the run is
+// merely less punctual without them.
+void PrepareRedirectThread()
+{
+    timeBeginPeriod(1);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    if (info.dwNumberOfProcessors >= 4)
+    {
+        SetThreadAffinityMask(GetCurrentThread(), 0x4);
+    }
+    DWORD taskIndex = 0;
+    const HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
+    if (task)
+    {
+        AvSetMmThreadPriority(task, AVRT_PRIORITY_CRITICAL);
+        DiagnosticLog::Instance().Log("MMCSS: Successfully registered with Pro Audio class and critical priority");
+    }
+    else
+    {
+        DiagnosticLog::Instance().Log("MMCSS: Failed to register thread");
+    }
+    // FALSE keeps dynamic boosting enabled.
+    SetThreadPriorityBoost(GetCurrentThread(), FALSE);
+}
+
+void ReportFormat(const WAVEFORMATEX& format)
+{
+    DiagnosticLog& log = DiagnosticLog::Instance();
+    if (format.wFormatTag != WAVE_FORMAT_PCM && format.wFormatTag != WAVE_FORMAT_IEEE_FLOAT)
+    {
+        log.Log("Warning: Non-optimal audio format detected");
+    }
+    if (format.nSamplesPerSec != 44100 && format.nSamplesPerSec != 48000)
+    {
+        log.Log("Warning: Non-standard sample rate: %lu Hz", static_cast<unsigned long>(format.nSamplesPerSec));
+    }
+    const unsigned bits = format.wBitsPerSample;
+    if (bits != 16 && bits != 24 && bits != 32)
+    {
+        log.Log("Warning: Unusual bit depth: %u bits", bits);
+        log.Log("Warning: Using non-optimal audio format - may cause performance issues");
+    }
+    log.Log("Using audio format: %lu Hz, %u-bit, %u channels", static_cast<unsigned long>(format.nSamplesPerSec), bits,
+            static_cast<unsigned>(format.nChannels));
+}
+
+// A device that cannot tell its data flow is treated as a playback endpoint,
+// so it is captured by loopback.
+void ReadSourceDataFlow(RedirectionEngine& engine)
+{
+    engine.dataFlow = eRender;
+    EDataFlow flow = eRender;
+    if (SUCCEEDED(engine.sourceDevice->QueryInterface(IID_PPV_ARGS(engine.endpoint.ReleaseAndGetAddressOf()))) &&
+        SUCCEEDED(engine.endpoint->GetDataFlow(&flow)))
+    {
+        engine.dataFlow = flow;
+    }
+    DiagnosticLog::Instance().Log("Source device dataFlow: %s", engine.dataFlow == eCapture ? "Capture" : "Render");
+}
+
+// Integer packets need room for the largest packet, which never exceeds the
+// stream's buffer; one second of frames stands in if the buffer is unknown.
+void AllocateScratch(RedirectionEngine& engine)
+{
+    if (engine.sourceLayout.kind == SampleKind::Float32)
+    {
+        return;
+    }
+    UINT32 frames = 0;
+    if (FAILED(engine.sourceClient->GetBufferSize(&frames)) || frames == 0)
+    {
+        frames = engine.sourceLayout.sampleRate;
+    }
+    engine.scratch.assign(ScratchFloatsFor(engine.sourceLayout, frames), 0.0f);
+}
+
+bool ReadSourceFormat(RedirectionEngine& engine)
+{
+    WAVEFORMATEX* format = nullptr;
+    const HRESULT hr = engine.sourceClient->GetMixFormat(&format);
+    engine.mixFormat.reset(format);
+    if (FAILED(hr) || !engine.mixFormat)
+    {
+        return false;
+    }
+    ReportFormat(*engine.mixFormat);
+    const LayoutResult layout = DeriveSampleLayout(ReadWaveFormatFields(*engine.mixFormat));
+    if (layout.status != LayoutStatus::Ok)
+    {
+        DiagnosticLog::Instance().Log("RunRedirection: source format cannot be carried (%s); redirection not started.",
+                                      LayoutStatusText(layout.status));
+        return false;
+    }
+    engine.sourceLayout = layout.layout;
+    return true;
+}
+
+bool OpenSource(RedirectionEngine& engine)
+{
+    if (FAILED(engine.sourceDevice->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                             reinterpret_cast<void**>(engine.sourceClient.ReleaseAndGetAddressOf()))) ||
+        !engine.sourceClient || !ReadSourceFormat(engine))
+    {
+        return false;
+    }
+    engine.startBufferMs = engine.state.bufferMs.load();
+    engine.bufferDuration = BufferDurationFromMs(engine.startBufferMs);
+    ReadSourceDataFlow(engine);
+
+    const DWORD flags = engine.dataFlow == eCapture ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK;
+    if (FAILED(engine.sourceClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, engine.bufferDuration, 0,
+                                               engine.mixFormat.get(), nullptr)) ||
+        FAILED(engine.sourceClient->GetService(IID_PPV_ARGS(engine.captureClient.ReleaseAndGetAddressOf()))) ||
+        !engine.captureClient)
+    {
+        return false;
+    }
+    AllocateScratch(engine);
+
+    std::lock_guard<std::mutex> lock(engine.state.streamMutex);
+    engine.state.publishedSourceClient = engine.sourceClient;
+    engine.state.publishedRenderClients.clear();
+    return true;
+}
+
+// A target that refuses the source's format may still play it in its own mix
+// format, converted by the packet path, as long as its clock runs at the
+// source's rate.
+bool InitializeTargetStream(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target)
+{
+    if (SUCCEEDED(target.client->Initialize(AUDCLNT_SHAREMODE_SHARED, kTargetStreamFlags, engine.bufferDuration, 0,
+                                            engine.mixFormat.get(), nullptr)))
+    {
+        target.layout = engine.sourceLayout;
+        return true;
+    }
+    WAVEFORMATEX* format = nullptr;
+    const HRESULT hr = target.client->GetMixFormat(&format);
+    const MixFormatPtr ownFormat(format);
+    if (FAILED(hr) || !ownFormat)
+    {
+        return false;
+    }
+    const LayoutResult layout = DeriveSampleLayout(ReadWaveFormatFields(*ownFormat));
+    DiagnosticLog& log = DiagnosticLog::Instance();
+    if (layout.status != LayoutStatus::Ok)
+    {
+        log.Log("OpenRenderTarget: '%s' left out: its own format is not supported (%s).", entry.displayName.c_str(),
+                LayoutStatusText(layout.status));
+        return false;
+    }
+    if (!CanFeedTarget(engine.sourceLayout, layout.layout))
+    {
+        log.Log("OpenRenderTarget: '%s' left out: it runs at %lu Hz, the source at %lu Hz.", entry.displayName.c_str(),
+                static_cast<unsigned long>(layout.layout.sampleRate),
+                static_cast<unsigned long>(engine.sourceLayout.sampleRate));
+        return false;
+    }
+    if (FAILED(target.client->Initialize(AUDCLNT_SHAREMODE_SHARED, kTargetStreamFlags, engine.bufferDuration, 0,
+                                         ownFormat.get(), nullptr)))
+    {
+        return false;
+    }
+    target.layout = layout.layout;
+    return true;
+}
+
+// Caller holds selectionMutex.
+bool OpenTargetsAtStart(RedirectionEngine& engine)
+{
+    AppState& state = engine.state;
+    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (!state.targetSelected[i])
+        {
+            continue;
+        }
+        std::optional<RenderTarget> target = OpenRenderTarget(engine, state.playbackDevices[i]);
+        if (!target)
+        {
+            continue;
+        }
+        engine.targets.push_back(std::move(*target));
+        const std::string& id = state.playbackDevices[i].identity.eid;
+        if (!id.empty())
+        {
+            engine.activeTargetIds.push_back(id);
+        }
+    }
+    return !engine.targets.empty();
+}
+
+void PrimeAndStartStreams(RedirectionEngine& engine)
+{
+    for (RenderTarget& target : engine.targets)
+    {
+        UINT32 frames = 0;
+        if (SUCCEEDED(target.client->GetBufferSize(&frames)))
+        {
+            PrimeWithSilence(target, StartPrimingFrames(frames));
+        }
+    }
+    engine.sourceClient->Start();
+    // The targets start a moment after the source so that its first packet
+    // is on its way when they begin to play their silence.
+    Sleep(10);
+    for (RenderTarget& target : engine.targets)
+    {
+        target.client->Start();
+    }
+    DiagnosticLog::Instance().Log("WASAPI: source started; %zu render targets started.", engine.targets.size());
+    engine.warmupPackets = kWarmupPackets;
+    engine.pollCount = 0;
+}
+
+// Set-up failed: give back everything it obtained, silently.
+void EndEarly(RedirectionEngine& engine)
+{
+    WithdrawPublishedClients(engine.state);
+    engine.mixFormat.reset();
+    timeEndPeriod(1);
+    ReleaseEngineStreams(engine);
+}
+}  // namespace
+
+WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
+{
+    WaveFormatFields fields;
+    fields.formatTag = format.wFormatTag;
+    fields.channels = format.nChannels;
+    fields.samplesPerSec = format.nSamplesPerSec;
+    fields.blockAlign = format.nBlockAlign;
+    fields.bitsPerSample = format.wBitsPerSample;
+    constexpr size_t kExtensibleTail = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && format.cbSize >= kExtensibleTail)
+    {
+        const auto& extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(format);
+        fields.validBitsPerSample = extensible.Samples.wValidBitsPerSample;
+        if (IsSubFormatOfTag(extensible.SubFormat, WAVE_FORMAT_PCM))
+        {
+            fields.subFormat = WaveFormatFields::SubFormat::Pcm;
+        }
+        else if (IsSubFormatOfTag(extensible.SubFormat, WAVE_FORMAT_IEEE_FLOAT))
+        {
+            fields.subFormat = WaveFormatFields::SubFormat::IeeeFloat;
+        }
+    }
+    return fields;
+}
+
+std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry)
+{
+    if (!entry.device)
+    {
+        return std::nullopt;
+    }
+    RenderTarget target;
+    if (FAILED(entry.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                      reinterpret_cast<void**>(target.client.ReleaseAndGetAddressOf()))) ||
+        !target.client || !InitializeTargetStream(engine, entry, target) ||
+        FAILED(target.client->GetService(IID_PPV_ARGS(target.renderClient.ReleaseAndGetAddressOf()))) ||
+        !target.renderClient)
+    {
+        return std::nullopt;
+    }
+    UINT32 frames = 0;
+    if (FAILED(target.client->GetBufferSize(&frames)) || frames == 0)
+    {
+        return std::nullopt;
+    }
+    target.bufferFrames = frames;
+    std::lock_guard<std::mutex> lock(engine.state.streamMutex);
+    engine.state.publishedRenderClients.push_back(target.client);
+    return target;
+}
+
+void PrimeWithSilence(RenderTarget& target, uint32_t frames)
+{
+    BYTE* data = nullptr;
+    if (FAILED(target.renderClient->GetBuffer(frames, &data)))
+    {
+        return;
+    }
+    if (!data)
+    {
+        target.renderClient->ReleaseBuffer(0, AUDCLNT_BUFFERFLAGS_SILENT);
+        return;
+    }
+    // The target's own layout: a target in its own format may have wider
+    // frames than the source.
+    WriteSilence(target.layout, frames, data);
+    target.renderClient->ReleaseBuffer(frames, 0);
+}
+
+void WithdrawPublishedClients(AppState& state)
+{
+    std::lock_guard<std::mutex> lock(state.streamMutex);
+    state.publishedSourceClient.Reset();
+    state.publishedRenderClients.clear();
+}
+
+void ReleaseEngineStreams(RedirectionEngine& engine)
+{
+    engine.targets.clear();
+    engine.endpoint.Reset();
+    engine.captureClient.Reset();
+    engine.sourceClient.Reset();
+}
+
+void RunRedirection(AppState& state, IMMDevice* sourceDevice)
+{
+    RedirectionEngine engine(state, sourceDevice);
+    PrepareRedirectThread();
+    if (!OpenSource(engine))
+    {
+        EndEarly(engine);
+        return;
+    }
+    bool anyTarget = false;
+    {
+        std::lock_guard<std::mutex> lock(state.selectionMutex);
+        anyTarget = OpenTargetsAtStart(engine);
+    }
+    if (!anyTarget)
+    {
+        EndEarly(engine);
+        return;
+    }
+    PrimeAndStartStreams(engine);
+    RunTransferLoop(engine);
+}

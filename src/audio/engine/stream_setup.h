@@ -1,0 +1,102 @@
+#pragma once
+
+#include <windows.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/engine/sample_format.h"
+
+struct AppState;
+struct AudioEndpointInfo;
+
+// The redirect thread's per-run state and its set-up. Everything here lives
+// on the redirect thread; what the main thread needs (the clients it may stop)
+// is published through AppState under streamMutex.
+
+struct CoTaskMemFormatDeleter
+{
+    void operator()(WAVEFORMATEX* format) const { CoTaskMemFree(format); }
+};
+using MixFormatPtr = std::unique_ptr<WAVEFORMATEX, CoTaskMemFormatDeleter>;
+
+// One open target stream. Move-only; destruction releases renderClient, then
+// client (reverse declaration order).
+struct RenderTarget
+{
+    Microsoft::WRL::ComPtr<IAudioClient> client;
+    Microsoft::WRL::ComPtr<IAudioRenderClient> renderClient;
+    uint32_t bufferFrames = 0;
+    // What the render buffer holds per frame: the source's layout when the
+    // stream took the source's format, else the target's own mix format.
+    SampleLayout layout;
+
+    RenderTarget() = default;
+    RenderTarget(RenderTarget&&) = default;
+    RenderTarget& operator=(RenderTarget&&) = default;
+    RenderTarget(const RenderTarget&) = delete;
+    RenderTarget& operator=(const RenderTarget&) = delete;
+};
+
+struct RedirectionEngine
+{
+    RedirectionEngine(AppState& appState, IMMDevice* source) : state(appState), sourceDevice(source) {}
+    RedirectionEngine(const RedirectionEngine&) = delete;
+    RedirectionEngine& operator=(const RedirectionEngine&) = delete;
+
+    AppState& state;
+    IMMDevice* sourceDevice;  // borrowed from the thread start record
+    Microsoft::WRL::ComPtr<IAudioClient> sourceClient;
+    Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient;
+    Microsoft::WRL::ComPtr<IMMEndpoint> endpoint;
+    MixFormatPtr mixFormat;
+    // The source's packets as the packet path reads them.
+    SampleLayout sourceLayout;
+    EDataFlow dataFlow = eRender;
+    int64_t bufferDuration = 0;  // 100 ns units, every stream of the run
+    float startBufferMs = 0.0f;  // paces the transfer loop
+    std::vector<RenderTarget> targets;
+    std::vector<std::string> activeTargetIds;
+    // Integer PCM packets are converted here before they reach the targets;
+    // sized once at set-up so that the packet path never allocates.
+    std::vector<float> scratch;
+    int warmupPackets = 0;
+    int pollCount = 0;
+};
+
+// The body of the redirect thread: set-up, transfer loop, cleanup. Returns
+// when set-up failed, the run was stopped, or its targets became empty.
+// Redirect thread only, with COM initialised on it.
+void RunRedirection(AppState& state, IMMDevice* sourceDevice);
+
+// Opens one playbackDevices entry as a render stream of this run and
+// publishes its client. Returns nothing (and publishes nothing) when any step
+// fails or the target cannot play the source's frames. Redirect thread, with
+// selectionMutex held by the caller.
+std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry);
+
+// Queues `frames` frames of silence on a target that has not started or
+// whose queue has room for them. Redirect thread.
+void PrimeWithSilence(RenderTarget& target, uint32_t frames);
+
+// Starts the transfer loop on an engine whose streams have all started, and
+// cleans up when it ends. Redirect thread.
+void RunTransferLoop(RedirectionEngine& engine);
+
+// Empties publishedSourceClient and publishedRenderClients under streamMutex.
+// Redirect thread, without selectionMutex or streamMutex held.
+void WithdrawPublishedClients(AppState& state);
+
+// Releases the targets, the endpoint interface, the capture client and the
+// source client, in that order. Redirect thread.
+void ReleaseEngineStreams(RedirectionEngine& engine);
+
+// The numbers of a format the audio system handed out, extensible tail
+// included when the tag and size say it has one. Any thread.
+WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format);

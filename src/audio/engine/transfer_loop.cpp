@@ -1,0 +1,252 @@
+// The redirect thread's polling loop: every captured packet goes straight from
+// the capture buffer into each target's render buffer. The packet path
+// (HandlePackets and below) allocates nothing, takes no lock and logs nothing.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "audio/engine/frame_policy.h"
+#include "audio/engine/redirection_control.h"
+#include "audio/engine/soft_clip.h"
+#include "audio/engine/stream_setup.h"
+#include "log/diagnostic_log.h"
+
+namespace
+{
+// One packet as every target of the pass sees it.
+struct PacketView
+{
+    const float* samples = nullptr;  // interleaved source channels; null: silence
+    uint32_t frames = 0;
+    uint16_t channels = 0;
+    float gain = 1.0f;
+    float bufferMs = 0.0f;
+};
+
+void WaitBetweenPasses(PassWait wait)
+{
+    switch (wait)
+    {
+    case PassWait::Yield:
+        SwitchToThread();
+        break;
+    case PassWait::Sleep1Ms:
+        Sleep(1);
+        break;
+    case PassWait::Sleep2Ms:
+        Sleep(2);
+        break;
+    }
+}
+
+// Float packets are read in place; integer ones go through the scratch
+// buffer, which may cut a packet larger than the stream's buffer.
+const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t& frames)
+{
+    if (engine.sourceLayout.kind == SampleKind::Float32)
+    {
+        return reinterpret_cast<const float*>(data);
+    }
+    frames = ConvertPacketToFloat(data, engine.sourceLayout, frames, engine.scratch.data(), engine.scratch.size());
+    return engine.scratch.data();
+}
+
+// A target that cannot report its queue or hand out a buffer misses this
+// packet and is tried again with the next one.
+void DeliverPacket(RenderTarget& target, const PacketView& packet)
+{
+    UINT32 queued = 0;
+    if (FAILED(target.client->GetCurrentPadding(&queued)))
+    {
+        return;
+    }
+    const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, packet.bufferMs);
+    BYTE* dest = nullptr;
+    if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &dest)))
+    {
+        return;
+    }
+    if (!dest)
+    {
+        target.renderClient->ReleaseBuffer(0, AUDCLNT_BUFFERFLAGS_SILENT);
+        return;
+    }
+    if (packet.samples)
+    {
+        WriteToTarget(packet.samples, packet.channels, frames, packet.gain, target.layout, dest);
+    }
+    else
+    {
+        WriteSilence(target.layout, frames, dest);
+    }
+    target.renderClient->ReleaseBuffer(frames, 0);
+}
+
+void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, float bufferMs)
+{
+    IAudioCaptureClient& capture = *engine.captureClient.Get();
+    const uint32_t limit = PacketLimitFor(bufferMs);
+    uint32_t count = 0;
+    while (packetSize > 0 && count < limit && !engine.state.redirectStopRequested)
+    {
+        BYTE* data = nullptr;
+        UINT32 frames = 0;
+        DWORD flags = 0;
+        if (FAILED(capture.GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
+        {
+            return;
+        }
+        if (engine.warmupPackets > 0)
+        {
+            // The first packets after a (re)start carry the streams' start-up
+            // transient; no target hears them.
+            --engine.warmupPackets;
+        }
+        else
+        {
+            PacketView packet;
+            packet.frames = frames;
+            packet.channels = engine.sourceLayout.channels;
+            packet.gain = gain;
+            packet.bufferMs = bufferMs;
+            const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
+            packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
+            for (RenderTarget& target : engine.targets)
+            {
+                DeliverPacket(target, packet);
+            }
+        }
+        capture.ReleaseBuffer(frames);
+        if (FAILED(capture.GetNextPacketSize(&packetSize)))
+        {
+            return;
+        }
+        ++count;
+    }
+}
+
+// Each old target plays out what it has queued (up to 50 ms) before it stops,
+// so that the rebuild does not cut a sound short.
+void DrainAndStopTargets(RedirectionEngine& engine)
+{
+    for (RenderTarget& target : engine.targets)
+    {
+        UINT32 queued = 0;
+        if (SUCCEEDED(target.client->GetCurrentPadding(&queued)) && queued > 0)
+        {
+            Sleep(50);
+        }
+        target.client->Stop();
+    }
+}
+
+void WithdrawTargets(RedirectionEngine& engine)
+{
+    {
+        std::lock_guard<std::mutex> lock(engine.state.streamMutex);
+        std::erase_if(engine.state.publishedRenderClients, [&engine](const ComPtr<IAudioClient>& published) {
+            return std::any_of(engine.targets.begin(), engine.targets.end(),
+                               [&published](const RenderTarget& target) { return target.client == published; });
+        });
+    }
+    engine.targets.clear();
+}
+
+// Caller holds selectionMutex.
+void OpenTargetsForRebuild(RedirectionEngine& engine)
+{
+    AppState& state = engine.state;
+    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (!state.targetSelected[i])
+        {
+            continue;
+        }
+        std::optional<RenderTarget> target = OpenRenderTarget(engine, state.playbackDevices[i]);
+        if (!target)
+        {
+            continue;
+        }
+        // The source is already running: a deeper cushion covers the gap
+        // until the first packets after the warm-up arrive.
+        PrimeWithSilence(*target, RebuildPrimingFrames(target->bufferFrames));
+        target->client->Start();
+        engine.targets.push_back(std::move(*target));
+    }
+}
+
+// Returns false when the selection has become empty and the run must end.
+bool CheckTargets(RedirectionEngine& engine)
+{
+    std::vector<std::string> snapshot = SnapshotTargetIds(engine.state);
+    if (snapshot == engine.activeTargetIds)
+    {
+        return true;
+    }
+    DrainAndStopTargets(engine);
+    DiagnosticLog::Instance().Log("Targets changed: rebuilding render targets (old=%zu).", engine.targets.size());
+    WithdrawTargets(engine);
+    engine.activeTargetIds = std::move(snapshot);
+    if (engine.activeTargetIds.empty())
+    {
+        engine.state.redirectStopRequested = true;
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
+        OpenTargetsForRebuild(engine);
+    }
+    DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
+    engine.warmupPackets = kWarmupPackets;
+    return true;
+}
+
+void CleanUp(RedirectionEngine& engine)
+{
+    Sleep(50);
+    engine.sourceClient->Stop();
+    for (RenderTarget& target : engine.targets)
+    {
+        target.client->Stop();
+    }
+    WithdrawPublishedClients(engine.state);
+    engine.mixFormat.reset();
+    timeEndPeriod(1);
+    ReleaseEngineStreams(engine);
+    DiagnosticLog::Instance().Log("Redirect thread exiting (cleanup done).");
+}
+}  // namespace
+
+void RunTransferLoop(RedirectionEngine& engine)
+{
+    AppState& state = engine.state;
+    const PassWait wait = PassWaitFor(engine.startBufferMs);
+    bool running = !state.redirectStopRequested;
+    while (running)
+    {
+        WaitBetweenPasses(wait);
+        if (++engine.pollCount >= kPassesPerTargetCheck)
+        {
+            engine.pollCount = 0;
+            if (!CheckTargets(engine))
+            {
+                break;
+            }
+        }
+        UINT32 packetSize = 0;
+        if (SUCCEEDED(engine.captureClient->GetNextPacketSize(&packetSize)))
+        {
+            // One reading of each setting per pass: a change is heard from
+            // the next pass on.
+            const float volume = state.volume.load();
+            const float bufferMs = state.bufferMs.load();
+            HandlePackets(engine, packetSize, GainFromVolume(volume), bufferMs);
+        }
+        running = !state.redirectStopRequested;
+    }
+    CleanUp(engine);
+}

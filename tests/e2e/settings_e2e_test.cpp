@@ -1,0 +1,179 @@
+// The stored settings across real starts and exits: seeded by hand in the
+// registry, read at start-up, written back in full at exit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "harness.h"
+
+using namespace std::chrono_literals;
+
+namespace
+{
+const std::string kSettingsKey = "SOFTWARE\\Wavecaster";
+const std::string kVolumesKey = "SOFTWARE\\Wavecaster\\DeviceVolumes";
+const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+const std::string kSystemDefaultSource =
+    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":true,"name":"System Default Device"})";
+
+void DeleteRunEntry()
+{
+    RunWine({"reg", "delete", "HKCU\\" + kRunKey, "/v", "Wavecaster", "/f"});
+}
+
+class SettingsEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RegDeleteTree(kSettingsKey);
+        DeleteRunEntry();
+    }
+    void TearDown() override
+    {
+        RegDeleteTree(kSettingsKey);
+        DeleteRunEntry();
+    }
+};
+
+void StartAndWaitForToolkit(ToneforkInstance& app)
+{
+    app.Start();
+    ASSERT_TRUE(app.WaitForLog("System tray icon added.", 60s)) << app.LogText();
+    ASSERT_TRUE(app.WaitForLog("Exit icon", 30s)) << app.LogText();
+}
+
+void CloseAndWait(ToneforkInstance& app)
+{
+    ASSERT_EQ(app.Control({"close"}).exitCode, 0);
+    ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
+}
+
+using RegistryValue = std::optional<std::pair<std::string, std::string>>;
+
+RegistryValue Dword(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return std::make_pair(std::string("REG_DWORD"), std::string(text));
+}
+
+RegistryValue Text(const std::string& value)
+{
+    return std::make_pair(std::string("REG_SZ"), value);
+}
+
+// The eight preferences in the order they are stored.
+void ExpectStoredPreferences(const std::vector<uint32_t>& expected)
+{
+    const char* names[] = {"MinimizeToTray", "StartRedirectingOnStartup", "MinimizeOnClose", "RememberWindowSize",
+                           "WindowWidth", "WindowHeight", "Volume", "BufferMs"};
+    for (size_t i = 0; i < expected.size(); ++i)
+    {
+        EXPECT_EQ(RegQuery(kSettingsKey, names[i]), Dword(expected[i])) << names[i];
+    }
+}
+
+size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+        return message.rfind(prefix, 0) == 0;
+    }));
+}
+}  // namespace
+
+TEST_F(SettingsEndToEnd, SeededChoicesAreLoadedByNameAndWrittenBackInFull)
+{
+    // Ids the system will not know: only the names can find these again.
+    RegSetString(kSettingsKey, "SelectedSource",
+                 R"({ "name": "Monitor of Speakers", "dataFlow": 1, "isDefault": false, "ff": 0,)"
+                 R"( "eid": "{0.0.1.00000000}.{11111111-0000-0000-0000-000000000000}", "eguid": "{unknown}" })");
+    RegSetString(kSettingsKey, "SelectedTargets",
+                 R"([{"name":"Headphones","eid":"{0.0.0.00000000}.{22222222}","eguid":"","ff":3},)"
+                 R"({"name":"HDMI Output","eid":"{0.0.0.00000000}.{33333333}","eguid":"","ff":9}])");
+    RegSetDword(kSettingsKey, "WindowWidth", 600);
+    RegSetDword(kSettingsKey, "WindowHeight", 700);
+    RegSetDword(kSettingsKey, "Volume", 64);
+    RegSetDword(kSettingsKey, "BufferMs", 20);
+    RegSetDword(kVolumesKey, "__system_default__", 80);
+    RegSetString(kRunKey, "Wavecaster", "C:\\made\\by\\hand.exe");
+
+    ToneforkInstance app("settings-seeded");
+    StartAndWaitForToolkit(app);
+    const auto info = ParseKeyValues(app.Control({"info"}).output);
+    EXPECT_EQ(info.at("width"), "600");
+    EXPECT_EQ(info.at("height"), "700");
+    CloseAndWait(app);
+
+    const std::vector<std::string> messages = LogMessages(app.LogText());
+    EXPECT_TRUE(ContainsInOrder(
+        messages,
+        {"RefreshDevices: found 4 active render endpoints.",
+         "RefreshDevices: source list has 9 devices (1 default + 4 playback + 4 recording).",
+         "LoadDeviceVolumes: loaded 1 device volume settings.",
+         "LoadSettings: RunOnStartup=1, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=600x700, "
+         "Volume=64, Buffer=20ms",
+         // The source has no remembered volume, so the stored one stays.
+         "Applied saved volume 64% for source device.", "Process exit.",
+         "SaveSettings: RunOnStartup=1, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=600x700, "
+         "Volume=64, Buffer=20ms"}))
+        << app.LogText();
+
+    ExpectStoredPreferences({0, 0, 0, 1, 600, 700, 64, 20});
+    EXPECT_EQ(RegQuery(kSettingsKey, "SelectedSource"),
+              Text(R"({"dataFlow":1,"eguid":"{unknown}","eid":"{0.0.1.00000000}.{11111111-0000-0000-0000-)"
+                   R"(000000000000}","ff":0,"isDefault":false,"name":"Monitor of Speakers"})"));
+    EXPECT_EQ(RegQuery(kSettingsKey, "SelectedTargets"),
+              Text(R"([{"eguid":"","eid":"{0.0.0.00000000}.{22222222}","ff":3,"name":"Headphones"},)"
+                   R"({"eguid":"","eid":"{0.0.0.00000000}.{33333333}","ff":9,"name":"HDMI Output"}])"));
+    EXPECT_EQ(RegQuery(kVolumesKey, "__system_default__"), Dword(80));
+    // The Run entry is only read, never rewritten, at start and exit.
+    EXPECT_EQ(RegQuery(kRunKey, "Wavecaster"), Text("C:\\made\\by\\hand.exe"));
+}
+
+TEST_F(SettingsEndToEnd, FirstStartRunsOnDefaultsAndStoresThem)
+{
+    ToneforkInstance app("settings-first");
+    StartAndWaitForToolkit(app);
+    EXPECT_EQ(ParseKeyValues(app.Control({"info"}).output).at("visible"), "1");
+    CloseAndWait(app);
+
+    const std::vector<std::string> messages = LogMessages(app.LogText());
+    const std::string defaults =
+        "RunOnStartup=0, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=516x720, Volume=50, Buffer=30ms";
+    EXPECT_TRUE(ContainsInOrder(messages, {"LoadDeviceVolumes: loaded 0 device volume settings.",
+                                           "LoadSettings: " + defaults, "Process exit.", "SaveSettings: " + defaults}))
+        << app.LogText();
+    EXPECT_EQ(CountStartingWith(messages, "Applied saved volume"), 0u) << "no source was saved yet";
+
+    ExpectStoredPreferences({0, 0, 0, 1, 516, 720, 50, 30});
+    EXPECT_EQ(RegQuery(kSettingsKey, "SelectedSource"),
+              Text(R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":false,"name":""})"));
+    EXPECT_EQ(RegQuery(kSettingsKey, "SelectedTargets"), Text("[]"));
+}
+
+TEST_F(SettingsEndToEnd, StartsHiddenInTrayWithTheSystemDefaultVolume)
+{
+    RegSetDword(kSettingsKey, "MinimizeToTray", 1);
+    RegSetString(kSettingsKey, "SelectedSource", kSystemDefaultSource);
+    RegSetDword(kVolumesKey, "__system_default__", 80);
+
+    ToneforkInstance app("settings-tray");
+    StartAndWaitForToolkit(app);
+    EXPECT_EQ(ParseKeyValues(app.Control({"info"}).output).at("visible"), "0");
+    CloseAndWait(app);
+
+    const std::vector<std::string> messages = LogMessages(app.LogText());
+    EXPECT_TRUE(ContainsInOrder(messages, {"LoadSettings: RunOnStartup=0, MinimizeToTray=1, MinOnClose=0, "
+                                           "AutoStartRedirect=0, Window=516x720, Volume=50, Buffer=30ms",
+                                           "Applied saved volume 80% for System Default."}))
+        << app.LogText();
+    const auto added = std::find(messages.begin(), messages.end(), "System tray icon added.");
+    ASSERT_NE(added, messages.end());
+    ASSERT_NE(added + 1, messages.end());
+    EXPECT_EQ(*(added + 1), "Window minimized to tray.");
+
+    ExpectStoredPreferences({1, 0, 0, 1, 516, 720, 80, 30});
+    EXPECT_EQ(RegQuery(kSettingsKey, "SelectedSource"), Text(kSystemDefaultSource));
+}

@@ -1,0 +1,344 @@
+// Opening the source and the targets: stream flags, formats, the fallback to
+// a target's own format, priming, start order and every way set-up can fail.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "audio/engine/redirection_control.h"
+#include "engine_fixture.h"
+#include "test_log.h"
+
+namespace
+{
+constexpr DWORD kTargetFlags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+
+bool AllZero(const std::vector<uint8_t>& bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; });
+}
+
+std::vector<int16_t> WrittenPcm16(const FakeRenderWrite& write)
+{
+    std::vector<int16_t> samples(write.bytes.size() / sizeof(int16_t));
+    std::memcpy(samples.data(), write.bytes.data(), samples.size() * sizeof(int16_t));
+    return samples;
+}
+
+int16_t Pcm16Of(float value)
+{
+    return static_cast<int16_t>(std::lround(static_cast<double>(value) * 32768.0));
+}
+
+std::vector<std::string> FormatLines(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> picked;
+    for (const std::string& line : lines)
+    {
+        if (line.rfind("Warning: ", 0) == 0 || line.rfind("Using audio format", 0) == 0 ||
+            line.rfind("RunRedirection: ", 0) == 0)
+            picked.push_back(line);
+    }
+    return picked;
+}
+}  // namespace
+
+TEST_F(EngineTest, OnlyPlaybackSourcesAreCapturedByLoopback)
+{
+    struct Case
+    {
+        std::optional<EDataFlow> flow;  // none: the device offers no IMMEndpoint
+        DWORD flags;
+        const char* logged;
+    };
+    const Case cases[] = {{eRender, AUDCLNT_STREAMFLAGS_LOOPBACK, "Source device dataFlow: Render"},
+                          {eCapture, 0, "Source device dataFlow: Capture"},
+                          {std::nullopt, AUDCLNT_STREAMFLAGS_LOOPBACK, "Source device dataFlow: Render"}};
+    AddTarget("Headphones", TargetBehaviour());
+    for (const Case& test : cases)
+    {
+        logPath = OpenFreshTestLog(L"engine");
+        const auto source = AddSource("Microphone", SourceBehaviour(), test.flow);
+        StartAndWaitRunning();
+        StopAndExpectIdle();
+
+        const std::vector<std::string> lines = Log();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), test.logged), lines.end()) << test.logged;
+        ASSERT_EQ(source->Streams().size(), 1u);
+        const std::vector<FakeInitializeCall> calls = source->Streams()[0].initializeCalls;
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].flags, test.flags) << test.logged;
+        EXPECT_EQ(calls[0].shareMode, AUDCLNT_SHAREMODE_SHARED);
+        EXPECT_EQ(calls[0].bufferDuration, 200000);  // 20 ms
+        EXPECT_EQ(calls[0].periodicity, 0);
+        EXPECT_TRUE(calls[0].sessionGuidNull);
+        EXPECT_EQ(calls[0].format, FloatFormat());
+    }
+}
+
+TEST_F(EngineTest, FormatReportWarnsAboutUnusualSourceFormats)
+{
+    struct Case
+    {
+        FakeFormat format;
+        std::vector<std::string> expected;
+        bool runs;
+    };
+    const Case cases[] = {
+        {FloatFormat(2, 48000), {"Using audio format: 48000 Hz, 32-bit, 2 channels"}, true},
+        {ExtensibleFloatFormat(2, 48000),
+         {"Warning: Non-optimal audio format detected", "Using audio format: 48000 Hz, 32-bit, 2 channels"},
+         true},
+        {PcmFormat(16, 1, 96000),
+         {"Warning: Non-standard sample rate: 96000 Hz", "Using audio format: 96000 Hz, 16-bit, 1 channels"},
+         true},
+        {PcmFormat(8, 2, 44100),
+         {"Warning: Unusual bit depth: 8 bits", "Warning: Using non-optimal audio format - may cause performance issues",
+          "Using audio format: 44100 Hz, 8-bit, 2 channels",
+          "RunRedirection: source format cannot be carried (unsupported bit depth); redirection not started."},
+         false},
+    };
+    AddTarget("Headphones", TargetBehaviour());
+    for (const Case& test : cases)
+    {
+        logPath = OpenFreshTestLog(L"engine");
+        FakeStreamBehaviour behaviour = SourceBehaviour();
+        behaviour.mixFormat = test.format;
+        const auto source = AddSource("Speakers", behaviour);
+        if (test.runs)
+        {
+            StartAndWaitRunning();
+        }
+        else
+        {
+            StartRedirection(state);
+            ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; }));
+            EXPECT_TRUE(source->Streams().at(0).initializeCalls.empty());
+        }
+        StopAndExpectIdle();
+        EXPECT_EQ(FormatLines(Log()), test.expected) << test.expected.back();
+    }
+}
+
+TEST_F(EngineTest, TargetRefusingTheSourceFormatPlaysConvertedInItsOwn)
+{
+    AddSource("Speakers", SourceBehaviour());
+    FakeStreamBehaviour own = TargetBehaviour();
+    own.mixFormat = PcmFormat(16, 2, 48000);
+    own.onlyOwnFormat = true;
+    const auto target = AddTarget("USB Headset", own);
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*target, 3));
+    StopAndExpectIdle();
+
+    ASSERT_EQ(target->Streams().size(), 1u);
+    const FakeStreamRecord stream = target->Streams()[0];
+    ASSERT_EQ(stream.initializeCalls.size(), 2u);
+    EXPECT_EQ(stream.initializeCalls[0].format, FloatFormat());
+    EXPECT_EQ(stream.initializeCalls[0].result, AUDCLNT_E_UNSUPPORTED_FORMAT);
+    EXPECT_EQ(stream.initializeCalls[1].format, PcmFormat(16, 2, 48000));
+    for (const FakeInitializeCall& call : stream.initializeCalls)
+    {
+        EXPECT_EQ(call.flags, kTargetFlags);
+        EXPECT_EQ(call.bufferDuration, 200000);
+    }
+    // Silence and packets alike fill 4-byte frames, never the source's 8.
+    ASSERT_FALSE(stream.writes.empty());
+    EXPECT_EQ(stream.writes[0].releasedFrames, 480u);
+    EXPECT_EQ(stream.writes[0].bytes.size(), 480u * 4u);
+    EXPECT_TRUE(AllZero(stream.writes[0].bytes));
+
+    const std::vector<FakeRenderWrite> packets = PacketWrites(*target);
+    const std::vector<int16_t> samples = WrittenPcm16(packets.at(0));
+    ASSERT_EQ(samples.size(), 480u * 2u);
+    // The first packet heard is the sixth captured (five are dropped).
+    for (uint32_t frame = 0; frame < 480; ++frame)
+    {
+        for (uint16_t channel = 0; channel < 2; ++channel)
+            ASSERT_EQ(samples[frame * 2 + channel], Pcm16Of(PatternSample(5, frame, channel)))
+                << "frame " << frame << " channel " << channel;
+    }
+}
+
+TEST_F(EngineTest, IntegerSourceIsConvertedBeforeReachingAFloatTarget)
+{
+    FakeStreamBehaviour pcm = SourceBehaviour();
+    pcm.mixFormat = PcmFormat(16, 2, 48000);
+    AddSource("Line In", pcm, eCapture);
+    FakeStreamBehaviour own = TargetBehaviour();
+    own.onlyOwnFormat = true;  // float: refuses the 16-bit source format
+    const auto target = AddTarget("Headphones", own);
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*target, 2));
+    StopAndExpectIdle();
+
+    const std::vector<float> samples = WrittenFloats(PacketWrites(*target).at(0));
+    ASSERT_EQ(samples.size(), 480u * 2u);
+    for (uint32_t frame = 0; frame < 480; ++frame)
+    {
+        for (uint16_t channel = 0; channel < 2; ++channel)
+        {
+            const float expected = static_cast<float>(Pcm16Of(PatternSample(5, frame, channel))) / 32768.0f;
+            ASSERT_EQ(samples[frame * 2 + channel], expected) << "frame " << frame << " channel " << channel;
+        }
+    }
+}
+
+TEST_F(EngineTest, TargetAtAnotherSampleRateIsLeftOutWithAMessage)
+{
+    AddSource("Speakers", SourceBehaviour());
+    const auto working = AddTarget("Headphones", TargetBehaviour());
+    FakeStreamBehaviour slower = TargetBehaviour();
+    slower.mixFormat = FloatFormat(2, 44100);
+    slower.onlyOwnFormat = true;
+    const auto leftOut = AddTarget("Bluetooth", slower);
+
+    StartAndWaitRunning(1);
+    {
+        std::lock_guard<std::mutex> lock(state.streamMutex);
+        EXPECT_EQ(state.publishedRenderClients.size(), 1u);
+    }
+    ASSERT_TRUE(WaitForPacketWrites(*working, 2));
+    StopAndExpectIdle();
+
+    const std::vector<std::string> lines = Log();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "OpenRenderTarget: 'Bluetooth' left out: it runs at 44100 Hz, the source at 48000 Hz."),
+              lines.end());
+    for (const FakeStreamRecord& stream : leftOut->Streams())
+    {
+        EXPECT_EQ(stream.initializeCalls.size(), 1u) << "the own format must not be tried";
+        EXPECT_TRUE(stream.writes.empty());
+        EXPECT_EQ(stream.startCalls, 0);
+    }
+}
+
+TEST_F(EngineTest, TargetThatFailsToOpenIsLeftOutAndRebuiltOnce)
+{
+    AddSource("Speakers", SourceBehaviour());
+    AddTarget("A", TargetBehaviour());
+    FakeStreamBehaviour broken = TargetBehaviour();
+    broken.activate = E_FAIL;
+    AddTarget("B", broken);
+    AddTarget("C", TargetBehaviour());
+
+    StartAndWaitRunning(2);
+    {
+        std::lock_guard<std::mutex> lock(state.streamMutex);
+        EXPECT_EQ(state.publishedRenderClients.size(), 2u);
+    }
+    // Its id is missing from the active list, so the first check rebuilds
+    // once; after that the list is the selection and nothing changes.
+    ASSERT_TRUE(WaitForLog("Targets rebuilt: now 2 targets active."));
+    const auto checksAfterRebuild = std::chrono::milliseconds(300);
+    std::this_thread::sleep_for(checksAfterRebuild);
+    StopAndExpectIdle();
+    const std::vector<std::string> lines = Log();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Targets changed: rebuilding render targets (old=2)."), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("OpenRenderTarget", 0) == 0; }),
+              0)
+        << "a target that cannot be opened is left out silently";
+}
+
+TEST_F(EngineTest, TargetsArePrimedWithHalfABufferAndStartAfterTheSource)
+{
+    const auto source = AddSource("Speakers", SourceBehaviour());
+    const auto small = AddTarget("A", TargetBehaviour());
+    FakeStreamBehaviour larger = TargetBehaviour();
+    larger.bufferFrames = 1440;
+    const auto large = AddTarget("B", larger);
+
+    StartAndWaitRunning(2);
+    StopAndExpectIdle();
+
+    for (const auto& [target, frames] : {std::pair{small, 480u}, std::pair{large, 720u}})
+    {
+        const FakeStreamRecord stream = target->Streams().at(0);
+        ASSERT_FALSE(stream.writes.empty());
+        const FakeRenderWrite& priming = stream.writes[0];
+        EXPECT_FALSE(priming.whileRunning);
+        EXPECT_EQ(priming.requestedFrames, frames);
+        EXPECT_EQ(priming.releasedFrames, frames);
+        EXPECT_EQ(priming.flags, 0u);
+        EXPECT_TRUE(AllZero(priming.bytes));
+    }
+    std::vector<FakeStreamEvent> starts;
+    for (const FakeStreamEvent& event : FakeStreamEvents())
+    {
+        if (event.call == "Start")
+            starts.push_back(event);
+    }
+    ASSERT_EQ(starts.size(), 3u);
+    EXPECT_EQ(starts[0].endpoint, "Speakers");
+    EXPECT_EQ(starts[1].endpoint, "A");
+    EXPECT_EQ(starts[2].endpoint, "B");
+    EXPECT_GE(starts[1].at - starts[0].at, std::chrono::microseconds(9500));
+}
+
+TEST_F(EngineTest, EverySetUpFailureEndsTheRunAndReleasesEverything)
+{
+    struct Case
+    {
+        const char* what;
+        void (*breakStreams)(FakeStreamBehaviour& source, FakeStreamBehaviour& target);
+    };
+    const Case cases[] = {
+        {"source activation", [](FakeStreamBehaviour& s, FakeStreamBehaviour&) { s.activate = E_FAIL; }},
+        {"source mix format", [](FakeStreamBehaviour& s, FakeStreamBehaviour&) { s.getMixFormat = E_FAIL; }},
+        {"source initialisation", [](FakeStreamBehaviour& s, FakeStreamBehaviour&) { s.initialize = E_FAIL; }},
+        {"capture service", [](FakeStreamBehaviour& s, FakeStreamBehaviour&) { s.getService = E_FAIL; }},
+        {"target activation", [](FakeStreamBehaviour&, FakeStreamBehaviour& t) { t.activate = E_FAIL; }},
+        {"both target formats", [](FakeStreamBehaviour&, FakeStreamBehaviour& t) { t.initialize = E_FAIL; }},
+        {"target mix format",
+         [](FakeStreamBehaviour&, FakeStreamBehaviour& t) {
+             t.onlyOwnFormat = true;
+             t.mixFormat = PcmFormat(16);
+             t.getMixFormat = E_FAIL;
+         }},
+        {"render service", [](FakeStreamBehaviour&, FakeStreamBehaviour& t) { t.getService = E_FAIL; }},
+        {"buffer size", [](FakeStreamBehaviour&, FakeStreamBehaviour& t) { t.getBufferSize = E_FAIL; }},
+        {"empty buffer", [](FakeStreamBehaviour&, FakeStreamBehaviour& t) { t.bufferFrames = 0; }},
+    };
+    for (const Case& test : cases)
+    {
+        logPath = OpenFreshTestLog(L"engine");
+        FakeStreamBehaviour sourceBehaviour = SourceBehaviour();
+        FakeStreamBehaviour targetBehaviour = TargetBehaviour();
+        test.breakStreams(sourceBehaviour, targetBehaviour);
+        const auto source = AddSource("Speakers", sourceBehaviour);
+        const auto target = AddTarget("Headphones", targetBehaviour);
+
+        StartRedirection(state);
+        ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; })) << test.what;
+        EXPECT_TRUE(state.redirectThread.joinable()) << test.what;
+        {
+            std::lock_guard<std::mutex> lock(state.streamMutex);
+            EXPECT_FALSE(state.publishedSourceClient) << test.what;
+            EXPECT_TRUE(state.publishedRenderClients.empty()) << test.what;
+        }
+        StopAndExpectIdle();
+        for (const auto& endpoint : {source, target})
+        {
+            for (const FakeStreamRecord& stream : endpoint->Streams())
+                EXPECT_EQ(stream.startCalls, 0) << test.what << ": " << endpoint->Name() << " was started";
+        }
+        const std::vector<std::string> lines = Log();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) {
+                                    return line.rfind("WASAPI", 0) == 0 || line.rfind("Redirect thread exiting", 0) == 0;
+                                }),
+                  0)
+            << test.what << ": an early end logs nothing more";
+
+        std::lock_guard<std::mutex> lock(state.selectionMutex);
+        state.sourceDevices.resize(1);
+        state.playbackDevices.clear();
+        state.targetSelected.clear();
+        EXPECT_EQ(LiveFakeComObjects(), baselineObjects) << test.what << ": a fake was leaked";
+    }
+}

@@ -1,0 +1,283 @@
+// The transfer loop: what each target receives from each packet, the live
+// rebuild of the targets and the ways a run ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "audio/engine/redirection_control.h"
+#include "engine_fixture.h"
+
+namespace
+{
+FakePacket Constant(float value, DWORD flags = 0)
+{
+    FakePacket packet;
+    packet.constant = value;
+    packet.flags = flags;
+    return packet;
+}
+
+// A source that delivers `warmup` pattern packets, then `packets`, then stops.
+FakeStreamBehaviour ScriptedSource(std::vector<FakePacket> packets, size_t warmup = 5)
+{
+    FakeStreamBehaviour behaviour;
+    behaviour.packets.assign(warmup, FakePacket{});
+    behaviour.packets.insert(behaviour.packets.end(), packets.begin(), packets.end());
+    return behaviour;
+}
+
+uint32_t FirstPacketIndex(const FakeRenderWrite& write)
+{
+    return PatternPacketIndex(WrittenFloats(write).at(0));
+}
+
+void ExpectPattern(const FakeRenderWrite& write, uint32_t packetIndex, float gain = 1.0f)
+{
+    const std::vector<float> samples = WrittenFloats(write);
+    ASSERT_EQ(samples.size(), 480u * 2u);
+    for (uint32_t frame = 0; frame < 480; ++frame)
+    {
+        for (uint16_t channel = 0; channel < 2; ++channel)
+            ASSERT_EQ(samples[frame * 2 + channel], PatternSample(packetIndex, frame, channel) * gain)
+                << "packet " << packetIndex << " frame " << frame << " channel " << channel;
+    }
+}
+
+void ExpectConstant(const FakeRenderWrite& write, float value)
+{
+    for (const float sample : WrittenFloats(write))
+        ASSERT_EQ(sample, value);
+}
+}  // namespace
+
+TEST_F(EngineTest, FirstFivePacketsAfterTheStartNeverReachATarget)
+{
+    const auto source = AddSource("Speakers", ScriptedSource({FakePacket{}, FakePacket{}, FakePacket{}}));
+    const auto target = AddTarget("Headphones", TargetBehaviour());
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitFor([&] { return source->Streams().at(0).packetsReleased == 8; }));
+    StopAndExpectIdle();
+
+    const std::vector<FakeRenderWrite> writes = PacketWrites(*target);
+    ASSERT_EQ(writes.size(), 3u);
+    for (uint32_t i = 0; i < 3; ++i)
+    {
+        EXPECT_EQ(writes[i].releasedFrames, 480u);
+        EXPECT_EQ(writes[i].flags, 0u);
+        ExpectPattern(writes[i], 5 + i);
+    }
+}
+
+TEST_F(EngineTest, SilentPacketsArriveAsZerosWithoutFlags)
+{
+    FakePacket nullData;
+    nullData.nullData = true;
+    AddSource("Speakers", ScriptedSource({Constant(0.3f, AUDCLNT_BUFFERFLAGS_SILENT), nullData, FakePacket{}}));
+    const auto target = AddTarget("Headphones", TargetBehaviour());
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*target, 3));
+    StopAndExpectIdle();
+
+    const std::vector<FakeRenderWrite> writes = PacketWrites(*target);
+    ASSERT_EQ(writes.size(), 3u);
+    for (size_t i = 0; i < 2; ++i)
+    {
+        EXPECT_EQ(writes[i].releasedFrames, 480u);
+        EXPECT_EQ(writes[i].flags, 0u);
+        EXPECT_TRUE(std::all_of(writes[i].bytes.begin(), writes[i].bytes.end(), [](uint8_t b) { return b == 0; }))
+            << "write " << i;
+    }
+    ExpectPattern(writes[2], 7);
+}
+
+TEST_F(EngineTest, VolumeSetsTheGainAndLoudSamplesAreClippedSoftly)
+{
+    struct Case
+    {
+        float volume;
+        float patternGain;
+        float loud;  // what +0.8 becomes
+    };
+    for (const Case& test : {Case{100.0f, 2.0f, 0.999f}, Case{0.0f, 0.0f, 0.0f}, Case{50.0f, 1.0f, 0.8f}})
+    {
+        state.volume = test.volume;
+        AddSource("Speakers", ScriptedSource({FakePacket{}, Constant(0.8f), Constant(-0.8f)}));
+        {
+            std::lock_guard<std::mutex> lock(state.selectionMutex);
+            state.playbackDevices.clear();
+            state.targetSelected.clear();
+        }
+        const auto target = AddTarget("Headphones", TargetBehaviour());
+
+        StartAndWaitRunning();
+        ASSERT_TRUE(WaitForPacketWrites(*target, 3));
+        StopAndExpectIdle();
+
+        const std::vector<FakeRenderWrite> writes = PacketWrites(*target);
+        SCOPED_TRACE(test.volume);
+        ExpectPattern(writes.at(0), 5, test.patternGain);
+        ExpectConstant(writes.at(1), test.loud);
+        ExpectConstant(writes.at(2), -test.loud);
+    }
+}
+
+TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
+{
+    state.bufferMs = 30.0f;
+    AddSource("Speakers", SourceBehaviour());
+    struct Case
+    {
+        UINT32 padding;
+        UINT32 expectedFrames;  // 0: misses every packet
+    };
+    const Case cases[] = {{50, 480}, {150, 480}, {1200, 120}, {1400, 0}};
+    std::vector<std::shared_ptr<FakeAudioEndpoint>> targets;
+    for (const Case& test : cases)
+    {
+        FakeStreamBehaviour behaviour = TargetBehaviour();
+        behaviour.bufferFrames = 1440;
+        behaviour.padding = test.padding;
+        targets.push_back(AddTarget("Queue " + std::to_string(test.padding), behaviour));
+    }
+    FakeStreamBehaviour mute = TargetBehaviour();
+    mute.getCurrentPadding = AUDCLNT_E_DEVICE_INVALIDATED;
+    const auto unreadable = AddTarget("Unreadable queue", mute);
+
+    StartAndWaitRunning(5);
+    ASSERT_TRUE(WaitForPacketWrites(*targets[0], 4));
+    ASSERT_TRUE(WaitForPacketWrites(*targets[2], 4));
+    EXPECT_EQ(unreadable->Streams().at(0).stopCalls, 0) << "a target that misses packets stays in the list";
+    StopAndExpectIdle();
+
+    for (size_t i = 0; i < targets.size(); ++i)
+    {
+        const std::vector<FakeRenderWrite> writes = PacketWrites(*targets[i]);
+        if (cases[i].expectedFrames == 0)
+        {
+            EXPECT_TRUE(writes.empty());
+            EXPECT_GE(targets[i]->Streams().at(0).failedRenderRequests, 4);
+            continue;
+        }
+        for (const FakeRenderWrite& write : writes)
+        {
+            EXPECT_EQ(write.requestedFrames, cases[i].expectedFrames) << targets[i]->Name();
+            EXPECT_EQ(write.releasedFrames, cases[i].expectedFrames) << targets[i]->Name();
+        }
+    }
+    EXPECT_TRUE(PacketWrites(*unreadable).empty());
+}
+
+TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)
+{
+    const auto source = AddSource("Speakers", SourceBehaviour());
+    const auto first = AddTarget("A", TargetBehaviour());
+    const auto added = AddTarget("B", TargetBehaviour(), false);
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*first, 3));
+    SelectTarget(1, true);
+    ASSERT_TRUE(WaitForLog("Targets rebuilt: now 2 targets active."));
+    ASSERT_TRUE(WaitForPacketWrites(*added, 2));
+    {
+        std::lock_guard<std::mutex> lock(state.streamMutex);
+        EXPECT_EQ(state.publishedRenderClients.size(), 2u);
+    }
+    StopAndExpectIdle();
+
+    const std::vector<FakeStreamRecord> firstStreams = first->Streams();
+    ASSERT_EQ(firstStreams.size(), 2u) << "the old target is reopened";
+    EXPECT_GE(firstStreams[0].stopCalls, 1);
+    ASSERT_EQ(added->Streams().size(), 1u);
+    for (const FakeStreamRecord& reopened : {firstStreams[1], added->Streams()[0]})
+    {
+        ASSERT_FALSE(reopened.writes.empty());
+        EXPECT_FALSE(reopened.writes[0].whileRunning);
+        EXPECT_EQ(reopened.writes[0].releasedFrames, 720u) << "three quarters of 960 frames";
+        EXPECT_EQ(reopened.startCalls, 1);
+    }
+    EXPECT_EQ(source->Streams().size(), 1u);
+    EXPECT_EQ(source->Streams()[0].startCalls, 1);
+
+    // Five packets after the rebuild are dropped: the first one heard again
+    // comes six after the last one the old stream played.
+    const uint32_t lastOld = FirstPacketIndex(firstStreams[0].writes.back());
+    std::vector<FakeRenderWrite> newWrites;
+    for (const FakeRenderWrite& write : firstStreams[1].writes)
+    {
+        if (write.whileRunning)
+            newWrites.push_back(write);
+    }
+    ASSERT_FALSE(newWrites.empty());
+    EXPECT_EQ(FirstPacketIndex(newWrites[0]), (lastOld + 6) % 400);
+    EXPECT_EQ(FirstPacketIndex(PacketWrites(*added).at(0)), (lastOld + 6) % 400);
+
+    const std::vector<std::string> lines = Log();
+    const auto changed = std::find(lines.begin(), lines.end(), "Targets changed: rebuilding render targets (old=1).");
+    ASSERT_NE(changed, lines.end());
+    EXPECT_EQ(*(changed + 1), "Targets rebuilt: now 2 targets active.");
+}
+
+TEST_F(EngineTest, DeselectingEveryTargetEndsTheRun)
+{
+    AddSource("Speakers", SourceBehaviour());
+    const auto target = AddTarget("Headphones", TargetBehaviour());
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*target, 1));
+    SelectTarget(0, false);
+    ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; }));
+    EXPECT_TRUE(state.redirectThread.joinable());
+    EXPECT_TRUE(state.redirectStopRequested);
+    {
+        std::lock_guard<std::mutex> lock(state.streamMutex);
+        EXPECT_FALSE(state.publishedSourceClient);
+        EXPECT_TRUE(state.publishedRenderClients.empty());
+    }
+    std::vector<std::string> lines = Log();
+    const auto changed = std::find(lines.begin(), lines.end(), "Targets changed: rebuilding render targets (old=1).");
+    ASSERT_NE(changed, lines.end());
+    EXPECT_EQ(*(changed + 1), "Redirect thread exiting (cleanup done).");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Targets rebuilt: now 0 targets active."), 0);
+
+    SelectTarget(0, true);
+    StartAndWaitRunning();
+    lines = Log();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "StartRedirection: previous thread still joinable, joining first..."),
+              lines.end());
+    StopAndExpectIdle();
+}
+
+TEST_F(EngineTest, StopRequestDuringTheFirstPassEndsAfterThePacketInHand)
+{
+    state.bufferMs = 10.0f;  // four packets a pass
+    FakeStreamBehaviour behaviour = SourceBehaviour();
+    behaviour.onPacketHandedOut = [this] { state.redirectStopRequested = true; };
+    const auto source = AddSource("Speakers", behaviour);
+    AddTarget("Headphones", TargetBehaviour());
+
+    StartRedirection(state);
+    ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; }));
+    const FakeStreamRecord stream = source->Streams().at(0);
+    EXPECT_EQ(stream.packetsHandedOut, 1u);
+    EXPECT_EQ(stream.packetsReleased, 1u);
+    EXPECT_FALSE(stream.running);
+    const std::vector<std::string> lines = Log();
+    EXPECT_EQ(lines.back(), "Redirect thread exiting (cleanup done).");
+}
+
+TEST_F(EngineTest, SourceThatStopsDeliveringKeepsTheRunAlive)
+{
+    FakeStreamBehaviour behaviour = SourceBehaviour();
+    behaviour.getNextPacketSize = AUDCLNT_E_DEVICE_INVALIDATED;
+    AddSource("Speakers", behaviour);
+    const auto target = AddTarget("Headphones", TargetBehaviour());
+
+    StartAndWaitRunning();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(state.isRedirecting);
+    EXPECT_TRUE(PacketWrites(*target).empty());
+    StopAndExpectIdle();
+}
