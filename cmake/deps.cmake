@@ -48,6 +48,9 @@ function(tonefork_add_imgui)
     ${dir}/imgui_widgets.cpp ${dir}/imgui_demo.cpp
     ${dir}/backends/imgui_impl_win32.cpp ${dir}/backends/imgui_impl_dx11.cpp)
   target_include_directories(tonefork_imgui SYSTEM PUBLIC ${dir} ${dir}/backends)
-  target_compile_definitions(tonefork_imgui PUBLIC UNICODE _UNICODE)
+  # No gamepad navigation: the window is driven by mouse and keyboard, and
+  # the back-end would otherwise load XInput and unload it at shutdown while
+  # XInput's own polling thread may still run (a crash at exit under Wine).
+  target_compile_definitions(tonefork_imgui PUBLIC UNICODE _UNICODE IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
   target_link_libraries(tonefork_imgui PUBLIC d3d11 d3dcompiler dxgi gdi32 dwmapi imm32)
 endfunction()

@@ -7,17 +7,12 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/com_memory.h"
 #include "app/paths.h"
 #include "log/diagnostic_log.h"
 
 namespace
 {
-struct CoTaskMemString
-{
-    PWSTR text = nullptr;
-    ~CoTaskMemString() { CoTaskMemFree(text); }
-};
-
 // Decoded pixels as 32-bit premultiplied BGRA rows.
 bool DecodeImage(const std::wstring& path, std::vector<uint8_t>& pixels, UINT& width, UINT& height,
                  int32_t* outWidth, int32_t* outHeight)
@@ -153,12 +148,12 @@ void LoadImageAssets(AppState& state)
 void LoadFonts(AppState& state)
 {
     ImFontAtlas* atlas = ImGui::GetIO().Fonts;
-    CoTaskMemString folder;
+    CoTaskMemPtr<wchar_t> folder;
     ImFont* regular = nullptr;
     ImFont* bold = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, &folder.text)) && folder.text && *folder.text)
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, folder.Put())) && folder.Get() && *folder.Get())
     {
-        const std::wstring base(folder.text);
+        const std::wstring base(folder.Get());
         regular = AddFontFile(atlas, base + L"\\segoeui.ttf");
         bold = AddFontFile(atlas, base + L"\\segoeuib.ttf");
     }

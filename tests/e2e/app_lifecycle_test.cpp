@@ -12,6 +12,7 @@ namespace
 {
 const std::vector<std::string> kShutdownTail = {
     "Process exit.",
+    "SaveSettings: ",
     "System tray icon removed.",
     "Unregistered endpoint notifications.",
     "CleanupDeviceD3D done.",

@@ -198,26 +198,13 @@ bool InitializeTargetStream(const RedirectionEngine& engine, const AudioEndpoint
 // Caller holds selectionMutex.
 bool OpenTargetsAtStart(RedirectionEngine& engine)
 {
-    AppState& state = engine.state;
-    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
-    for (size_t i = 0; i < count; ++i)
-    {
-        if (!state.targetSelected[i])
+    OpenSelectedTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
+        engine.targets.push_back(std::move(target));
+        if (!entry.identity.eid.empty())
         {
-            continue;
+            engine.activeTargetIds.push_back(entry.identity.eid);
         }
-        std::optional<RenderTarget> target = OpenRenderTarget(engine, state.playbackDevices[i]);
-        if (!target)
-        {
-            continue;
-        }
-        engine.targets.push_back(std::move(*target));
-        const std::string& id = state.playbackDevices[i].identity.eid;
-        if (!id.empty())
-        {
-            engine.activeTargetIds.push_back(id);
-        }
-    }
+    });
     return !engine.targets.empty();
 }
 
@@ -277,6 +264,24 @@ WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
         }
     }
     return fields;
+}
+
+void OpenSelectedTargets(RedirectionEngine& engine,
+                         const std::function<void(RenderTarget&, const AudioEndpointInfo&)>& opened)
+{
+    AppState& state = engine.state;
+    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (!state.targetSelected[i])
+        {
+            continue;
+        }
+        if (std::optional<RenderTarget> target = OpenRenderTarget(engine, state.playbackDevices[i]))
+        {
+            opened(*target, state.playbackDevices[i]);
+        }
+    }
 }
 
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry)

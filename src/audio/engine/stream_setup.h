@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +81,12 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice);
 // fails or the target cannot play the source's frames. Redirect thread, with
 // selectionMutex held by the caller.
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry);
+
+// Opens every selected playbackDevices entry, in order, with
+// OpenRenderTarget and hands each target that opened to `opened` together
+// with its entry. Redirect thread, with selectionMutex held by the caller.
+void OpenSelectedTargets(RedirectionEngine& engine,
+                         const std::function<void(RenderTarget&, const AudioEndpointInfo&)>& opened);
 
 // Queues `frames` frames of silence on a target that has not started or
 // whose queue has room for them. Redirect thread.

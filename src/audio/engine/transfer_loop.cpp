@@ -158,25 +158,13 @@ void WithdrawTargets(RedirectionEngine& engine)
 // Caller holds selectionMutex.
 void OpenTargetsForRebuild(RedirectionEngine& engine)
 {
-    AppState& state = engine.state;
-    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
-    for (size_t i = 0; i < count; ++i)
-    {
-        if (!state.targetSelected[i])
-        {
-            continue;
-        }
-        std::optional<RenderTarget> target = OpenRenderTarget(engine, state.playbackDevices[i]);
-        if (!target)
-        {
-            continue;
-        }
+    OpenSelectedTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
         // The source is already running: a deeper cushion covers the gap
         // until the first packets after the warm-up arrive.
-        PrimeWithSilence(*target, RebuildPrimingFrames(target->bufferFrames));
-        target->client->Start();
-        engine.targets.push_back(std::move(*target));
-    }
+        PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
+        target.client->Start();
+        engine.targets.push_back(std::move(target));
+    });
 }
 
 // Returns false when the selection has become empty and the run must end.
