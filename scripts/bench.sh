@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and writes every result under $TF_BUILD/bench-results:
+#   kernel  the gain + soft clip kernel against a plain copy (Google Benchmark)
+#   sim     the delivery policy against drifting device clocks (one simulated hour)
+#   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
+#           beside PulseAudio's module-loopback
+# Arguments pick parts; none means all three. Ends with a short summary.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+source "$TF_ROOT/scripts/services.sh"
+
+parts=("$@")
+[ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e)
+for p in "${parts[@]}"; do
+  case "$p" in kernel|sim|e2e) ;; *) die "unknown benchmark: $p (kernel, sim, e2e)" ;; esac
+done
+
+bench_build="$TF_BUILD/bench"
+out="$TF_BUILD/bench-results"
+summary="$out/summary.txt"
+
+build_bench() {
+  say "building (bench)"
+  cd "$TF_ROOT"
+  cmake --preset bench -B "$bench_build" >"$TF_BUILD/bench.configure.log" 2>&1 ||
+    { cat "$TF_BUILD/bench.configure.log" >&2; die "configure failed (bench)"; }
+  cmake --build "$bench_build" >"$TF_BUILD/bench.build.log" 2>&1 ||
+    { tail -n 30 "$TF_BUILD/bench.build.log" >&2; die "build failed (bench)"; }
+}
+
+run_kernel() {
+  "$bench_build/kernel_bench" --benchmark_out="$out/kernel_bench.json" --benchmark_out_format=json \
+    >"$out/kernel_bench.txt" 2>&1 || die "kernel_bench failed (see $out/kernel_bench.txt)"
+  # Every kernel's time per packet against the plain copy of the same packet.
+  python3 - "$out/kernel_bench.json" <<'EOF' | tee -a "$summary"
+import json, sys
+runs = {b["name"]: b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("run_type") == "iteration"}
+copy = runs["BM_Memcpy"]
+print(f"kernel: one 480-frame stereo packet, memcpy {copy['cpu_time']:.1f} {copy['time_unit']}")
+for name, run in runs.items():
+    if name != "BM_Memcpy":
+        print(f"  {name:32s} {run['cpu_time']:8.1f} {run['time_unit']}  = {run['cpu_time'] / copy['cpu_time']:5.1f} x memcpy")
+EOF
+}
+
+run_sim() {
+  "$bench_build/delivery_sim" "$out/delivery_sim.txt" >/dev/null || die "delivery_sim failed"
+  { echo "sim: $out/delivery_sim.txt (per target: ppm | trimmed | missed | ... | silence ms | latency ms)"
+    grep -E '^bufferMs|^ +[-+][0-9]+ [|]' "$out/delivery_sim.txt" | sed 's/^/  /'; } | tee -a "$summary"
+}
+
+run_e2e() {
+  tf_services_init "$TF_BUILD/bench-run"
+  trap tf_services_stop EXIT
+  tf_start_xvfb
+  tf_start_pulse
+  say "preparing a throwaway Wine prefix"
+  tf_prepare_wineprefix "$TF_RUN/prefix"
+  "$TF_WINESERVER" -p >/dev/null 2>&1 || true
+  "$TF_ROOT/bench/e2e_latency.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" \
+    "$(cat "$TF_RUN/pulse.pid")" "$out" >"$out/e2e_latency.log" 2>&1 ||
+    { tail -n 20 "$out/e2e_latency.log" >&2; die "e2e benchmark failed (see $out/e2e_latency.log)"; }
+  { echo "e2e: $out/e2e_latency.txt"; sed -n '/^route /,/^$/p' "$out/e2e_latency.txt"; } | tee -a "$summary"
+}
+
+rm -rf "$out" && mkdir -p "$out"
+build_bench
+for p in "${parts[@]}"; do
+  say "benchmark: $p"
+  "run_$p"
+done
+say "results in $out"
