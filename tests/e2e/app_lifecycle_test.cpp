@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <sstream>
 
 #include "harness.h"
 
@@ -26,6 +28,15 @@ protected:
         RegDeleteTree("SOFTWARE\\Wavecaster");
     }
 };
+
+// "#RRGGBB" of one pixel of a picture, as ImageMagick reads it.
+std::string PixelAt(const std::string& picture, int x, int y)
+{
+    const std::string crop = "1x1+" + std::to_string(x) + "+" + std::to_string(y);
+    const CommandResult result =
+        RunCommand({"convert", picture, "-crop", crop, "-depth", "8", "-format", "#%[hex:p{0,0}]", "info:"}, 30s);
+    return result.output.substr(0, 7);
+}
 
 // Starts the instance and waits until its window is up and idling.
 void StartAndWaitForWindow(ToneforkInstance& app)
@@ -55,6 +66,15 @@ TEST_F(AppLifecycle, ShowsCentredWindowAndClosesCleanly)
     EXPECT_EQ(style & 0x00C00000ul, 0ul);
     EXPECT_EQ(style & 0x00080000ul, 0ul);
     EXPECT_EQ(style & 0x00040000ul, 0ul);
+
+    // What a person sees: the window's clear colour inside it, the desktop
+    // outside its rounded corner.
+    const std::string shot = app.Folder() + "/screen.png";
+    ASSERT_EQ(RunCommand({"import", "-window", "root", shot}, 30s).exitCode, 0);
+    const int centreX = std::stoi(info.at("x")) + 258;
+    const int centreY = std::stoi(info.at("y")) + 360;
+    EXPECT_EQ(PixelAt(shot, centreX, centreY), "#262E38");
+    EXPECT_NE(PixelAt(shot, std::stoi(info.at("x")), std::stoi(info.at("y"))), "#262E38");
 
     ASSERT_EQ(app.Control({"close"}).exitCode, 0);
     EXPECT_EQ(app.WaitForExit(60s), std::optional<int>(0));
@@ -133,4 +153,31 @@ TEST_F(AppLifecycle, MissingAssetsAreLoggedWithTheirPathsAndTheWindowStillShows)
     EXPECT_EQ(ParseKeyValues(app.Control({"info"}).output).at("visible"), "1");
     ASSERT_EQ(app.Control({"close"}).exitCode, 0);
     EXPECT_EQ(app.WaitForExit(60s), std::optional<int>(0));
+}
+
+TEST(Executable, IsA64BitGuiProgramThatNeedsOnlySystemLibraries)
+{
+    const CommandResult dump =
+        RunCommand({"x86_64-w64-mingw32-objdump", "-p", Environment().dist + "/Tonefork.exe"}, 60s);
+    ASSERT_EQ(dump.exitCode, 0) << dump.output;
+    EXPECT_NE(dump.output.find("(PE32+)"), std::string::npos);
+    EXPECT_NE(dump.output.find("(Windows GUI)"), std::string::npos);
+    const std::set<std::string> system = {"ADVAPI32.dll", "AVRT.dll",   "d3d11.dll",    "D3DCOMPILER_47.dll",
+                                          "dwmapi.dll",   "GDI32.dll",  "IMM32.dll",    "KERNEL32.dll",
+                                          "msvcrt.dll",   "ole32.dll",  "OLEAUT32.dll", "SHELL32.dll",
+                                          "USER32.dll",   "WINMM.dll",  "dxgi.dll",     "PROPSYS.dll",
+                                          "COMCTL32.dll", "windowscodecs.dll"};
+    std::istringstream lines(dump.output);
+    int imports = 0;
+    for (std::string line; std::getline(lines, line);)
+    {
+        const size_t at = line.find("DLL Name: ");
+        if (at != std::string::npos)
+        {
+            ++imports;
+            const std::string dll = line.substr(at + 10);
+            EXPECT_TRUE(system.count(dll)) << "not a Windows system library: " << dll;
+        }
+    }
+    EXPECT_GT(imports, 5);
 }
