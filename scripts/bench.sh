@@ -50,13 +50,7 @@ run_sim() {
 }
 
 run_e2e() {
-  tf_services_init "$TF_BUILD/bench-run"
-  trap tf_services_stop EXIT
-  tf_start_xvfb
-  tf_start_pulse
-  say "preparing a throwaway Wine prefix"
-  tf_prepare_wineprefix "$TF_RUN/prefix"
-  "$TF_WINESERVER" -p >/dev/null 2>&1 || true
+  tf_services_up "$TF_BUILD/bench-run"
   "$TF_ROOT/bench/e2e_latency.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" \
     "$(cat "$TF_RUN/pulse.pid")" "$out" >"$out/e2e_latency.log" 2>&1 ||
     { tail -n 20 "$out/e2e_latency.log" >&2; die "e2e benchmark failed (see $out/e2e_latency.log)"; }

@@ -80,3 +80,15 @@ tf_services_stop() {
     rm -f "$f"
   done
 }
+
+# Everything a run of the Windows program needs, stopped again on exit:
+# display, sound server and a fresh prefix with a resident wineserver.
+tf_services_up() {  # $1: state folder of this run
+  tf_services_init "$1"
+  trap tf_services_stop EXIT
+  tf_start_xvfb
+  tf_start_pulse
+  say "preparing a throwaway Wine prefix"
+  tf_prepare_wineprefix "$TF_RUN/prefix"
+  "$TF_WINESERVER" -p >/dev/null 2>&1 || true
+}

@@ -40,15 +40,7 @@ TF_WINEPATH_OF() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
 needs_services=0
 for t in "${tiers[@]}"; do [ "$t" != native ] && needs_services=1; done
-if [ $needs_services -eq 1 ]; then
-  tf_services_init "$TF_BUILD/test-run"
-  trap tf_services_stop EXIT
-  tf_start_xvfb
-  tf_start_pulse
-  say "preparing a throwaway Wine prefix"
-  tf_prepare_wineprefix "$TF_RUN/prefix"
-  "$TF_WINESERVER" -p >/dev/null 2>&1 || true
-fi
+[ $needs_services -eq 1 ] && tf_services_up "$TF_BUILD/test-run"
 
 for t in "${tiers[@]}"; do
   case "$t" in
