@@ -67,6 +67,9 @@ tf_prepare_wineprefix() {  # $1: prefix folder (made fresh)
   rm -rf "$WINEPREFIX"
   "$TF_WINEBOOT" -i >"$TF_RUN/wineboot.log" 2>&1 || die "wineboot failed (see $TF_RUN/wineboot.log)"
   "$TF_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
+  # No window manager runs on the virtual display; unmanaged windows spare
+  # Wine its two-second wait for one whenever a window is hidden or destroyed.
+  "$TF_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
 
 tf_services_stop() {

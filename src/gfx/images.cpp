@@ -10,6 +10,7 @@
 #include "app/com_memory.h"
 #include "app/paths.h"
 #include "log/diagnostic_log.h"
+#include "log/text_convert.h"
 
 namespace
 {
@@ -119,13 +120,13 @@ void LoadImageAssets(AppState& state)
 {
     static const ImageAsset assets[] = {
         {L"logo.png", &AppState::logoTexture, &AppState::logoWidth, &AppState::logoHeight, "Logo loaded: %dx%d",
-         "Logo load failed from %ls"},
+         "Logo load failed from %s"},
         {L"Dravok_logo.png", &AppState::makerLogoTexture, &AppState::makerLogoWidth, &AppState::makerLogoHeight,
-         "DravokSRV loaded: %dx%d", "DravokSRV load failed from %ls"},
+         "DravokSRV loaded: %dx%d", "DravokSRV load failed from %s"},
         {L"minimize.png", &AppState::minimizeTexture, &AppState::minimizeWidth, &AppState::minimizeHeight,
-         "Minimize icon loaded: %dx%d", "Minimize icon load failed from %ls"},
+         "Minimize icon loaded: %dx%d", "Minimize icon load failed from %s"},
         {L"exit.png", &AppState::exitTexture, &AppState::exitWidth, &AppState::exitHeight,
-         "Exit icon loaded: %dx%d", "Exit icon load failed from %ls"},
+         "Exit icon loaded: %dx%d", "Exit icon load failed from %s"},
     };
     const std::wstring folder = JoinPath(GetExecutableDirectory(), L"assets");
     for (const ImageAsset& asset : assets)
@@ -140,7 +141,9 @@ void LoadImageAssets(AppState& state)
         }
         else
         {
-            DiagnosticLog::Instance().Log(asset.failedFormat, path.c_str());
+            // The path goes in as UTF-8 like every other text of the log; the
+            // C library's own wide conversion would write the ANSI code page.
+            DiagnosticLog::Instance().Log(asset.failedFormat, WideToUtf8(path).c_str());
         }
     }
 }
