@@ -17,6 +17,17 @@ Microsoft::WRL::ComPtr<IMMDevice> MakeDevice(const std::string& name, const std:
     Microsoft::WRL::ComPtr<IMMDevice> device = MakeFake<FakeMMDevice>(StreamingFakeEndpoint(Utf8ToWide(name), streams, flow));
     return device;
 }
+
+// A list entry whose id and name are both `name`.
+AudioEndpointInfo MakeEntry(const std::string& name, const std::shared_ptr<FakeAudioEndpoint>& streams,
+                            std::optional<EDataFlow> flow)
+{
+    AudioEndpointInfo entry;
+    entry.displayName = name;
+    entry.device = MakeDevice(name, streams, flow);
+    entry.identity.eid = name;
+    return entry;
+}
 }  // namespace
 
 FakeStreamBehaviour TargetBehaviour()
@@ -102,10 +113,7 @@ std::shared_ptr<FakeAudioEndpoint> EngineTest::AddSource(const std::string& name
 {
     auto streams = std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour));
     endpoints.push_back(streams);
-    AudioEndpointInfo entry;
-    entry.displayName = name;
-    entry.device = MakeDevice(name, streams, flow);
-    entry.identity.eid = name;
+    AudioEndpointInfo entry = MakeEntry(name, streams, flow);
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.sourceDevices.push_back(std::move(entry));
     state.selectedSourceIndex = static_cast<int32_t>(state.sourceDevices.size() - 1);
@@ -129,10 +137,7 @@ std::shared_ptr<FakeAudioEndpoint> EngineTest::AddTarget(const std::string& name
 {
     auto streams = std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour));
     endpoints.push_back(streams);
-    AudioEndpointInfo entry;
-    entry.displayName = name;
-    entry.device = MakeDevice(name, streams, eRender);
-    entry.identity.eid = name;
+    AudioEndpointInfo entry = MakeEntry(name, streams, eRender);
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.playbackDevices.push_back(std::move(entry));
     state.targetSelected.push_back(selected);
