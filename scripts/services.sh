@@ -16,11 +16,6 @@ TF_SINKS=("speakers:Speakers" "headphones:Headphones" "hdmi:HDMI Output")
 tf_services_init() {  # $1: state folder of this run
   TF_RUN="$1"
   mkdir -p "$TF_RUN"
-  export XDG_RUNTIME_DIR="$TF_RUN/xdg"
-  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-  export PULSE_SERVER="unix:$TF_RUN/pulse/native"
-  export PULSE_RUNTIME_PATH="$TF_RUN/pulse"
-  export PULSE_STATE_PATH="$TF_RUN/pulse"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export TONEFORK_WINE="$TF_WINE"
@@ -41,7 +36,14 @@ tf_start_xvfb() {
   die "could not start Xvfb"
 }
 
+# From here on every PulseAudio client of this shell (Wine included) talks to
+# the private server, not to a desktop's own.
 tf_start_pulse() {
+  export XDG_RUNTIME_DIR="$TF_RUN/xdg"
+  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+  export PULSE_SERVER="unix:$TF_RUN/pulse/native"
+  export PULSE_RUNTIME_PATH="$TF_RUN/pulse"
+  export PULSE_STATE_PATH="$TF_RUN/pulse"
   mkdir -p "$TF_RUN/pulse"
   local pa="$TF_RUN/pulse/default.pa" entry
   {
