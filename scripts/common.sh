@@ -10,7 +10,7 @@ TF_DIST="${TONEFORK_DIST_DIR:-$TF_ROOT/dist/Tonefork}"
 
 # Dear ImGui comes from Debian's source package of this exact version.
 TF_IMGUI_VERSION="1.92.2b+ds-1"
-TF_IMGUI_DIR="$TF_CACHE/imgui-src/imgui-1.92.2b"
+TF_IMGUI_DIR="$TF_CACHE/imgui-src/imgui"
 
 say() { printf '[dev] %s\n' "$*" >&2; }
 die() { printf '[dev] error: %s\n' "$*" >&2; exit 1; }

@@ -43,19 +43,37 @@ private_apt_opts() {
     -o APT::Sandbox::User=root
 }
 
+# The pinned version when the suite still carries it, otherwise the newest
+# 1.92.x it has (said loudly: the build then differs from the pin).
+imgui_version() {
+  local versions
+  versions=$(apt-cache "$@" showsrc imgui 2>/dev/null | awk '/^Version:/ {print $2}')
+  if grep -qxF "$TF_IMGUI_VERSION" <<<"$versions"; then
+    printf '%s\n' "$TF_IMGUI_VERSION"
+    return
+  fi
+  local other
+  other=$(grep -E '^1\.92\.' <<<"$versions" | sort -V | tail -n1)
+  [ -n "$other" ] || die "no Dear ImGui 1.92.x source package in the suite"
+  say "WARNING: Dear ImGui $TF_IMGUI_VERSION has left the suite; using $other"
+  printf '%s\n' "$other"
+}
+
 fetch_imgui() {
   [ -f "$TF_IMGUI_DIR/imgui.h" ] && [ -f "$TF_IMGUI_DIR/backends/imgui_impl_dx11.cpp" ] && return 0
-  say "fetching Dear ImGui source package $TF_IMGUI_VERSION"
-  local d="$TF_CACHE/apt"
-  mkdir -p "$d/state/lists/partial" "$d/cache/archives/partial" "$TF_CACHE/imgui-src"
+  local d="$TF_CACHE/apt" src="$TF_CACHE/imgui-src"
+  mkdir -p "$d/state/lists/partial" "$d/cache/archives/partial" "$src"
   echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(debian_mirror) sid main" > "$d/sources.list"
-  local opts; mapfile -t opts < <(private_apt_opts)
+  local opts version; mapfile -t opts < <(private_apt_opts)
   apt-get -qq "${opts[@]}" update
-  (cd "$TF_CACHE/imgui-src" &&
-   apt-get -qq "${opts[@]}" source --download-only "imgui=$TF_IMGUI_VERSION" >/dev/null &&
+  version=$(imgui_version "${opts[@]}")
+  say "fetching Dear ImGui source package $version"
+  (cd "$src" &&
+   apt-get -qq "${opts[@]}" source --download-only "imgui=$version" >/dev/null &&
    rm -rf "$TF_IMGUI_DIR" &&
-   dpkg-source -q -x "imgui_${TF_IMGUI_VERSION}.dsc" "$(basename "$TF_IMGUI_DIR")" >/dev/null 2>&1)
+   dpkg-source -q -x "imgui_${version#*:}.dsc" "$(basename "$TF_IMGUI_DIR")" >/dev/null 2>&1)
   [ -f "$TF_IMGUI_DIR/imgui.h" ] || die "Dear ImGui sources missing after fetch"
+  echo "$version" >"$src/VERSION"
 }
 
 install_packages
