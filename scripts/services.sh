@@ -72,6 +72,9 @@ tf_prepare_wineprefix() {  # $1: prefix folder (made fresh)
   # No window manager runs on the virtual display; unmanaged windows spare
   # Wine its two-second wait for one whenever a window is hidden or destroyed.
   "$TF_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # A crash writes its backtrace to the program's output and ends it, instead
+  # of waiting behind a crash dialog nobody can see.
+  "$TF_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 }
 
 tf_services_stop() {
