@@ -231,14 +231,6 @@ void PrimeAndStartStreams(RedirectionEngine& engine)
     engine.pollCount = 0;
 }
 
-// Set-up failed: give back everything it obtained, silently.
-void EndEarly(RedirectionEngine& engine)
-{
-    WithdrawPublishedClients(engine.state);
-    engine.mixFormat.reset();
-    timeEndPeriod(1);
-    ReleaseEngineStreams(engine);
-}
 }  // namespace
 
 WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
@@ -328,15 +320,15 @@ void PrimeWithSilence(RenderTarget& target, uint32_t frames)
     target.renderClient->ReleaseBuffer(frames, 0);
 }
 
-void WithdrawPublishedClients(AppState& state)
+void ReleaseRun(RedirectionEngine& engine)
 {
-    std::lock_guard<std::mutex> lock(state.streamMutex);
-    state.publishedSourceClient.Reset();
-    state.publishedRenderClients.clear();
-}
-
-void ReleaseEngineStreams(RedirectionEngine& engine)
-{
+    {
+        std::lock_guard<std::mutex> lock(engine.state.streamMutex);
+        engine.state.publishedSourceClient.Reset();
+        engine.state.publishedRenderClients.clear();
+    }
+    engine.mixFormat.reset();
+    timeEndPeriod(1);
     engine.targets.clear();
     engine.endpoint.Reset();
     engine.captureClient.Reset();
@@ -349,7 +341,8 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice)
     PrepareRedirectThread();
     if (!OpenSource(engine))
     {
-        EndEarly(engine);
+        // Set-up failed: give back what it obtained, silently.
+        ReleaseRun(engine);
         return;
     }
     bool anyTarget = false;
@@ -359,7 +352,7 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice)
     }
     if (!anyTarget)
     {
-        EndEarly(engine);
+        ReleaseRun(engine);
         return;
     }
     PrimeAndStartStreams(engine);

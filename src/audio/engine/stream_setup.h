@@ -96,13 +96,12 @@ void PrimeWithSilence(RenderTarget& target, uint32_t frames);
 // cleans up when it ends. Redirect thread.
 void RunTransferLoop(RedirectionEngine& engine);
 
-// Empties publishedSourceClient and publishedRenderClients under streamMutex.
-// Redirect thread, without selectionMutex or streamMutex held.
-void WithdrawPublishedClients(AppState& state);
-
-// Releases the targets, the endpoint interface, the capture client and the
-// source client, in that order. Redirect thread.
-void ReleaseEngineStreams(RedirectionEngine& engine);
+// Gives back everything a run obtained, in the order its end requires:
+// withdraws the published clients (under streamMutex), frees the mix format,
+// ends the 1 ms timer period, then releases the targets, the endpoint
+// interface, the capture client and the source client. Redirect thread,
+// without selectionMutex or streamMutex held.
+void ReleaseRun(RedirectionEngine& engine);
 
 // The numbers of a format the audio system handed out, extensible tail
 // included when the tag and size say it has one. Any thread.

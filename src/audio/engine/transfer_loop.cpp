@@ -201,10 +201,7 @@ void CleanUp(RedirectionEngine& engine)
     {
         target.client->Stop();
     }
-    WithdrawPublishedClients(engine.state);
-    engine.mixFormat.reset();
-    timeEndPeriod(1);
-    ReleaseEngineStreams(engine);
+    ReleaseRun(engine);
     DiagnosticLog::Instance().Log("Redirect thread exiting (cleanup done).");
 }
 }  // namespace
