@@ -8,7 +8,7 @@
 
 set(TONEFORK_RULE_SOURCES
     src/app/hit_test.cpp
-    src/app/path_rules.cpp
+    src/common/path_rules.cpp
     src/log/log_format.cpp
     src/audio/engine/frame_policy.cpp
     src/audio/engine/sample_format.cpp
@@ -22,7 +22,7 @@ set(TONEFORK_RULE_SOURCES
 set(TONEFORK_WIN_SOURCES
     src/app/app_state.cpp
     src/app/main_window.cpp
-    src/app/paths.cpp
+    src/common/paths.cpp
     src/audio/engine/device_change.cpp
     src/audio/engine/redirection_control.cpp
     src/audio/engine/stream_setup.cpp

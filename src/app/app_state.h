@@ -6,7 +6,6 @@
 #include <dxgi.h>
 #include <mmdeviceapi.h>
 #include <shellapi.h>
-#include <wrl/client.h>
 
 #include <atomic>
 #include <cstdint>
@@ -18,22 +17,10 @@
 
 #include "audio/inventory/endpoint_identity.h"
 #include "audio/inventory/endpoint_list.h"
+#include "common/com_ptr.h"
 
 struct ImFont;
 class DeviceNotificationClient;
-
-template <typename T>
-using ComPtr = Microsoft::WRL::ComPtr<T>;
-
-// Takes over the one reference a freshly created COM object starts with.
-// (ComPtr::Attach cannot be used for this: mingw-w64's adds a reference.)
-template <typename T>
-ComPtr<T> AdoptReference(T* created)
-{
-    ComPtr<T> owner;
-    *owner.GetAddressOf() = created;
-    return owner;
-}
 
 // Selects the AppState constructor that only sets the defaults: no COM, no
 // endpoint lists, no registry, and no teardown either. For tests of code that

@@ -8,10 +8,10 @@
 
 #include <memory>
 
-#include "app/app_messages.h"
+#include "common/app_messages.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/paths.h"
+#include "common/paths.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/inventory/device_notification_client.h"
 #include "gfx/d3d.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/app_messages.h"
+#include "common/app_messages.h"
 #include "app/app_state.h"
 #include "app/hit_test.h"
 #include "audio/engine/device_change.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/com_memory.h"
-#include "app/paths.h"
+#include "common/com_memory.h"
+#include "common/paths.h"
 #include "log/diagnostic_log.h"
 #include "log/text_convert.h"
 

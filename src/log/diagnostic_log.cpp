@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/path_rules.h"
+#include "common/path_rules.h"
 
 DiagnosticLog& DiagnosticLog::Instance()
 {

@@ -1,6 +1,6 @@
 #include "settings/run_on_startup.h"
 
-#include "app/paths.h"
+#include "common/paths.h"
 #include "settings/registry_key.h"
 #include "settings/run_entry.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/hit_test.h"
-#include "app/path_rules.h"
+#include "common/path_rules.h"
 
 TEST(JoinPath, AddsOneSeparatorOnlyWhereNeeded)
 {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/app_messages.h"
+#include "common/app_messages.h"
 #include "app/main_window.h"
 #include "registry_test_support.h"
 #include "settings/settings_codec.h"

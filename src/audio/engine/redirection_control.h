@@ -1,11 +1,12 @@
 #pragma once
 
 #include <mmdeviceapi.h>
-#include <wrl/client.h>
 
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "common/com_ptr.h"
 
 struct AppState;
 
@@ -26,8 +27,8 @@ std::vector<std::string> SnapshotTargetIds(AppState& state);
 struct RedirectThreadStart
 {
     AppState& state;
-    Microsoft::WRL::ComPtr<IMMDevice> sourceDevice;
-    std::vector<Microsoft::WRL::ComPtr<IMMDevice>> targetDevices;
+    ComPtr<IMMDevice> sourceDevice;
+    std::vector<ComPtr<IMMDevice>> targetDevices;
 };
 
 // The redirect thread's entry; takes ownership of `start`. Returns 0.
@@ -41,6 +42,6 @@ using RedirectThreadFactory = std::thread (*)(RedirectThreadStart* start);
 // state running, logs the start and creates the thread with `factory`. When
 // the thread cannot be created the state ends Idle and the references are
 // released. Main thread only; the production factory is the default.
-void LaunchRedirection(AppState& state, Microsoft::WRL::ComPtr<IMMDevice> sourceDevice,
-                       std::vector<Microsoft::WRL::ComPtr<IMMDevice>> targetDevices,
+void LaunchRedirection(AppState& state, ComPtr<IMMDevice> sourceDevice,
+                       std::vector<ComPtr<IMMDevice>> targetDevices,
                        RedirectThreadFactory factory = nullptr);

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <audioclient.h>
 #include <mmdeviceapi.h>
-#include <wrl/client.h>
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "audio/engine/sample_format.h"
+#include "common/com_ptr.h"
 
 struct AppState;
 struct AudioEndpointInfo;
@@ -31,8 +31,8 @@ using MixFormatPtr = std::unique_ptr<WAVEFORMATEX, CoTaskMemFormatDeleter>;
 // client (reverse declaration order).
 struct RenderTarget
 {
-    Microsoft::WRL::ComPtr<IAudioClient> client;
-    Microsoft::WRL::ComPtr<IAudioRenderClient> renderClient;
+    ComPtr<IAudioClient> client;
+    ComPtr<IAudioRenderClient> renderClient;
     uint32_t bufferFrames = 0;
     // What the render buffer holds per frame: the source's layout when the
     // stream took the source's format, else the target's own mix format.
@@ -53,9 +53,9 @@ struct RedirectionEngine
 
     AppState& state;
     IMMDevice* sourceDevice;  // borrowed from the thread start record
-    Microsoft::WRL::ComPtr<IAudioClient> sourceClient;
-    Microsoft::WRL::ComPtr<IAudioCaptureClient> captureClient;
-    Microsoft::WRL::ComPtr<IMMEndpoint> endpoint;
+    ComPtr<IAudioClient> sourceClient;
+    ComPtr<IAudioCaptureClient> captureClient;
+    ComPtr<IMMEndpoint> endpoint;
     MixFormatPtr mixFormat;
     // The source's packets as the packet path reads them.
     SampleLayout sourceLayout;

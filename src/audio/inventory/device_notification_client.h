@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <mmdeviceapi.h>
 
-#include "app/app_messages.h"
+#include "common/app_messages.h"
 
 // Receives the system's endpoint events and only posts
 // WM_APP_DEVICE_LIST_CHANGED to the main window; all work happens later on the

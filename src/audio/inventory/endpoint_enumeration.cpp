@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/com_memory.h"
+#include "common/com_memory.h"
 #include "audio/inventory/monitor_filter.h"
 #include "log/diagnostic_log.h"
 #include "log/text_convert.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/path_rules.h"
+#include "common/path_rules.h"
 
 // The folder of the running executable ("." when it cannot be told).
 // Any thread.

@@ -1,4 +1,4 @@
-#include "app/path_rules.h"
+#include "common/path_rules.h"
 
 std::wstring JoinPath(const std::wstring& base, const std::wstring& name)
 {

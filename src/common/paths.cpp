@@ -1,4 +1,4 @@
-#include "app/paths.h"
+#include "common/paths.h"
 
 #include <windows.h>
 
