@@ -43,14 +43,24 @@ function(tonefork_add_imgui)
     FetchContent_MakeAvailable(tonefork_imgui)
     set(dir ${tonefork_imgui_SOURCE_DIR})
   endif()
-  add_library(tonefork_imgui STATIC
-    ${dir}/imgui.cpp ${dir}/imgui_draw.cpp ${dir}/imgui_tables.cpp
-    ${dir}/imgui_widgets.cpp ${dir}/imgui_demo.cpp
-    ${dir}/backends/imgui_impl_win32.cpp ${dir}/backends/imgui_impl_dx11.cpp)
-  target_include_directories(tonefork_imgui SYSTEM PUBLIC ${dir} ${dir}/backends)
+  # Headers, definitions and system libraries: what the program's own code
+  # compiles against. Which build of the library is linked is the
+  # executable's choice.
+  add_library(tonefork_imgui_headers INTERFACE)
+  target_include_directories(tonefork_imgui_headers SYSTEM INTERFACE ${dir} ${dir}/backends)
   # No gamepad navigation: the window is driven by mouse and keyboard, and
   # the back-end would otherwise load XInput and unload it at shutdown while
   # XInput's own polling thread may still run (a crash at exit under Wine).
-  target_compile_definitions(tonefork_imgui PUBLIC UNICODE _UNICODE IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
-  target_link_libraries(tonefork_imgui PUBLIC d3d11 d3dcompiler dxgi gdi32 dwmapi imm32)
+  target_compile_definitions(tonefork_imgui_headers INTERFACE UNICODE _UNICODE IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
+  target_link_libraries(tonefork_imgui_headers INTERFACE d3d11 d3dcompiler dxgi gdi32 dwmapi imm32)
+  set(sources ${dir}/imgui.cpp ${dir}/imgui_draw.cpp ${dir}/imgui_tables.cpp
+    ${dir}/imgui_widgets.cpp ${dir}/imgui_demo.cpp
+    ${dir}/backends/imgui_impl_win32.cpp ${dir}/backends/imgui_impl_dx11.cpp)
+  add_library(tonefork_imgui STATIC ${sources})
+  target_link_libraries(tonefork_imgui PUBLIC tonefork_imgui_headers)
+  # The tests' build reports every item it lays out (the library's test
+  # engine hooks), so that a test can find a widget by its label.
+  add_library(tonefork_imgui_probe STATIC ${sources})
+  target_compile_definitions(tonefork_imgui_probe PUBLIC IMGUI_ENABLE_TEST_ENGINE)
+  target_link_libraries(tonefork_imgui_probe PUBLIC tonefork_imgui_headers)
 endfunction()

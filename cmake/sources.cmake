@@ -17,6 +17,9 @@ set(TONEFORK_RULE_SOURCES
     src/audio/inventory/monitor_filter.cpp
     src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
+    src/gfx/frame_pacing.cpp
+    src/ui/layout_scale.cpp
+    src/ui/main_tab_layout.cpp
 )
 
 set(TONEFORK_WIN_SOURCES
@@ -38,7 +41,12 @@ set(TONEFORK_WIN_SOURCES
     src/settings/registry_key.cpp
     src/settings/run_on_startup.cpp
     src/settings/settings_store.cpp
+    src/ui/about_tab.cpp
+    src/ui/centered_row.cpp
+    src/ui/main_tab.cpp
     src/ui/render_frame.cpp
+    src/ui/style.cpp
+    src/ui/widgets.cpp
 )
 
 set(TONEFORK_APP_MAIN

@@ -4,7 +4,7 @@ enable_language(RC)
 tonefork_add_imgui()
 tonefork_add_gtest()
 
-set(TONEFORK_WIN_LIBS tonefork_imgui ole32 oleaut32 uuid winmm avrt shell32 user32
+set(TONEFORK_WIN_LIBS tonefork_imgui_headers ole32 oleaut32 uuid winmm avrt shell32 user32
     gdi32 advapi32 windowscodecs propsys comctl32)
 
 add_library(tonefork_win STATIC ${TONEFORK_WIN_SOURCES})
@@ -13,20 +13,26 @@ target_compile_definitions(tonefork_win PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_M
 target_link_libraries(tonefork_win PUBLIC tonefork_rules ${TONEFORK_WIN_LIBS})
 tonefork_warnings(tonefork_win)
 
+# What the About tab's "Website" and "Support" buttons open. Empty: the
+# support section of the manual shipped beside the program.
+set(TONEFORK_WEBSITE_LINK "" CACHE STRING "Address opened by the About tab's Website and Support buttons")
+set_property(SOURCE src/ui/about_tab.cpp APPEND PROPERTY
+  COMPILE_DEFINITIONS "TONEFORK_WEBSITE_LINK=\"${TONEFORK_WEBSITE_LINK}\"")
+
 if(MINGW)
   # Only system DLLs at run time: the GCC runtime and winpthread go inside.
   set(TONEFORK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
 endif()
 
 add_executable(Tonefork WIN32 ${TONEFORK_APP_MAIN} src/app/resources/tonefork.rc)
-target_link_libraries(Tonefork PRIVATE tonefork_win)
+target_link_libraries(Tonefork PRIVATE tonefork_win tonefork_imgui)
 target_link_options(Tonefork PRIVATE ${TONEFORK_STATIC_RUNTIME} $<$<BOOL:${MINGW}>:-municode>)
 tonefork_warnings(Tonefork)
 
 file(GLOB TONEFORK_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(tonefork_win_tests ${TONEFORK_WIN_TESTS})
 target_include_directories(tonefork_win_tests PRIVATE tests/win)
-target_link_libraries(tonefork_win_tests PRIVATE tonefork_win gtest_main gmock)
+target_link_libraries(tonefork_win_tests PRIVATE tonefork_win tonefork_imgui_probe gtest_main gmock)
 target_link_options(tonefork_win_tests PRIVATE ${TONEFORK_STATIC_RUNTIME})
 tonefork_warnings(tonefork_win_tests)
 

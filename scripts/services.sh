@@ -75,6 +75,19 @@ tf_prepare_wineprefix() {  # $1: prefix folder (made fresh)
   # A crash writes its backtrace to the program's output and ends it, instead
   # of waiting behind a crash dialog nobody can see.
   "$TF_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  tf_install_test_fonts
+}
+
+# Wine has no Segoe UI, and the toolkit's own bitmap font gives a layout no
+# Windows user sees. A free face of the same kind stands in under the two
+# file names the program loads; it lives in this prefix only, never in what
+# is shipped.
+TF_FONT_DIR=/usr/share/fonts/truetype/open-sans
+tf_install_test_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp "$TF_FONT_DIR/OpenSans-Regular.ttf" "$fonts/segoeui.ttf"
+  cp "$TF_FONT_DIR/OpenSans-Bold.ttf" "$fonts/segoeuib.ttf"
 }
 
 tf_services_stop() {

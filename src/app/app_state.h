@@ -18,6 +18,7 @@
 #include "audio/inventory/endpoint_identity.h"
 #include "audio/inventory/endpoint_list.h"
 #include "common/com_ptr.h"
+#include "gfx/frame_pacing.h"
 
 struct ImFont;
 class DeviceNotificationClient;
@@ -93,6 +94,9 @@ struct AppState
     int32_t selectedSourceIndex = 0;
     std::vector<bool> targetSelected;
     std::atomic<float> volume{50.0f};
+    // Main thread only: whether the window is occluded and when the last
+    // frame ended, for pacing the loop where presenting does not.
+    PresentPacing presentPacing;
 
 private:
     // False for a defaults-only record, whose destructor must not save

@@ -13,6 +13,8 @@
 #include "gfx/d3d.h"
 #include "log/diagnostic_log.h"
 #include "settings/settings_store.h"
+#include "ui/layout_scale.h"
+#include "ui/style.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND, UINT, WPARAM, LPARAM);
 
@@ -288,8 +290,11 @@ void RegisterMainWindowClass(HINSTANCE instance)
 
 HWND CreateMainWindow(AppState& state, HINSTANCE instance)
 {
-    HWND hwnd = CreateWindowExW(0, kWindowClassName, L"Tonefork", WS_OVERLAPPEDWINDOW, 100, 100, state.windowWidth,
-                                state.windowHeight, nullptr, nullptr, instance, nullptr);
+    // The stored size itself is kept; only the window is never made smaller
+    // than the layout can use.
+    const WindowSize size = UsableWindowSize({state.windowWidth, state.windowHeight});
+    HWND hwnd = CreateWindowExW(0, kWindowClassName, L"Tonefork", WS_OVERLAPPEDWINDOW, 100, 100, size.width,
+                                size.height, nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr)
     {
         return nullptr;
@@ -390,5 +395,5 @@ float CurrentLayoutScale(const AppState* state)
     {
         return 1.0f;
     }
-    return ImGui::GetStyle().FontScaleMain;
+    return CurrentScale();
 }

@@ -3,11 +3,18 @@
 #include <imgui.h>
 #include <imgui_impl_dx11.h>
 
+#include <chrono>
+
 #include "app/app_state.h"
 #include "log/diagnostic_log.h"
 
 namespace
 {
+double NowMs()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 DXGI_SWAP_CHAIN_DESC SwapChainDescription(HWND window)
 {
     DXGI_SWAP_CHAIN_DESC desc{};
@@ -77,17 +84,37 @@ void CleanupDeviceD3D(AppState& state)
     DiagnosticLog::Instance().Log("CleanupDeviceD3D done.");
 }
 
+bool ReadyForFrame(AppState& state)
+{
+    PresentPacing& pacing = state.presentPacing;
+    if (pacing.occluded && state.swapChain && state.swapChain->Present(0, DXGI_PRESENT_TEST) == DXGI_STATUS_OCCLUDED)
+    {
+        Sleep(kIdleFrameMs);
+        return false;
+    }
+    pacing.occluded = false;
+    if (!state.renderTargetView || !state.swapChain)
+    {
+        Sleep(kIdleFrameMs);
+        return false;
+    }
+    return true;
+}
+
 void PresentFrame(AppState& state)
 {
-    // Without a back-buffer view (its re-creation failed after a resize) the
-    // frame is not drawn, but presenting still paces the loop to the display.
-    if (state.renderTargetView)
+    ID3D11RenderTargetView* views[] = {state.renderTargetView.Get()};
+    state.d3dDeviceContext->OMSetRenderTargets(1, views, nullptr);
+    const float clear[4] = {0.15f, 0.18f, 0.22f, 1.0f};
+    state.d3dDeviceContext->ClearRenderTargetView(state.renderTargetView.Get(), clear);
+    ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
+
+    const double before = NowMs();
+    const HRESULT presented = state.swapChain->Present(1, 0);
+    const double delay = PacingDelayMs(state.presentPacing, before, NowMs());
+    state.presentPacing.occluded = presented == DXGI_STATUS_OCCLUDED;
+    if (delay >= 1.0)
     {
-        ID3D11RenderTargetView* views[] = {state.renderTargetView.Get()};
-        state.d3dDeviceContext->OMSetRenderTargets(1, views, nullptr);
-        const float clear[4] = {0.15f, 0.18f, 0.22f, 1.0f};
-        state.d3dDeviceContext->ClearRenderTargetView(state.renderTargetView.Get(), clear);
-        ImGui_ImplDX11_RenderDrawData(ImGui::GetDrawData());
+        Sleep(static_cast<DWORD>(delay));
     }
-    state.swapChain->Present(1, 0);
 }

@@ -1,14 +1,19 @@
 // Direct3D set-up on the real window under Wine, and PNG images decoded by
 // the imaging component into textures whose pixels are read back.
 #include <gtest/gtest.h>
+#include <imgui.h>
+#include <shlobj.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 
 #include "app/main_window.h"
 #include "gfx/d3d.h"
 #include "gfx/images.h"
+#include "common/com_memory.h"
+#include "common/path_rules.h"
 #include "log/text_convert.h"
 #include "test_log.h"
 #include "window_test_support.h"
@@ -418,5 +423,72 @@ TEST_F(Graphics, AssetsBesideTheProgramFillTheirOwnFields)
     EXPECT_EQ((std::array<int32_t, 8>{state.logoWidth, state.logoHeight, state.makerLogoWidth, state.makerLogoHeight,
                                       state.minimizeWidth, state.minimizeHeight, state.exitWidth, state.exitHeight}),
               (std::array<int32_t, 8>{1, 1, 2, 1, 3, 2, 1, 4}));
+}
+TEST_F(Graphics, AWindowWithoutABackBufferViewBuildsNoFrameAndRests)
+{
+    ASSERT_EQ(CreateDeviceD3D(state, hwnd), S_OK);
+    EXPECT_TRUE(ReadyForFrame(state));
+    // As after a resize whose view could not be made again.
+    state.renderTargetView.Reset();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadyForFrame(state));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(9));
+    CreateRenderTargetView(state);
+    EXPECT_TRUE(ReadyForFrame(state));
+}
+
+// Renames a file for the length of a test and puts it back afterwards.
+class HiddenFile
+{
+public:
+    explicit HiddenFile(std::wstring file) : path(std::move(file)), hidden(path + L".hidden")
+    {
+        moved = MoveFileW(path.c_str(), hidden.c_str()) != FALSE;
+    }
+    ~HiddenFile()
+    {
+        if (moved)
+            MoveFileW(hidden.c_str(), path.c_str());
+    }
+    HiddenFile(const HiddenFile&) = delete;
+    HiddenFile& operator=(const HiddenFile&) = delete;
+
+    bool moved = false;
+
+private:
+    std::wstring path;
+    std::wstring hidden;
+};
+
+std::wstring FontsFolder()
+{
+    CoTaskMemPtr<wchar_t> folder;
+    SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, folder.Put());
+    return folder.Get() != nullptr ? folder.Get() : L"";
+}
+
+// Both faces from the system's Fonts folder (the test prefix holds a free
+// stand-in under the two file names), or the toolkit's own font for both
+// when either file is missing.
+TEST(Fonts, BothFacesAtTheirSizeOrTheDefaultFontForBoth)
+{
+    AppState state{AppStateDefaultsOnly{}};
+    ImGui::CreateContext();
+    LoadFonts(state);
+    ASSERT_NE(state.fontRegular, nullptr);
+    EXPECT_NE(state.fontRegular, state.fontBold);
+    EXPECT_FLOAT_EQ(state.fontRegular->LegacySize, 23.0f);
+    EXPECT_FLOAT_EQ(state.fontBold->LegacySize, 23.0f);
+    EXPECT_EQ(ImGui::GetIO().Fonts->Fonts[0], state.fontRegular) << "the regular face is the default one";
+    ImGui::DestroyContext();
+
+    HiddenFile bold(JoinPath(FontsFolder(), L"segoeuib.ttf"));
+    ASSERT_TRUE(bold.moved);
+    ImGui::CreateContext();
+    LoadFonts(state);
+    ASSERT_NE(state.fontRegular, nullptr);
+    EXPECT_EQ(state.fontRegular, state.fontBold);
+    EXPECT_STREQ(state.fontRegular->GetDebugName(), "ProggyClean.ttf");
+    ImGui::DestroyContext();
 }
 }  // namespace

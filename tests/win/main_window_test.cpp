@@ -3,6 +3,7 @@
 // the size that the settings remember.
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_impl_win32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include "registry_test_support.h"
 #include "settings/settings_codec.h"
 #include "test_log.h"
+#include "ui/style.h"
 #include "window_test_support.h"
 
 namespace
@@ -227,6 +229,31 @@ TEST_F(MainWindowProcedure, HitTestFollowsTheLayoutScale)
     EXPECT_EQ(HitAt(120, 80), HTCLIENT);
     EXPECT_EQ(HitAt(140, 80), HTCAPTION);
     EXPECT_EQ(HitAt(200, 121), HTCLIENT);
+}
+
+// The scale comes from the frame the toolkit builds for the window's real
+// client size, as in the program: a quarter larger window, a quarter larger
+// button block and drag band.
+TEST_F(MainWindowProcedure, HitTestFollowsAWindowResizedToAQuarterLarger)
+{
+    SetWindowPos(hwnd, nullptr, 0, 0, 645, 777, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ImGui::CreateContext();
+    ImGui::GetIO().BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
+    ImGui_ImplWin32_Init(hwnd);
+    ImGui_ImplWin32_NewFrame();
+    ImGui::NewFrame();
+    ApplyScaledStyle();
+    ImGui::EndFrame();
+    EXPECT_FLOAT_EQ(CurrentScale(), 1.25f);
+    // Buttons' block to x 86.75 and y 58, drag band to y 75; each point
+    // below lands elsewhere at scale 1.
+    EXPECT_EQ(HitAt(80, 30), HTCLIENT);
+    EXPECT_EQ(HitAt(30, 55), HTCLIENT);
+    EXPECT_EQ(HitAt(88, 30), HTCAPTION);
+    EXPECT_EQ(HitAt(200, 70), HTCAPTION);
+    EXPECT_EQ(HitAt(200, 76), HTCLIENT);
+    ImGui_ImplWin32_Shutdown();
+    ImGui::DestroyContext();
 }
 
 TEST_F(MainWindowProcedure, ABurstOfDeviceChangesRunsTheReactionOnceAfterTheLastOne)
@@ -481,6 +508,36 @@ TEST_F(MainWindowProcedure, ResizeRemembersTheOuterSizeAndSavesIt)
     EXPECT_EQ(state.windowWidth, 600);
     EXPECT_FALSE(UserKeyExists(kSettingsKeyPath));
     EXPECT_EQ(Logged().size(), 1u);
+}
+
+TEST(MainWindowCreation, AStoredSizeTooSmallToUseStillGivesAUsableWindow)
+{
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterMainWindowClass(instance);
+    struct Case
+    {
+        int32_t width, height, createdWidth, createdHeight;
+    };
+    const Case cases[] = {{0, 0, 413, 497}, {300, 900, 413, 900}, {600, 650, 600, 650}};
+    for (const Case& c : cases)
+    {
+        AppState state{AppStateDefaultsOnly{}};
+        state.rememberWindowSize = false;
+        state.windowWidth = c.width;
+        state.windowHeight = c.height;
+        HWND hwnd = CreateMainWindow(state, instance);
+        ASSERT_NE(hwnd, nullptr);
+        RECT rect{};
+        GetWindowRect(hwnd, &rect);
+        EXPECT_EQ(rect.right - rect.left, c.createdWidth) << c.width << " x " << c.height;
+        EXPECT_EQ(rect.bottom - rect.top, c.createdHeight) << c.width << " x " << c.height;
+        // What the user stored is not rewritten behind their back.
+        EXPECT_EQ(state.windowWidth, c.width);
+        EXPECT_EQ(state.windowHeight, c.height);
+        DestroyWindow(hwnd);
+        DrainMessages();
+        TakeQuitMessage();
+    }
 }
 
 // The procedure runs long before start-up attaches the state: during

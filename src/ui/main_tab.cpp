@@ -1,0 +1,391 @@
+#include "ui/main_tab.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "audio/engine/redirection_control.h"
+#include "audio/inventory/name_match.h"
+#include "log/diagnostic_log.h"
+#include "settings/device_volumes.h"
+#include "settings/run_on_startup.h"
+#include "settings/settings_codec.h"
+#include "settings/settings_store.h"
+#include "ui/main_tab_layout.h"
+#include "ui/style.h"
+#include "ui/widgets.h"
+
+namespace
+{
+constexpr float kColumnX = 240.0f;  // second column of the check boxes, times the scale
+constexpr float kDefaultVolume = 50.0f;
+
+DiagnosticLog& Log()
+{
+    return DiagnosticLog::Instance();
+}
+
+bool AnyTargetSelected(const AppState& state)
+{
+    return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
+}
+
+// The pause lets the devices settle between the two runs; the window does
+// not repaint meanwhile.
+void RestartRedirection(AppState& state)
+{
+    StopRedirection(state);
+    Sleep(100);
+    StartRedirection(state);
+}
+
+void PreferenceCheckbox(AppState& state, const char* label, bool& value)
+{
+    if (ImGui::Checkbox(label, &value))
+    {
+        SaveSettings(state);
+    }
+}
+
+// Launch with Windows lives in the Run entry, not in the settings. The box
+// shows what the entry really is afterwards, also when it could not be
+// written.
+void LaunchCheckbox(AppState& state)
+{
+    if (ImGui::Checkbox(" Launch with Windows", &state.runOnStartup))
+    {
+        SetRunOnStartup(state.runOnStartup);
+        state.runOnStartup = QueryRunOnStartup();
+    }
+}
+
+void DrawSettingsSection(AppState& state, float s)
+{
+    Spacer(5);
+    DrawHeading(state.fontBold, "Settings");
+    Spacer(2);
+    LaunchCheckbox(state);
+    ImGui::SameLine();
+    ImGui::SetCursorPosX(kColumnX * s);
+    PreferenceCheckbox(state, " Start in tray", state.minimizeToTray);
+    Spacer(5);
+    PreferenceCheckbox(state, " Minimize on close", state.minimizeOnClose);
+    ImGui::SameLine();
+    ImGui::SetCursorPosX(kColumnX * s);
+    PreferenceCheckbox(state, " Auto start splitting", state.startRedirectingOnStartup);
+    SectionBreak();
+}
+
+const char* SourcePreview(const AppState& state)
+{
+    const EndpointIdentity& desired = state.desiredSource;
+    if (desired.isDefault)
+    {
+        return "[System Default Playback Device]";
+    }
+    if (desired.eid.empty())
+    {
+        return "Select device";
+    }
+    for (const AudioEndpointInfo& entry : state.sourceDevices)
+    {
+        if (!entry.identity.isDefault && entry.identity.eid == desired.eid)
+        {
+            return entry.displayName.c_str();
+        }
+    }
+    return "Waiting for device to reconnect...";
+}
+
+// The chosen source's remembered volume becomes the current one.
+void LoadSourceVolume(AppState& state, const std::string& sourceName)
+{
+    const EndpointIdentity& source = state.desiredSource;
+    if (!source.isDefault && source.eid.empty())
+    {
+        return;
+    }
+    const float volume = LookupDeviceVolume(state, DeviceVolumeKey(source), kDefaultVolume);
+    state.volume.store(volume);
+    if (source.isDefault)
+    {
+        Log().Log("Loaded volume %.0f%% for System Default.", volume);
+    }
+    else
+    {
+        Log().Log("Loaded volume %.0f%% for source: %s", volume, sourceName.c_str());
+    }
+}
+
+void ChangeSource(AppState& state, size_t index, int32_t previous)
+{
+    {
+        std::lock_guard<std::mutex> lock(state.selectionMutex);
+        state.selectedSourceIndex = static_cast<int32_t>(index);
+        state.desiredSource = state.sourceDevices[index].identity;
+    }
+    if (static_cast<int32_t>(index) == previous)
+    {
+        SaveSettings(state);
+        return;
+    }
+    LoadSourceVolume(state, state.sourceDevices[index].displayName);
+    SaveSettings(state);
+    if (state.isRedirecting)
+    {
+        Log().Log("Source device changed: restarting redirection.");
+        RestartRedirection(state);
+    }
+}
+
+void DrawSourceEntries(AppState& state)
+{
+    for (size_t i = 0; i < state.sourceDevices.size(); ++i)
+    {
+        const int32_t current = state.selectedSourceIndex;
+        const EndpointIdentity& identity = state.sourceDevices[i].identity;
+        const int32_t previousFlow = i > 0 ? state.sourceDevices[i - 1].identity.dataFlow : 0;
+        for (int n = SourceSeparatorsBefore(i, identity.dataFlow, previousFlow, identity.isDefault); n > 0; --n)
+        {
+            ImGui::Separator();
+        }
+        const bool isCurrent = static_cast<int32_t>(i) == current;
+        // Two endpoints may carry the same name; the index keeps them apart.
+        ImGui::PushID(static_cast<int>(i));
+        const bool clicked = ImGui::Selectable(state.sourceDevices[i].displayName.c_str(), isCurrent);
+        ImGui::PopID();
+        if (clicked)
+        {
+            ChangeSource(state, i, current);
+        }
+        if (isCurrent)
+        {
+            ImGui::SetItemDefaultFocus();
+        }
+    }
+}
+
+void DrawSourceChooser(AppState& state)
+{
+    DrawHeading(state.fontBold, "Source Device");
+    Spacer(2);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
+    if (ImGui::BeginCombo("##source", SourcePreview(state)))
+    {
+        DrawSourceEntries(state);
+        ImGui::EndCombo();
+    }
+}
+
+// The latency slider's drag, remembered from frame to frame.
+struct LatencyDrag
+{
+    bool active = false;      // the slider was the active item in the previous frame
+    bool startKnown = false;  // startValue has been set once
+    float startValue = 0.0f;  // the latency when the current drag began
+};
+
+void FinishLatencyDrag(AppState& state, const LatencyDrag& drag, float value)
+{
+    Log().Log("Stopped dragging buffer slider, final value: %.0f", value);
+    if (state.isRedirecting && LatencyChangeNeedsRestart(drag.startValue, value))
+    {
+        Log().Log("Buffer changed after drag complete (%.0f -> %.0f), restarting...", drag.startValue, value);
+        RestartRedirection(state);
+    }
+}
+
+// A running engine follows the value live; a restart, which gives the
+// streams their new buffers, waits until the mouse is released.
+void DrawLatencySection(AppState& state)
+{
+    static LatencyDrag drag;
+    float value = state.bufferMs.load();
+    char heading[64];
+    std::snprintf(heading, sizeof heading, "Latency %.0fms", value);
+    DrawHeading(state.fontBold, heading);
+    if (ImGui::IsItemHovered())
+    {
+        ImGui::SetTooltip("Lower = Less delay but needs more CPU.\nHigher = More delay but more stable.\n"
+                          "Increase if audio pops or crackles.");
+    }
+    Spacer(2);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
+    if (!drag.startKnown)
+    {
+        drag.startValue = value;
+        drag.startKnown = true;
+    }
+    const bool changed = ImGui::SliderFloat("##buffer", &value, 1.0f, 60.0f, "");
+    const bool active = ImGui::IsItemActive();
+    if (!drag.active && active)
+    {
+        drag.startValue = state.bufferMs.load();
+        Log().Log("Started dragging buffer slider, initial value: %.0f", drag.startValue);
+    }
+    if (changed)
+    {
+        state.bufferMs.exchange(value);
+        SaveSettings(state);
+    }
+    if (drag.active && !active)
+    {
+        FinishLatencyDrag(state, drag, value);
+    }
+    drag.active = active;
+}
+
+void ToggleTarget(AppState& state, size_t index, bool checked)
+{
+    {
+        std::lock_guard<std::mutex> lock(state.selectionMutex);
+        state.targetSelected[index] = checked;
+        const EndpointIdentity& identity = state.playbackDevices[index].identity;
+        const auto same = [&identity](const EndpointIdentity& saved) { return IsSameEndpoint(saved, identity); };
+        if (!checked)
+        {
+            std::erase_if(state.desiredTargets, same);
+        }
+        else if (std::none_of(state.desiredTargets.begin(), state.desiredTargets.end(), same))
+        {
+            state.desiredTargets.push_back(identity);
+        }
+    }
+    SaveSettings(state);
+    // Other changes reach a running engine by itself: it rescans the
+    // selection and rebuilds its outputs.
+    if (state.isRedirecting && !AnyTargetSelected(state))
+    {
+        StopRedirection(state);
+    }
+}
+
+TargetListSize MeasureTargetList(const AppState& state, float s)
+{
+    const ImGuiStyle& style = ImGui::GetStyle();
+    TargetListMetrics metrics;
+    metrics.rows = state.playbackDevices.size();
+    metrics.frameHeight = ImGui::GetFrameHeight();
+    metrics.itemSpacingY = style.ItemSpacing.y;
+    metrics.fontSize = ImGui::GetFontSize();
+    metrics.separatorTextPaddingY = style.SeparatorTextPadding.y;
+    metrics.scale = s;
+    metrics.available = ImGui::GetContentRegionAvail().y;
+    return TargetListLayout(metrics);
+}
+
+void DrawTargetList(AppState& state, float s)
+{
+    DrawHeading(state.fontBold, "Target Devices");
+    Spacer(2);
+    const TargetListSize size = MeasureTargetList(state, s);
+    const ImGuiWindowFlags flags =
+        size.scroll ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
+    // A height of 0 would make the toolkit fill the rest of the region and
+    // push the volume section out of sight; an empty list stays a sliver.
+    ImGui::BeginChild("TargetList", ImVec2(0, std::max(size.height, 1.0f)), ImGuiChildFlags_Borders, flags);
+    const size_t rows = std::min(state.playbackDevices.size(), state.targetSelected.size());
+    for (size_t k = 0; k < rows; ++k)
+    {
+        char label[32];
+        std::snprintf(label, sizeof label, "##target%zu", k);
+        bool checked = state.targetSelected[k];
+        if (ImGui::Checkbox(label, &checked))
+        {
+            ToggleTarget(state, k, checked);
+        }
+        ImGui::SameLine();
+        ImGui::TextUnformatted(state.playbackDevices[k].displayName.c_str());
+    }
+    ImGui::EndChild();
+}
+
+void DrawVolumeSection(AppState& state)
+{
+    float volume = state.volume.load();
+    char heading[64];
+    std::snprintf(heading, sizeof heading, "Volume %.0f%%", volume);
+    DrawHeading(state.fontBold, heading);
+    Spacer(2);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
+    if (ImGui::SliderFloat("##volume", &volume, 0.0f, 100.0f, ""))
+    {
+        // A running engine applies it from its next pass on.
+        state.volume.exchange(volume);
+        SaveDeviceVolumes(state, DeviceVolumeKey(state.desiredSource), volume);
+        SaveSettings(state);
+    }
+}
+
+void DrawStopButton(AppState& state, const ImVec2& size)
+{
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.28f, 0.56f, 1.00f, 0.90f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.28f, 0.56f, 1.00f, 1.00f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.28f, 0.56f, 1.00f, 0.90f));
+    if (ImGui::Button("Stop", size))
+    {
+        StopRedirection(state);
+    }
+    ImGui::PopStyleColor(3);
+}
+
+void DrawStartButton(AppState& state, const ImVec2& size)
+{
+    const bool haveSource = state.desiredSource.isDefault || !state.desiredSource.eid.empty();
+    const bool ready = haveSource && AnyTargetSelected(state);
+    ImGui::BeginDisabled(!ready);
+    if (ImGui::Button("Start", size))
+    {
+        StartRedirection(state);
+    }
+    ImGui::EndDisabled();
+    if (!ready && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+    {
+        ImGui::SetTooltip("Select at least one target device and\na source device to start");
+    }
+}
+
+void DrawStartStopButton(AppState& state, float s)
+{
+    const ImVec2 size(ImGui::GetContentRegionAvail().x, 40 * s);
+    if (state.isRedirecting)
+    {
+        DrawStopButton(state, size);
+    }
+    else
+    {
+        DrawStartButton(state, size);
+    }
+}
+}  // namespace
+
+void DrawMainTab(AppState& state)
+{
+    if (!ImGui::BeginTabItem("   Main   "))
+    {
+        return;
+    }
+    const float s = CurrentScale();
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float height = MainContentHeight(ImGui::GetContentRegionAvail().y, style.ItemSpacing.y,
+                                           style.SeparatorTextPadding.y, s);
+    // As with the target list, a height of 0 would mean "all the rest".
+    ImGui::BeginChild("MainContent", ImVec2(0, std::max(height, 1.0f)), ImGuiChildFlags_None,
+                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
+    DrawSettingsSection(state, s);
+    DrawSourceChooser(state);
+    Spacer(5);
+    DrawLatencySection(state);
+    SectionBreak();
+    DrawTargetList(state, s);
+    SectionBreak();
+    DrawVolumeSection(state);
+    ImGui::EndChild();
+    ImGui::Separator();
+    Spacer(5);
+    DrawStartStopButton(state, s);
+    ImGui::EndTabItem();
+}

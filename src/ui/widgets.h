@@ -1,0 +1,33 @@
+#pragma once
+
+// Small drawing helpers shared by the tabs. Main thread only, inside a frame.
+
+#include <imgui.h>
+
+struct ID3D11ShaderResourceView;
+
+// Pushes a face at its own loaded size (the global scale still applies);
+// a null face keeps the current font. Pops it again when it goes.
+class ScopedFace
+{
+public:
+    explicit ScopedFace(ImFont* font);
+    ~ScopedFace();
+    ScopedFace(const ScopedFace&) = delete;
+    ScopedFace& operator=(const ScopedFace&) = delete;
+
+private:
+    bool pushed = false;
+};
+
+// A text in the bold face.
+void DrawHeading(ImFont* bold, const char* text);
+
+// An empty item of width 0 and this height, in unscaled pixels.
+void Spacer(float height);
+
+// Spacer 5, separator, spacer 5: what stands between two sections.
+void SectionBreak();
+
+// A texture view as the toolkit's renderer back-end takes it.
+ImTextureRef TextureRef(ID3D11ShaderResourceView* view);

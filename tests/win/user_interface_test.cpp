@@ -1,0 +1,288 @@
+// The window's content built headlessly from the program's own drawing code,
+// driven by mouse input as a person would drive it, on a state whose devices
+// are fakes: what the user changes must reach the state, the registry, the
+// log and the running engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/engine/redirection_control.h"
+#include "engine_fixture.h"
+#include "registry_test_support.h"
+#include "log/text_convert.h"
+#include "settings/settings_codec.h"
+#include "ui/about_tab.h"
+#include "ui/centered_row.h"
+#include "ui_test_support.h"
+
+namespace
+{
+using Lines = std::vector<std::string>;
+
+size_t CountOf(const Lines& lines, const std::string& text)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
+}
+
+class UserInterfaceTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        DeleteUserTree(kSettingsKeyPath);
+    }
+    void TearDown() override
+    {
+        ui.reset();
+        EngineTest::TearDown();
+        DeleteUserTree(kSettingsKeyPath);
+    }
+
+    // A playback source, a recording source and two targets, the first one
+    // chosen; the playback source is the chosen source.
+    void AddDevices()
+    {
+        AddSource("Speakers", SourceBehaviour(), eRender);
+        AddSource("Line In", SourceBehaviour(), eCapture);
+        state.sourceDevices[2].identity.dataFlow = 1;
+        state.selectedSourceIndex = 1;
+        state.desiredSource = state.sourceDevices[1].identity;
+        AddTarget("Headphones", TargetBehaviour(), true);
+        AddTarget("HDMI Output", TargetBehaviour(), false);
+        for (AudioEndpointInfo& target : state.playbackDevices)
+            target.identity.name = Utf8ToWide(target.displayName);
+        state.desiredTargets = {state.playbackDevices[0].identity};
+    }
+
+    HeadlessInterface& Ui(ImVec2 display = ImVec2(516, 720))
+    {
+        if (!ui)
+            ui = std::make_unique<HeadlessInterface>(state, display);
+        return *ui;
+    }
+
+    void ChooseSource(const char* label)
+    {
+        Ui().Click("##source");
+        Ui().Click(label);
+    }
+
+    // Drags the latency slider from its current value to `to`.
+    void DragLatency(float to)
+    {
+        const float from = state.bufferMs.load();
+        Ui().Drag(Ui().SliderPoint("##buffer", (from - 1.0f) / 59.0f), Ui().SliderPoint("##buffer", (to - 1.0f) / 59.0f));
+    }
+
+    // Waits until the engine has started this many runs in all.
+    bool Runs(size_t count) const
+    {
+        return WaitFor([&] { return CountOf(Log(), "Redirect thread started.") == count; });
+    }
+
+    std::unique_ptr<HeadlessInterface> ui;
+};
+
+TEST_F(UserInterfaceTest, ChoosingASourceSavesReloadsItsVolumeAndRestartsOnlyWhatRuns)
+{
+    AddDevices();
+    state.deviceVolumes["Line In"] = 80.0f;
+
+    ChooseSource("Speakers");  // the entry already chosen
+    EXPECT_EQ(CountOf(Log(), "SaveSettings: RunOnStartup=0, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, "
+                             "Window=516x720, Volume=50, Buffer=20ms"),
+              1u);
+    EXPECT_FLOAT_EQ(state.volume.load(), 50.0f);
+
+    ChooseSource("Line In");  // a new one while stopped
+    EXPECT_EQ(state.selectedSourceIndex, 2);
+    EXPECT_EQ(state.desiredSource.eid, "Line In");
+    EXPECT_FLOAT_EQ(state.volume.load(), 80.0f);
+    EXPECT_FALSE(state.isRedirecting);
+    const std::optional<RawRegistryValue> saved = ReadRawValue(kSettingsKeyPath, kSelectedSourceValueName);
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_NE(saved->Units().find(L"\"eid\":\"Line In\""), std::wstring::npos);
+
+    StartAndWaitRunning();
+    ChooseSource("Speakers");  // a new one while running: one restart
+    EXPECT_TRUE(state.isRedirecting);
+    EXPECT_FLOAT_EQ(state.volume.load(), 50.0f);
+    const Lines lines = Log();
+    EXPECT_EQ(CountOf(lines, "Loaded volume 80% for source: Line In"), 1u);
+    EXPECT_EQ(CountOf(lines, "Loaded volume 50% for source: Speakers"), 1u);
+    EXPECT_EQ(CountOf(lines, "Source device changed: restarting redirection."), 1u);
+    EXPECT_TRUE(Runs(2));
+    EXPECT_TRUE(WaitForLog("Starting redirection: source='Speakers', targets=1"));
+}
+
+TEST_F(UserInterfaceTest, LatencyDragRestartsOnReleaseOnlyWhenTheValueMovedMoreThanNineTenths)
+{
+    AddDevices();
+    StartAndWaitRunning();
+    struct Case
+    {
+        float to;
+        size_t runsAfter;
+        const char* stopped;
+    };
+    const Case cases[] = {
+        {20.4f, 1, "Stopped dragging buffer slider, final value: 20"},
+        {21.3f, 2, "Stopped dragging buffer slider, final value: 21"},
+    };
+    for (const Case& c : cases)
+    {
+        state.bufferMs = 20.0f;
+        DragLatency(c.to);
+        EXPECT_NEAR(state.bufferMs.load(), c.to, 0.15f);
+        EXPECT_TRUE(Runs(c.runsAfter)) << c.to;
+        EXPECT_EQ(CountOf(Log(), c.stopped), 1u) << c.to;
+        EXPECT_TRUE(state.isRedirecting);
+    }
+    const Lines lines = Log();
+    EXPECT_EQ(CountOf(lines, "Started dragging buffer slider, initial value: 20"), 2u);
+    EXPECT_EQ(CountOf(lines, "Buffer changed after drag complete (20 -> 21), restarting..."), 1u);
+    EXPECT_EQ(ReadDword(kSettingsKeyPath, L"BufferMs"), std::optional<uint32_t>(21));
+}
+
+TEST_F(UserInterfaceTest, TargetsKeepTheSavedListFreeOfDuplicatesAndTheLastOneOffStops)
+{
+    AddDevices();
+    SelectTarget(1, true);
+    state.desiredTargets.push_back(state.playbackDevices[1].identity);
+    StartAndWaitRunning(2);
+
+    Ui().Click("##target0");  // one of two off: the engine carries on by itself
+    EXPECT_TRUE(state.isRedirecting);
+    ASSERT_EQ(state.desiredTargets.size(), 1u);
+    EXPECT_EQ(state.desiredTargets[0].eid, "HDMI Output");
+
+    Ui().Click("##target0");  // back on: appended once
+    Ui().Click("##target1");
+    Ui().Click("##target1");
+    ASSERT_EQ(state.desiredTargets.size(), 2u);
+    EXPECT_EQ(state.desiredTargets[0].eid, "Headphones");
+    EXPECT_EQ(state.desiredTargets[1].eid, "HDMI Output");
+    EXPECT_TRUE(state.isRedirecting);
+
+    Ui().Click("##target0");
+    Ui().Click("##target1");  // the last one off
+    EXPECT_FALSE(state.isRedirecting);
+    EXPECT_TRUE(state.desiredTargets.empty());
+    EXPECT_EQ(state.targetSelected, (std::vector<bool>{false, false}));
+    const std::optional<RawRegistryValue> saved = ReadRawValue(kSettingsKeyPath, kSelectedTargetsValueName);
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->Units().substr(0, 2), L"[]");
+}
+
+TEST_F(UserInterfaceTest, StartIsDisabledWithoutATargetOrASourceAndSaysWhy)
+{
+    AddDevices();
+    struct Case
+    {
+        const char* what;
+        bool target;
+        bool source;
+    };
+    const Case cases[] = {{"no target", false, true}, {"no source", true, false}};
+    for (const Case& c : cases)
+    {
+        SelectTarget(0, c.target);
+        state.desiredSource = c.source ? state.sourceDevices[1].identity : EndpointIdentity{};
+        Ui().Click("Start");
+        EXPECT_FALSE(state.isRedirecting) << c.what;
+        EXPECT_TRUE(Ui().TooltipShown()) << c.what;
+    }
+    EXPECT_EQ(CountOf(Log(), "StartRedirection requested."), 0u);
+
+    SelectTarget(0, true);
+    state.desiredSource = state.sourceDevices[1].identity;
+    Ui().Click("Start");
+    EXPECT_TRUE(state.isRedirecting);
+    EXPECT_FALSE(Ui().TooltipShown());
+    EXPECT_TRUE(WaitForLog("WASAPI: source started; 1 render targets started."));
+    Ui().Frame();
+    Ui().Click("Stop");  // the same place now stops
+    EXPECT_FALSE(state.isRedirecting);
+}
+
+TEST_F(UserInterfaceTest, TargetListFitsItsRowsAndScrollsOnlyWhenTheyDoNotFit)
+{
+    for (int i = 0; i < 6; ++i)
+        AddTarget("Output " + std::to_string(i), TargetBehaviour(), false);
+    // Tall enough for six rows; the width keeps the scale at 1.
+    Ui(ImVec2(516, 900)).Frame();
+    const float row = ImGui::GetFrameHeight() + ImGui::GetStyle().ItemSpacing.y;
+    EXPECT_FLOAT_EQ(Ui().ChildRect("TargetList").GetHeight(), 6 * row);
+    EXPECT_FALSE(Ui().ChildScrolls("TargetList"));
+    EXPECT_LE(Ui().Rect("##target5").Max.y, Ui().ChildRect("TargetList").Max.y);
+
+    for (int i = 6; i < 40; ++i)
+        AddTarget("Output " + std::to_string(i), TargetBehaviour(), false);
+    Ui().Frames(2);
+    EXPECT_TRUE(Ui().ChildScrolls("TargetList"));
+    EXPECT_GT(Ui().ChildRect("TargetList").GetHeight(), 6 * row);
+    // The list takes the room the volume section leaves, and that section
+    // stays whole at the bottom of the content region.
+    const float contentBottom = Ui().ChildRect("MainContent").Max.y;
+    const ImRect volume = Ui().Rect("##volume");
+    EXPECT_LE(volume.Max.y, contentBottom);
+    EXPECT_GT(volume.Max.y, contentBottom - row);
+}
+
+TEST_F(UserInterfaceTest, CenteredRowOfLinkButtonsAtScaleOne)
+{
+    int clicked = -2;
+    HeadlessInterface& ui = Ui();
+    ui.SetContent([&clicked] {
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(516, 200));
+        ImGui::Begin("row", nullptr, ImGuiWindowFlags_NoDecoration);
+        const RowItem links[] = {{0, "Manual##3", ImVec2(155, 35), nullptr},
+                                 {0, "Website##4", ImVec2(155, 35), nullptr},
+                                 {0, "Support##43", ImVec2(155, 35), nullptr}};
+        const int linkClicked = DrawCenteredRow(links);
+        if (linkClicked != -1 || clicked == -2)
+            clicked = linkClicked;
+        const RowItem natural[] = {{0, "Fit", ImVec2(0, 0), nullptr}};
+        DrawCenteredRow(natural);
+        const RowItem wide[] = {{4, nullptr, ImVec2(300, 1), nullptr}, {0, "Wide", ImVec2(300, 20), nullptr}};
+        DrawCenteredRow(wide);
+        ImGui::End();
+    });
+    const ImRect manual = ui.Rect("Manual##3");
+    const ImRect website = ui.Rect("Website##4");
+    const ImRect support = ui.Rect("Support##43");
+    // 486 available, 481 wide: 2.5 pixels right of the 15-pixel padding.
+    EXPECT_NEAR(manual.Min.x, 17.5f, 0.5f);
+    EXPECT_FLOAT_EQ(manual.GetWidth(), 155.0f);
+    EXPECT_FLOAT_EQ(manual.GetHeight(), 35.0f);
+    EXPECT_FLOAT_EQ(website.Min.x - manual.Max.x, 8.0f);
+    EXPECT_FLOAT_EQ(support.Min.x - website.Max.x, 8.0f);
+    // A button sized 0 fits its label; a row wider than the space is not
+    // shifted.
+    const ImRect fit = ui.Rect("Fit");
+    EXPECT_FLOAT_EQ(fit.GetWidth(), std::ceil(ImGui::CalcTextSize("Fit").x) + 16.0f);
+    EXPECT_NEAR((fit.Min.x + fit.Max.x) / 2, 258.0f, 0.5f);
+    EXPECT_FLOAT_EQ(ui.Rect("Wide").Min.x, 15.0f + 300.0f + 8.0f);
+    EXPECT_EQ(clicked, -1);
+
+    ui.Click("Website##4");
+    EXPECT_EQ(clicked, 1);
+}
+
+TEST_F(UserInterfaceTest, AboutTabShowsTheLinksAndTheyLeadToTheShippedManual)
+{
+    EXPECT_FALSE(Ui().Find("Manual##3").has_value());
+    Ui().Click("   About   ");
+    EXPECT_TRUE(Ui().Find("Manual##3").has_value());
+    EXPECT_TRUE(Ui().Find("Support##43").has_value());
+    EXPECT_FALSE(Ui().Find("##volume").has_value());
+
+    const std::wstring manual = ManualLink();
+    EXPECT_EQ(manual.rfind(L"file:///", 0), 0u);
+    EXPECT_EQ(manual.substr(manual.size() - 12), L"/manual.html");
+    EXPECT_EQ(WebsiteLink(), manual + L"#support");
+}
+}  // namespace
