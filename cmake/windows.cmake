@@ -51,3 +51,17 @@ add_custom_target(dist ALL
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TONEFORK_ASSETS} ${TONEFORK_DIST_DIR}/assets/
   DEPENDS Tonefork ${TONEFORK_ASSETS}
   VERBATIM)
+
+# The user manual beside the program, made from the user part of README.md.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_custom_command(OUTPUT ${TONEFORK_DIST_DIR}/manual.html
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TONEFORK_DIST_DIR}
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/make-manual.py
+      ${PROJECT_SOURCE_DIR}/README.md ${TONEFORK_DIST_DIR}/manual.html
+    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/scripts/make-manual.py
+    VERBATIM)
+  add_custom_target(manual ALL DEPENDS ${TONEFORK_DIST_DIR}/manual.html)
+else()
+  message(WARNING "No Python 3: the manual (manual.html) is not made, and the About tab's links lead nowhere")
+endif()

@@ -68,7 +68,7 @@ void DrawCredits(ImFont* bold)
     Spacer(10);
     DrawHeading(bold, "Third-Party");
     ImGui::Spacing();
-    ImGui::BulletText("Dear ImGui (MIT) by Omar Cornut and all Dear ImGui contributors");
+    ImGui::BulletText("Dear ImGui (MIT) by Omar Cornut and contributors");
     ImGui::BulletText("ImGui backends (MIT)");
     ImGui::BulletText("stb components (Public Domain / MIT)");
     ImGui::Spacing();

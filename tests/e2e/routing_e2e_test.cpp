@@ -13,6 +13,7 @@
 #include "audio/engine/soft_clip.h"
 #include "audio_analysis.h"
 #include "harness.h"
+#include "tone_route.h"
 
 using namespace std::chrono_literals;
 
@@ -26,18 +27,6 @@ const std::string kSpeakersPlaybackSource =
 const std::string kBothTargets =
     R"([{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}])";
 
-const std::vector<std::string> kTargetSinks = {"headphones", "hdmi"};
-
-constexpr double kToneHz = 440.0;
-constexpr double kToneAmplitude = 0.5;
-constexpr double kToneFileSeconds = 40.0;
-// The start of every heard tone is skipped: the player's own start-up and
-// the route's first packets are not what is being judged.
-constexpr size_t kSettleFrames = kAnalysisSampleRate / 2;
-constexpr size_t kTailFrames = kAnalysisSampleRate / 10;
-constexpr float kHeardThreshold = 0.01f;
-constexpr float kSilentPeak = 1e-4f;
-
 const std::vector<std::string> kRoutedRun = {
     "Starting redirection: source='[Recording] Monitor of Speakers', targets=2",
     "Redirect thread started.",
@@ -46,11 +35,6 @@ const std::vector<std::string> kRoutedRun = {
     "Redirect thread exiting (cleanup done).",
 };
 
-std::string ToneFile()
-{
-    return Environment().workRoot + "/tone-440.raw";
-}
-
 void SeedRoute(uint32_t volume, const std::string& source)
 {
     RegSetDword(kSettingsKey, "StartRedirectingOnStartup", 1);
@@ -58,116 +42,6 @@ void SeedRoute(uint32_t volume, const std::string& source)
     RegSetDword(kSettingsKey, "BufferMs", 30);
     RegSetString(kSettingsKey, "SelectedSource", source);
     RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
-}
-
-// A recorder writes nothing until its stream runs; a slow start would
-// otherwise cut the front off the tone.
-bool WaitForFileData(const std::string& path, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::error_code error;
-    while (std::filesystem::file_size(path, error) == 0 || error)
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-        {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-// What every sink carried while the tone played, keyed by sink name.
-using SinkRecordings = std::map<std::string, AudioBuffer>;
-
-// Starts a recorder on every sink's monitor, then plays the tone for
-// `seconds` (after a short lead-in) and stops everything.
-SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds seconds)
-{
-    std::vector<std::string> sinks = kTargetSinks;
-    sinks.push_back("speakers");
-    std::vector<ChildProcess> recorders;
-    for (const std::string& sink : sinks)
-    {
-        recorders.push_back(RecordRawAudio(sink + ".monitor", folder + "/" + sink + ".raw"));
-    }
-    for (const std::string& sink : sinks)
-    {
-        EXPECT_TRUE(WaitForFileData(folder + "/" + sink + ".raw", 10s)) << sink << ": the recorder never started";
-    }
-    ChildProcess player = PlayRawAudio("speakers", ToneFile());
-    std::this_thread::sleep_for(seconds + 500ms);
-    EXPECT_TRUE(player.Running()) << "the player ended early: " << ReadFile(ToneFile() + ".play.log");
-    for (ChildProcess& recorder : recorders)
-    {
-        recorder.Stop();
-    }
-    player.Stop();
-
-    SinkRecordings recordings;
-    for (const std::string& sink : sinks)
-    {
-        AudioLoadResult loaded = LoadRawAudio(folder + "/" + sink + ".raw", RawSampleFormat::Float32LE, 2);
-        EXPECT_TRUE(loaded.ok) << sink << ": " << loaded.error;
-        recordings[sink] = std::move(loaded.audio);
-    }
-    return recordings;
-}
-
-// One channel of a recording from kSettleFrames after the tone is first
-// heard to just before the recorder stopped; empty when nothing was heard.
-std::vector<float> SteadyTone(const AudioBuffer& audio, int channel)
-{
-    const std::vector<float> samples = ExtractChannel(audio, channel);
-    const SignalSpan heard = FindSignalSpan(samples, kHeardThreshold);
-    if (heard.Length() <= kSettleFrames + kTailFrames)
-    {
-        return {};
-    }
-    return {samples.begin() + static_cast<std::ptrdiff_t>(heard.first + kSettleFrames),
-            samples.begin() + static_cast<std::ptrdiff_t>(heard.end - kTailFrames)};
-}
-
-struct ExpectedTone
-{
-    double amplitude = 0.0;  // of the fundamental
-    float peak = 0.0f;
-};
-
-// The program's own gain and clipper applied to the played tone.
-ExpectedTone ExpectedAtVolume(float volume)
-{
-    std::vector<float> tone = GenerateSine(kToneHz, kToneAmplitude, kAnalysisSampleRate);
-    ApplyGainSoftClip(tone.data(), tone.data(), tone.size(), GainFromVolume(volume));
-    return {EstimateSineAmplitude(tone, kToneHz), MeasureLevel(tone).peak};
-}
-
-void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const std::string& sink,
-                  std::chrono::milliseconds atLeast)
-{
-    for (int channel = 0; channel < 2; ++channel)
-    {
-        SCOPED_TRACE(sink + " channel " + std::to_string(channel));
-        const std::vector<float> tone = SteadyTone(audio, channel);
-        ASSERT_GE(tone.size(), static_cast<size_t>(atLeast.count()) * kAnalysisSampleRate / 1000)
-            << "the tone was not heard for long enough";
-        EXPECT_NEAR(EstimateSineAmplitude(tone, kToneHz), expected.amplitude, 0.005);
-        EXPECT_NEAR(MeasureLevel(tone).peak, expected.peak, 0.005f);
-    }
-}
-
-void ExpectSilent(const AudioBuffer& audio, const std::string& sink)
-{
-    ASSERT_GT(audio.FrameCount(), static_cast<size_t>(kAnalysisSampleRate)) << sink << ": recording too short";
-    EXPECT_LT(MeasureLevel(audio.samples).peak, kSilentPeak) << sink;
-}
-
-// The tone went into "Speakers" at its own level; without that, nothing
-// heard (or not heard) on the targets means anything.
-void ExpectPlayedTone(const SinkRecordings& recordings, std::chrono::milliseconds atLeast)
-{
-    ExpectToneAt(recordings.at("speakers"), {kToneAmplitude, static_cast<float>(kToneAmplitude)}, "speakers",
-                 atLeast);
 }
 
 void CloseAndExpectCleanExit(ToneforkInstance& app)
@@ -198,10 +72,7 @@ class RoutingE2e : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        std::filesystem::create_directories(Environment().workRoot);
-        const std::vector<float> tone =
-            GenerateSine(kToneHz, kToneAmplitude, static_cast<size_t>(kToneFileSeconds * kAnalysisSampleRate));
-        ASSERT_TRUE(SaveRawFloat32(ToneFile(), MakeMultiChannel(tone, 2)));
+        WriteToneFile();
     }
     void SetUp() override
     {

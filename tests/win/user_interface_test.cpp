@@ -11,6 +11,7 @@
 #include "engine_fixture.h"
 #include "registry_test_support.h"
 #include "log/text_convert.h"
+#include "settings/run_entry.h"
 #include "settings/settings_codec.h"
 #include "ui/about_tab.h"
 #include "ui/centered_row.h"
@@ -205,6 +206,21 @@ TEST_F(UserInterfaceTest, StartIsDisabledWithoutATargetOrASourceAndSaysWhy)
     Ui().Frame();
     Ui().Click("Stop");  // the same place now stops
     EXPECT_FALSE(state.isRedirecting);
+}
+
+TEST_F(UserInterfaceTest, LaunchWithWindowsWritesTheRunEntryOnlyAndOtherBoxesSaveTheSettings)
+{
+    Ui().Click(" Launch with Windows");
+    EXPECT_TRUE(state.runOnStartup);
+    EXPECT_TRUE(ReadRawValue(kRunKeyPath, kRunValueName).has_value());
+    EXPECT_FALSE(UserKeyExists(kSettingsKeyPath)) << "the settings are not rewritten for it";
+    Ui().Click(" Launch with Windows");
+    EXPECT_FALSE(state.runOnStartup);
+    EXPECT_FALSE(ReadRawValue(kRunKeyPath, kRunValueName).has_value());
+
+    Ui().Click(" Minimize on close");
+    EXPECT_TRUE(state.minimizeOnClose);
+    EXPECT_EQ(ReadDword(kSettingsKeyPath, L"MinimizeOnClose"), std::optional<uint32_t>(1));
 }
 
 TEST_F(UserInterfaceTest, TargetListFitsItsRowsAndScrollsOnlyWhenTheyDoNotFit)
