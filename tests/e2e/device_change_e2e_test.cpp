@@ -82,7 +82,8 @@ void ExpectOneReaction(const std::vector<std::string>& messages, size_t notifica
 }
 
 // A null sink of the private sound server taken away for one test and put
-// back as it was made (scripts/services.sh), also when the test fails.
+// back as it was made (scripts/services.sh), also when the test fails. The
+// description is given as the module argument takes it (spaces escaped).
 class UnpluggedSink
 {
 public:
@@ -102,14 +103,9 @@ public:
     {
         if (unplugged)
         {
-            std::string escaped;
-            for (const char c : description)
-            {
-                escaped += c == ' ' ? std::string("\\ ") : std::string(1, c);
-            }
             const CommandResult loaded =
                 RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name, "rate=48000", "channels=2",
-                            "sink_properties=device.description=\"" + escaped + "\""},
+                            "sink_properties=device.description=\"" + description + "\""},
                            10s);
             unplugged = loaded.exitCode != 0;
         }
@@ -195,7 +191,7 @@ void ExpectRunWithTargets(const std::string& name, int targets)
 TEST_F(DeviceChangeE2e, ATargetMissingAtStartIsFoundAgainOnceItIsBack)
 {
     SeedRoute(true);
-    UnpluggedSink hdmi("hdmi", "HDMI Output");
+    UnpluggedSink hdmi("hdmi", "HDMI\\ Output");
     ASSERT_TRUE(hdmi.Unplugged());
     ExpectRunWithTargets("device-change-unplugged", 1);
     // The absent device's choice is kept, not dropped.

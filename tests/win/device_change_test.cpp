@@ -82,13 +82,6 @@ protected:
         std::erase_if(Flow(devices.at(name).first).endpoints,
                       [&](const FakeEndpoint& endpoint) { return endpoint.id == Utf8ToWide(name); });
     }
-    void MakeDefault(const std::string& name)
-    {
-        const std::vector<FakeEndpoint>& listed = enumerator->render.endpoints;
-        const auto found = std::find_if(listed.begin(), listed.end(),
-                                        [&](const FakeEndpoint& endpoint) { return endpoint.id == Utf8ToWide(name); });
-        enumerator->render.defaultEndpoint = static_cast<size_t>(found - listed.begin());
-    }
     void Choose(const std::string& source, const std::vector<std::string>& targets)
     {
         state.desiredSource = ById(source);
@@ -204,7 +197,7 @@ TEST_F(DeviceChange, TheSystemDefaultAsSourceRestartsOncePerChangeOntoTheCurrent
     ListAndStart();
 
     const auto hdmi = Plug("HDMI", eRender, SourceBehaviour());
-    MakeDefault("HDMI");
+    enumerator->render.defaultEndpoint = 2;
     for (int change = 1; change <= 2; ++change)
     {
         SCOPED_TRACE("change " + std::to_string(change));
