@@ -89,6 +89,13 @@ struct AppState
     std::thread redirectThread;
     std::mutex selectionMutex;
     std::atomic<bool> redirectStopRequested{false};
+    // The endpoint id of the device the current (or last) run captures from,
+    // and whether a refresh of the lists has missed that endpoint since the
+    // run started: such a run polls a dead stream even once the device is
+    // back. Main thread only: set by StartRedirection, read and marked by the
+    // device-change reaction.
+    std::string redirectSourceId;
+    bool redirectSourceMissed = false;
     ComPtr<IMMDeviceEnumerator> notificationEnumerator;
     ComPtr<DeviceNotificationClient> notificationClient;
     int32_t selectedSourceIndex = 0;

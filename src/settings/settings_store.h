@@ -8,5 +8,8 @@ void SaveSettings(AppState& state);
 
 // Reads the stored preferences, the per-source volumes and the saved choices,
 // resolves the choices against the current lists and applies the saved
-// volume of the chosen source. Main thread only, once at start-up.
+// volume of the chosen source. Main thread only, once at start-up after
+// RefreshDevices and before any redirect thread exists: the target flags are
+// clear from that refresh until this call resolves them, which only a running
+// engine could notice.
 void LoadSettings(AppState& state);

@@ -44,6 +44,12 @@ std::vector<std::string> LogMessages(const std::string& logText);
 // True when `expected` occur in `messages` in this order (others may lie between).
 bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector<std::string>& expected);
 
+// The program's settings key under HKCU.
+inline const std::string kSettingsKey = "SOFTWARE\\Wavecaster";
+// A saved source found by its name only: the monitor of the "Speakers" sink.
+inline const std::string kMonitorSource =
+    R"({"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"})";
+
 // HKCU registry access through Wine's own reg tool.
 void RegDeleteTree(const std::string& key);
 void RegSetDword(const std::string& key, const std::string& name, uint32_t value);

@@ -19,9 +19,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kSettingsKey = "SOFTWARE\\Wavecaster";
-const std::string kMonitorSource =
-    R"({"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"})";
 const std::string kSpeakersPlaybackSource =
     R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Speakers"})";
 const std::string kBothTargets =

@@ -10,7 +10,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kSettingsKey = "SOFTWARE\\Wavecaster";
 const std::string kVolumesKey = "SOFTWARE\\Wavecaster\\DeviceVolumes";
 const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 

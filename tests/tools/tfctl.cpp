@@ -1,7 +1,8 @@
 // Test-side remote control for a running Tonefork: finds its window by class
 // and reports its state or posts messages to it, as a user's actions would.
 //   tfctl info [timeout-ms]          window state as key=value pairs
-//   tfctl post <msg> <wparam> <lparam>
+//   tfctl post <msg> <wparam> <lparam> [count [gap-ms]]
+//                                    the message, count times (1), gap-ms apart (0)
 //   tfctl close                      WM_CLOSE
 //   tfctl command <id>               WM_COMMAND with that id
 //   tfctl wait-gone [timeout-ms]     succeeds once no window is left
@@ -96,6 +97,26 @@ int Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return PostMessageW(hwnd, message, wParam, lParam) ? 0 : 1;
 }
+
+// A burst from one process: separate tfctl runs under Wine lie too far apart
+// to fall inside one debounce interval.
+int PostRepeatedly(HWND hwnd, wchar_t** args, int count)
+{
+    const unsigned long times = count >= 4 ? Number(args[3]) : 1;
+    const DWORD gapMs = count >= 5 ? static_cast<DWORD>(Number(args[4])) : 0;
+    for (unsigned long i = 0; i < times; ++i)
+    {
+        if (i > 0)
+        {
+            Sleep(gapMs);
+        }
+        if (Post(hwnd, static_cast<UINT>(Number(args[0])), Number(args[1]), static_cast<LPARAM>(Number(args[2]))) != 0)
+        {
+            return 1;
+        }
+    }
+    return 0;
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -128,7 +149,7 @@ int wmain(int argc, wchar_t** argv)
     if (verb == L"command" && argc >= 3)
         return Post(hwnd, WM_COMMAND, Number(argv[2]), 0);
     if (verb == L"post" && argc >= 5)
-        return Post(hwnd, static_cast<UINT>(Number(argv[2])), Number(argv[3]), static_cast<LPARAM>(Number(argv[4])));
+        return PostRepeatedly(hwnd, argv + 2, argc - 2);
     std::fprintf(stderr, "tfctl: bad arguments\n");
     return 2;
 }

@@ -16,26 +16,6 @@ ULONG References(IUnknown* object)
     object->AddRef();
     return object->Release();
 }
-
-// Position of `message` in `lines` at or after `from`; lines.size() if absent.
-size_t Find(const std::vector<std::string>& lines, const std::string& message, size_t from = 0)
-{
-    const auto start = lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size()));
-    return static_cast<size_t>(std::find(start, lines.end(), message) - lines.begin());
-}
-
-::testing::AssertionResult InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
-{
-    size_t at = 0;
-    for (const std::string& message : expected)
-    {
-        at = Find(lines, message, at);
-        if (at == lines.size())
-            return ::testing::AssertionFailure() << "missing or out of order: \"" << message << "\"";
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
-}
 }  // namespace
 
 TEST_F(EngineTest, StartRunsUntilStoppedAndIgnoresASecondStart)

@@ -72,6 +72,19 @@ std::vector<float> WrittenFloats(const FakeRenderWrite& write)
     return floats;
 }
 
+::testing::AssertionResult InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
+{
+    auto at = lines.begin();
+    for (const std::string& message : expected)
+    {
+        at = std::find(at, lines.end(), message);
+        if (at == lines.end())
+            return ::testing::AssertionFailure() << "missing or out of order: \"" << message << "\"";
+        ++at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void EngineTest::SetUp()
 {
     logPath = OpenFreshTestLog(L"engine");

@@ -31,6 +31,10 @@ uint32_t PatternPacketIndex(float firstSample);
 // Floats of a float render write.
 std::vector<float> WrittenFloats(const FakeRenderWrite& write);
 
+// Every message of `expected` is in `lines`, in this order (others may lie
+// between).
+::testing::AssertionResult InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
+
 class EngineTest : public ::testing::Test
 {
 protected:

@@ -1,5 +1,104 @@
 #include "audio/engine/device_change.h"
 
-#include "app/app_state.h"
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
 
-void HandleDeviceChange(AppState&) {}
+#include "app/app_state.h"
+#include "audio/engine/device_change_decision.h"
+#include "audio/engine/redirection_control.h"
+#include "audio/inventory/endpoint_enumeration.h"
+#include "audio/inventory/selection.h"
+#include "log/diagnostic_log.h"
+#include "settings/settings_store.h"
+
+// The main thread is the only writer of the lists and the selection, so the
+// reaction reads them without selectionMutex.
+namespace
+{
+// Listed as a device of its own, not merely as what the default entry
+// stands for.
+bool IsListedSource(const AppState& state, const std::string& eid)
+{
+    return !eid.empty() &&
+           std::any_of(state.sourceDevices.begin(), state.sourceDevices.end(), [&eid](const AudioEndpointInfo& entry) {
+               return !entry.identity.isDefault && entry.identity.eid == eid;
+           });
+}
+
+bool AnyTargetSelected(const AppState& state)
+{
+    return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
+}
+
+// Everything but `redirecting` and `anyTargetSelected`, which are read at
+// the moment of the decision.
+DeviceChangeFacts GatherFacts(AppState& state, bool targetsChanged, bool mayAutoStart)
+{
+    if (!IsListedSource(state, state.redirectSourceId))
+    {
+        state.redirectSourceMissed = true;
+    }
+    DeviceChangeFacts facts;
+    const int32_t index = state.selectedSourceIndex;
+    facts.sourceValid = index >= 0 && static_cast<size_t>(index) < state.sourceDevices.size();
+    facts.targetsChanged = targetsChanged;
+    facts.mayAutoStart = mayAutoStart;
+    facts.desiredSourceAvailable = IsListedSource(state, state.desiredSource.eid);
+    facts.capturingDesiredSource =
+        !state.redirectSourceMissed && state.redirectSourceId == state.desiredSource.eid;
+    return facts;
+}
+
+void CarryOut(AppState& state, const DeviceChangePlan& plan)
+{
+    for (const DeviceChangeAction& action : plan)
+    {
+        switch (action.step)
+        {
+        case DeviceChangeStep::Log:
+            DiagnosticLog::Instance().Log("%s", action.message);
+            break;
+        case DeviceChangeStep::StopRedirection:
+            StopRedirection(state);
+            break;
+        case DeviceChangeStep::Pause:
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            break;
+        case DeviceChangeStep::StartRedirection:
+            StartRedirection(state);
+            break;
+        }
+    }
+}
+}  // namespace
+
+void HandleDeviceChange(AppState& state)
+{
+    HandleDeviceChange(state, CreateDeviceEnumerator().Get());
+}
+
+void HandleDeviceChange(AppState& state, IMMDeviceEnumerator* enumerator)
+{
+    DiagnosticLog& log = DiagnosticLog::Instance();
+    log.Log("Device change detected: refreshing device inventory and reapplying selections.");
+    const std::vector<std::string> before = SnapshotTargetIds(state);
+    const bool wasRedirecting = state.isRedirecting;
+    const bool mayAutoStart = wasRedirecting || state.startRedirectingOnStartup;
+
+    RefreshDevicesAndSelections(state, enumerator);
+    CarryOut(state, DecideDefaultSourceRestart(state.desiredSource.isDefault, state.isRedirecting));
+
+    DeviceChangeFacts facts = GatherFacts(state, SnapshotTargetIds(state) != before, mayAutoStart);
+    log.Log("After device change - Targets changed: %d, Source valid: %d, Desired source available: %d, "
+            "Was redirecting: %d",
+            facts.targetsChanged ? 1 : 0, facts.sourceValid ? 1 : 0, facts.desiredSourceAvailable ? 1 : 0,
+            wasRedirecting ? 1 : 0);
+    SaveSettings(state);
+
+    facts.redirecting = state.isRedirecting;
+    facts.anyTargetSelected = AnyTargetSelected(state);
+    CarryOut(state, DecideDeviceChange(facts));
+}

@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "audio/engine/stream_setup.h"
+#include "audio/inventory/endpoint_enumeration.h"
 #include "log/diagnostic_log.h"
 
 namespace
@@ -125,6 +126,8 @@ void LaunchRedirection(AppState& state, ComPtr<IMMDevice> sourceDevice, std::vec
 {
     state.isRedirecting = true;
     state.redirectStopRequested = false;
+    state.redirectSourceId = ReadEndpointId(sourceDevice.Get());
+    state.redirectSourceMissed = false;
     DiagnosticLog::Instance().Log("Starting redirection: source='%s', targets=%zu", SelectedSourceName(state).c_str(),
                                   targetDevices.size());
 

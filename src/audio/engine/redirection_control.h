@@ -39,7 +39,7 @@ int RedirectThreadMain(RedirectThreadStart* start);
 using RedirectThreadFactory = std::thread (*)(RedirectThreadStart* start);
 
 // The last steps of StartRedirection once the devices are resolved: marks the
-// state running, logs the start and creates the thread with `factory`. When
+// state running, records the source's endpoint id, logs the start and creates the thread with `factory`. When
 // the thread cannot be created the state ends Idle and the references are
 // released. Main thread only; the production factory is the default.
 void LaunchRedirection(AppState& state, ComPtr<IMMDevice> sourceDevice,

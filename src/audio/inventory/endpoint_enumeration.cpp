@@ -142,12 +142,18 @@ AudioEndpointInfo PlaybackSourceEntry(const AudioEndpointInfo& playback)
 }
 }  // namespace
 
+std::string ReadEndpointId(IMMDevice* device)
+{
+    CoTaskMemPtr<wchar_t> id;
+    if (FAILED(device->GetId(id.Put())) || id.Get() == nullptr)
+        return {};
+    return NarrowLowBytes(id.Get());
+}
+
 EndpointIdentity ReadEndpointIdentity(IMMDevice* device)
 {
     EndpointIdentity identity;
-    CoTaskMemPtr<wchar_t> id;
-    if (SUCCEEDED(device->GetId(id.Put())) && id.Get() != nullptr)
-        identity.eid = NarrowLowBytes(id.Get());
+    identity.eid = ReadEndpointId(device);
 
     ComPtr<IPropertyStore> store;
     if (FAILED(device->OpenPropertyStore(STGM_READ, store.GetAddressOf())))
@@ -158,16 +164,26 @@ EndpointIdentity ReadEndpointIdentity(IMMDevice* device)
     return identity;
 }
 
-void RefreshDevices(AppState& state)
+ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator()
 {
     ComPtr<IMMDeviceEnumerator> enumerator;
     CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(enumerator.GetAddressOf()));
-    RefreshDevices(state, enumerator.Get());
+    return enumerator;
+}
+
+void RefreshDevices(AppState& state)
+{
+    RefreshDevices(state, CreateDeviceEnumerator().Get());
 }
 
 void RefreshDevices(AppState& state, IMMDeviceEnumerator* enumerator)
 {
     std::lock_guard<std::mutex> lock(state.selectionMutex);
+    RebuildDeviceLists(state, enumerator);
+}
+
+void RebuildDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator)
+{
     ReleaseDeviceLists(state);
     state.deviceEnumerator = enumerator;
     DiagnosticLog& log = DiagnosticLog::Instance();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "audio/inventory/endpoint_enumeration.h"
 #include "audio/inventory/name_match.h"
 
 namespace
@@ -17,13 +18,26 @@ std::vector<EndpointIdentity> Identities(const std::vector<AudioEndpointInfo>& e
         identities.push_back(entry.identity);
     return identities;
 }
+
+// Caller holds selectionMutex.
+void ApplySavedSelections(AppState& state)
+{
+    ResolvedSelection resolved = ResolveSelection(state.desiredSource, state.desiredTargets,
+                                                  Identities(state.sourceDevices), Identities(state.playbackDevices));
+    state.selectedSourceIndex = resolved.selectedSourceIndex;
+    state.targetSelected = std::move(resolved.targetSelected);
+}
 }  // namespace
 
 void ResolveSavedSelections(AppState& state)
 {
     std::lock_guard<std::mutex> lock(state.selectionMutex);
-    ResolvedSelection resolved = ResolveSelection(state.desiredSource, state.desiredTargets,
-                                                  Identities(state.sourceDevices), Identities(state.playbackDevices));
-    state.selectedSourceIndex = resolved.selectedSourceIndex;
-    state.targetSelected = std::move(resolved.targetSelected);
+    ApplySavedSelections(state);
+}
+
+void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerator)
+{
+    std::lock_guard<std::mutex> lock(state.selectionMutex);
+    RebuildDeviceLists(state, enumerator);
+    ApplySavedSelections(state);
 }

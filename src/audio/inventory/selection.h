@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mmdeviceapi.h>
+
 struct AppState;
 
 // Maps desiredSource and desiredTargets onto the current lists and writes
@@ -9,3 +11,11 @@ struct AppState;
 // RefreshDevices; the caller must not hold selectionMutex (it is not
 // recursive).
 void ResolveSavedSelections(AppState& state);
+
+// RefreshDevices with `enumerator`, then ResolveSavedSelections, in one hold
+// of selectionMutex: a running redirect thread sees either the old lists
+// with the old selection or the new ones with the new selection, never the
+// fresh lists with every target flag still clear (which its target check
+// would take for "no target left" and end the run). Main thread only; the
+// caller must not hold selectionMutex.
+void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerator);

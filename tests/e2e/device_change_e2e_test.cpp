@@ -1,0 +1,204 @@
+// Device changes reaching the real program. Wine sends no endpoint
+// notifications and keeps the device list it found at process start, so a
+// burst of the notification message is posted by hand, and an unplugged
+// device is a PulseAudio sink unloaded before the program starts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+#include "harness.h"
+
+using namespace std::chrono_literals;
+
+namespace
+{
+const std::string kBothTargets =
+    R"([{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}])";
+
+const std::string kDebouncing = "WM_APP_DEVICE_LIST_CHANGED received, debouncing (300ms).";
+const std::string kTimerFired = "WM_TIMER fired for device-change debounce; applying changes.";
+const std::string kDetected = "Device change detected: refreshing device inventory and reapplying selections.";
+// The saved choices carry no endpoint id, so the source never counts as
+// available by id.
+const std::string kAfterWhileRunning =
+    "After device change - Targets changed: 0, Source valid: 1, Desired source available: 0, Was redirecting: 1";
+const std::string kAfterWhileStopped =
+    "After device change - Targets changed: 0, Source valid: 1, Desired source available: 0, Was redirecting: 0";
+const std::vector<std::string> kDecisions = {
+    "Non-critical device change - continuing current redirection",
+    "Critical device change while redirecting - restarting redirection",
+    "Cannot restart - invalid device configuration",
+    "Device reconnected - auto-starting redirection",
+    "Desired source is back - restarting redirection to capture from it",
+};
+
+void SeedRoute(bool startRedirecting)
+{
+    RegSetDword(kSettingsKey, "StartRedirectingOnStartup", startRedirecting ? 1 : 0);
+    RegSetString(kSettingsKey, "SelectedSource", kMonitorSource);
+    RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
+}
+
+size_t Count(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+        return message.rfind(prefix, 0) == 0;
+    }));
+}
+
+// Starts the program with the route stored and, once the log holds
+// `ready`, posts `count` notifications 100 ms apart, well inside the 300 ms
+// debounce; then leaves time for the one reaction and for a second one that
+// must not come, and closes it. Returns its log.
+std::vector<std::string> ReactToBurst(const std::string& name, bool startRedirecting, const std::string& ready,
+                                      int count)
+{
+    SeedRoute(startRedirecting);
+    ToneforkInstance app(name);
+    app.Start();
+    if (!app.WaitForLog(ready, 90s))
+    {
+        ADD_FAILURE() << "never ready: " << app.LogText();
+        return {};
+    }
+    EXPECT_EQ(app.Control({"post", "0x8064", "0", "0", std::to_string(count), "100"}).exitCode, 0);
+    EXPECT_TRUE(app.WaitForLog("After device change", 30s)) << app.LogText();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(app.Control({"close"}).exitCode, 0);
+    EXPECT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
+    return LogMessages(app.LogText());
+}
+
+void ExpectOneReaction(const std::vector<std::string>& messages, size_t notifications)
+{
+    EXPECT_EQ(Count(messages, kDebouncing), notifications);
+    EXPECT_EQ(Count(messages, kTimerFired), 1u);
+    EXPECT_EQ(Count(messages, kDetected), 1u);
+    EXPECT_EQ(Count(messages, "After device change"), 1u);
+    // Start-up refreshes once, the reaction once more.
+    EXPECT_EQ(Count(messages, "RefreshDevices: found "), 2u);
+}
+
+// A null sink of the private sound server taken away for one test and put
+// back as it was made (scripts/services.sh), also when the test fails. The
+// description is given as the module argument takes it (spaces escaped).
+class UnpluggedSink
+{
+public:
+    UnpluggedSink(std::string name, std::string description)
+        : name(std::move(name)), description(std::move(description))
+    {
+        const std::string module = ModuleOf(this->name);
+        unplugged = !module.empty() && RunCommand({"pactl", "unload-module", module}, 10s).exitCode == 0;
+    }
+    ~UnpluggedSink() { PlugBack(); }
+    UnpluggedSink(const UnpluggedSink&) = delete;
+    UnpluggedSink& operator=(const UnpluggedSink&) = delete;
+
+    bool Unplugged() const { return unplugged; }
+
+    bool PlugBack()
+    {
+        if (unplugged)
+        {
+            const CommandResult loaded =
+                RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name, "rate=48000", "channels=2",
+                            "sink_properties=device.description=\"" + description + "\""},
+                           10s);
+            unplugged = loaded.exitCode != 0;
+        }
+        return !unplugged && !ModuleOf(name).empty();
+    }
+
+private:
+    // The index of the module that made the sink, from `pactl list short
+    // modules` (index, module name, arguments, separated by tabs).
+    static std::string ModuleOf(const std::string& sink)
+    {
+        std::istringstream lines(RunCommand({"pactl", "list", "short", "modules"}, 10s).output);
+        for (std::string line; std::getline(lines, line);)
+        {
+            if (line.find("\tmodule-null-sink\t") != std::string::npos &&
+                line.find("sink_name=" + sink + " ") != std::string::npos)
+            {
+                return line.substr(0, line.find('\t'));
+            }
+        }
+        return {};
+    }
+
+    const std::string name;
+    const std::string description;
+    bool unplugged = false;
+};
+
+class DeviceChangeE2e : public ::testing::Test
+{
+protected:
+    void SetUp() override { RegDeleteTree(kSettingsKey); }
+    void TearDown() override { RegDeleteTree(kSettingsKey); }
+};
+
+TEST_F(DeviceChangeE2e, ABurstWhileRedirectingIsOneReactionAndTheRunContinues)
+{
+    const std::vector<std::string> messages =
+        ReactToBurst("device-change-running", true, "WASAPI: source started; 2 render targets started.", 5);
+    ExpectOneReaction(messages, 5);
+    EXPECT_TRUE(ContainsInOrder(messages, {"WASAPI: source started; 2 render targets started.", kDebouncing,
+                                           kTimerFired, kDetected, "RefreshDevices: found ",
+                                           "RefreshDevices: source list has ", kAfterWhileRunning,
+                                           "SaveSettings: RunOnStartup=0, MinimizeToTray=0, MinOnClose=0, "
+                                           "AutoStartRedirect=1, Window=516x720, Volume=50, Buffer=30ms",
+                                           kDecisions[0], "Process exit.", "Redirect thread exiting (cleanup done)."}))
+        << testing::PrintToString(messages);
+    EXPECT_EQ(Count(messages, "StartRedirection requested."), 1u) << "the run must not be restarted";
+    EXPECT_EQ(Count(messages, "Redirect thread exiting"), 1u);
+}
+
+TEST_F(DeviceChangeE2e, ABurstWhileStoppedIsOneReactionThatStartsNothing)
+{
+    const std::vector<std::string> messages =
+        ReactToBurst("device-change-stopped", false, "System tray icon added.", 3);
+    ExpectOneReaction(messages, 3);
+    EXPECT_TRUE(
+        ContainsInOrder(messages, {kTimerFired, kDetected, kAfterWhileStopped, "SaveSettings: ", "Process exit."}))
+        << testing::PrintToString(messages);
+    for (const std::string& decision : kDecisions)
+    {
+        EXPECT_EQ(Count(messages, decision), 0u) << decision;
+    }
+    EXPECT_EQ(Count(messages, "StartRedirection requested."), 0u);
+}
+
+// One start with the route stored: it must find this many of the two
+// saved targets, stream to them and exit cleanly.
+void ExpectRunWithTargets(const std::string& name, int targets)
+{
+    ToneforkInstance app(name);
+    app.Start();
+    const std::string count = std::to_string(targets);
+    ASSERT_TRUE(app.WaitForLog("WASAPI: source started; " + count + " render targets started.", 90s))
+        << app.LogText();
+    ASSERT_EQ(app.Control({"close"}).exitCode, 0);
+    ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
+    EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()),
+                                {"Starting redirection: source='[Recording] Monitor of Speakers', targets=" + count}))
+        << app.LogText();
+}
+
+TEST_F(DeviceChangeE2e, ATargetMissingAtStartIsFoundAgainOnceItIsBack)
+{
+    SeedRoute(true);
+    UnpluggedSink hdmi("hdmi", "HDMI\\ Output");
+    ASSERT_TRUE(hdmi.Unplugged());
+    ExpectRunWithTargets("device-change-unplugged", 1);
+    // The absent device's choice is kept, not dropped.
+    EXPECT_EQ(RegQuery(kSettingsKey, "SelectedTargets"),
+              std::make_optional(std::make_pair(std::string("REG_SZ"), kBothTargets)));
+
+    ASSERT_TRUE(hdmi.PlugBack());
+    ExpectRunWithTargets("device-change-plugged-back", 2);
+}
+}  // namespace
