@@ -90,8 +90,7 @@ public:
     UnpluggedSink(std::string name, std::string description)
         : name(std::move(name)), description(std::move(description))
     {
-        const std::string module = ModuleOf(this->name);
-        unplugged = !module.empty() && RunCommand({"pactl", "unload-module", module}, 10s).exitCode == 0;
+        unplugged = UnloadNullSink(this->name);
     }
     ~UnpluggedSink() { PlugBack(); }
     UnpluggedSink(const UnpluggedSink&) = delete;
@@ -103,32 +102,12 @@ public:
     {
         if (unplugged)
         {
-            const CommandResult loaded =
-                RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name, "rate=48000", "channels=2",
-                            "sink_properties=device.description=\"" + description + "\""},
-                           10s);
-            unplugged = loaded.exitCode != 0;
+            unplugged = !LoadNullSink(name, description);
         }
-        return !unplugged && !ModuleOf(name).empty();
+        return !unplugged && !NullSinkModule(name).empty();
     }
 
 private:
-    // The index of the module that made the sink, from `pactl list short
-    // modules` (index, module name, arguments, separated by tabs).
-    static std::string ModuleOf(const std::string& sink)
-    {
-        std::istringstream lines(RunCommand({"pactl", "list", "short", "modules"}, 10s).output);
-        for (std::string line; std::getline(lines, line);)
-        {
-            if (line.find("\tmodule-null-sink\t") != std::string::npos &&
-                line.find("sink_name=" + sink + " ") != std::string::npos)
-            {
-                return line.substr(0, line.find('\t'));
-            }
-        }
-        return {};
-    }
-
     const std::string name;
     const std::string description;
     bool unplugged = false;

@@ -364,3 +364,46 @@ void WaitForWineIdle()
 {
     RunWine({Environment().tfctl, "wait-gone", "15000"});
 }
+
+std::string NullSinkModule(const std::string& name)
+{
+    // `pactl list short modules`: index, module name, arguments, tab-separated.
+    std::istringstream lines(RunCommand({"pactl", "list", "short", "modules"}, std::chrono::seconds(10)).output);
+    for (std::string line; std::getline(lines, line);)
+    {
+        if (line.find("\tmodule-null-sink\t") != std::string::npos &&
+            line.find("sink_name=" + name + " ") != std::string::npos)
+        {
+            return line.substr(0, line.find('\t'));
+        }
+    }
+    return {};
+}
+
+bool LoadNullSink(const std::string& name, const std::string& description)
+{
+    return RunCommand({"pactl", "load-module", "module-null-sink", "sink_name=" + name, "rate=48000", "channels=2",
+                       "sink_properties=device.description=\"" + description + "\""},
+                      std::chrono::seconds(10))
+                   .exitCode == 0 &&
+           !NullSinkModule(name).empty();
+}
+
+bool UnloadNullSink(const std::string& name)
+{
+    const std::string module = NullSinkModule(name);
+    return !module.empty() && RunCommand({"pactl", "unload-module", module}, std::chrono::seconds(10)).exitCode == 0;
+}
+
+ExtraSink::ExtraSink(std::string sinkName, const std::string& description) : name(std::move(sinkName))
+{
+    plugged = LoadNullSink(name, description);
+}
+
+ExtraSink::~ExtraSink()
+{
+    if (plugged)
+    {
+        UnloadNullSink(name);
+    }
+}

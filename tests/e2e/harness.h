@@ -57,6 +57,31 @@ void RegSetString(const std::string& key, const std::string& name, const std::st
 // The value's type and data as reg query prints them, or nothing if absent.
 std::optional<std::pair<std::string, std::string>> RegQuery(const std::string& key, const std::string& name);
 
+// The private sound server's null sinks, the test desktop's playback
+// devices (made by scripts/services.sh). A description is given as the
+// module argument takes it, spaces escaped ("HDMI\\ Output").
+// The index of the module that made the sink `name`; empty when there is none.
+std::string NullSinkModule(const std::string& name);
+bool LoadNullSink(const std::string& name, const std::string& description);
+bool UnloadNullSink(const std::string& name);
+
+// A playback device plugged in for one test (before the program starts, as
+// Wine lists devices only then) and taken out again, also when it fails.
+class ExtraSink
+{
+public:
+    ExtraSink(std::string name, const std::string& description);
+    ~ExtraSink();
+    ExtraSink(const ExtraSink&) = delete;
+    ExtraSink& operator=(const ExtraSink&) = delete;
+
+    bool Plugged() const { return plugged; }
+
+private:
+    std::string name;
+    bool plugged = false;
+};
+
 // One installed copy of the program and at most one running process of it.
 class ToneforkInstance
 {
