@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/inventory/name_match.h"
+#include "audio/inventory/selection.h"
 #include "log/diagnostic_log.h"
 #include "settings/device_volumes.h"
 #include "settings/run_on_startup.h"
@@ -26,11 +27,6 @@ constexpr float kDefaultVolume = 50.0f;
 DiagnosticLog& Log()
 {
     return DiagnosticLog::Instance();
-}
-
-bool AnyTargetSelected(const AppState& state)
-{
-    return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
 }
 
 // The pause lets the devices settle between the two runs; the window does

@@ -28,11 +28,6 @@ bool IsListedSource(const AppState& state, const std::string& eid)
            });
 }
 
-bool AnyTargetSelected(const AppState& state)
-{
-    return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
-}
-
 // Everything but `redirecting` and `anyTargetSelected`, which are read at
 // the moment of the decision.
 DeviceChangeFacts GatherFacts(AppState& state, bool targetsChanged, bool mayAutoStart)

@@ -12,22 +12,11 @@
 #include "app/app_state.h"
 #include "audio/engine/stream_setup.h"
 #include "audio/inventory/endpoint_enumeration.h"
+#include "audio/inventory/selection.h"
 #include "log/diagnostic_log.h"
 
 namespace
 {
-bool AnyTargetSelected(const AppState& state)
-{
-    for (const bool selected : state.targetSelected)
-    {
-        if (selected)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The system-default entry stands for whatever the default playback endpoint
 // is at this moment; every other entry carries its own device. Caller holds
 // selectionMutex.

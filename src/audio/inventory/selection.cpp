@@ -1,5 +1,6 @@
 #include "audio/inventory/selection.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -40,4 +41,9 @@ void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerato
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     RebuildDeviceLists(state, enumerator);
     ApplySavedSelections(state);
+}
+
+bool AnyTargetSelected(const AppState& state)
+{
+    return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
 }

@@ -19,3 +19,7 @@ void ResolveSavedSelections(AppState& state);
 // would take for "no target left" and end the run). Main thread only; the
 // caller must not hold selectionMutex.
 void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerator);
+
+// Whether any target flag is set. The main thread (the only writer of the
+// flags) may call it freely; another thread holds selectionMutex.
+bool AnyTargetSelected(const AppState& state);
