@@ -11,26 +11,25 @@
 // into a gentle slope, and the result never leaves -0.999 .. 0.999 (NaN and
 // infinities included, which map to the ceiling). Every step is a 32-bit float
 // operation, in a fixed order, so that the curve is the same on every build.
-// Defined here so that the conversion loops can inline it.
+// Written without branches (the curve is computed for every value and then
+// selected) so that a loop over it vectorises; defined here so that the
+// conversion loops can inline it.
 inline float SoftClip(float x) {
     constexpr float kKnee = 0.9f;
     constexpr float kWidth = 0.1f;
     constexpr float kSlopeDivisor = 6.0f;
     constexpr float kCeiling = 0.999f;
 
-    float y = x;
     const float magnitude = std::fabs(x);
-    if (magnitude > kKnee) {
-        const float excess = magnitude - kKnee;
-        const float ramp = excess / kWidth;
-        const float t = ramp < 1.0f ? ramp : 1.0f;
-        float shaped = (1.0f - t) * excess + kKnee;
-        shaped = shaped + (excess / kSlopeDivisor) * t;
-        // An infinite input makes shaped NaN here; the comparison sends it to
-        // the ceiling.
-        shaped = shaped < kCeiling ? shaped : kCeiling;
-        y = std::copysign(shaped, x);
-    }
+    const float excess = magnitude - kKnee;
+    const float ramp = excess / kWidth;
+    const float t = ramp < 1.0f ? ramp : 1.0f;
+    float shaped = (1.0f - t) * excess + kKnee;
+    shaped = shaped + (excess / kSlopeDivisor) * t;
+    // An infinite input makes shaped NaN here; the comparison sends it to
+    // the ceiling.
+    shaped = shaped < kCeiling ? shaped : kCeiling;
+    const float y = magnitude > kKnee ? std::copysign(shaped, x) : x;
     // Written as comparisons that fail for NaN, so NaN leaves as the ceiling.
     const float upper = y < kCeiling ? y : kCeiling;
     return upper > -kCeiling ? upper : -kCeiling;
@@ -40,5 +39,7 @@ inline float SoftClip(float x) {
 float GainFromVolume(float volumePercent);
 
 // out[k] = SoftClip(gain * in[k]) for sampleCount samples. in may equal out;
-// other overlaps are not supported.
+// other overlaps are not supported. Most packets never reach the knee: they
+// cost one scaled copy; only a packet with a sample beyond the knee (or not a
+// number) goes through the curve as well.
 void ApplyGainSoftClip(const float* in, float* out, size_t sampleCount, float gain);
