@@ -36,6 +36,8 @@ if(TONEFORK_BENCH)
   foreach(src ${TONEFORK_BENCHES})
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
+    # The benchmarks measure against the reference kernel the tests keep.
+    target_include_directories(${name} PRIVATE tests/native)
     target_link_libraries(${name} PRIVATE tonefork_rules benchmark::benchmark)
     tonefork_warnings(${name})
   endforeach()

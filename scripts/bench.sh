@@ -39,7 +39,11 @@ copy = runs["BM_Memcpy"]
 print(f"kernel: one 480-frame stereo packet, memcpy {copy['cpu_time']:.1f} {copy['time_unit']}")
 for name, run in runs.items():
     if name != "BM_Memcpy":
-        print(f"  {name:32s} {run['cpu_time']:8.1f} {run['time_unit']}  = {run['cpu_time'] / copy['cpu_time']:5.1f} x memcpy")
+        line = f"  {name:32s} {run['cpu_time']:8.1f} {run['time_unit']}  = {run['cpu_time'] / copy['cpu_time']:5.1f} x memcpy"
+        before = runs.get(name.replace("BM_", "BM_Before_", 1))
+        if before:
+            line += f"  = {run['cpu_time'] / before['cpu_time']:4.2f} x the former kernel"
+        print(line)
 EOF
 }
 

@@ -1,4 +1,5 @@
 #include "audio/engine/soft_clip.h"
+#include "reference_soft_clip.h"
 
 #include <gtest/gtest.h>
 
@@ -93,24 +94,6 @@ TEST(ApplyGainSoftClipTest, InPlaceMatchesSeparateBuffers) {
     ApplyGainSoftClip(data.data(), separate.data(), data.size(), 1.3f);
     ApplyGainSoftClip(data.data(), data.data(), data.size(), 1.3f);
     EXPECT_EQ(data, separate);
-}
-
-// The curve as it was first written (branchy, one sample at a time): the
-// faster kernel must give the same bits for every input.
-float ReferenceSoftClip(float x) {
-    float y = x;
-    const float magnitude = std::fabs(x);
-    if (magnitude > 0.9f) {
-        const float excess = magnitude - 0.9f;
-        const float ramp = excess / 0.1f;
-        const float t = ramp < 1.0f ? ramp : 1.0f;
-        float shaped = (1.0f - t) * excess + 0.9f;
-        shaped = shaped + (excess / 6.0f) * t;
-        shaped = shaped < 0.999f ? shaped : 0.999f;
-        y = std::copysign(shaped, x);
-    }
-    const float upper = y < 0.999f ? y : 0.999f;
-    return upper > -0.999f ? upper : -0.999f;
 }
 
 uint32_t Bits(float value) {
