@@ -1,37 +1,39 @@
-// Simulates one hour of the redirect thread's delivery policy against drifting
-// device clocks, using the engine's own frame-count rule, to see how much each
-// target loses, how often it starves and how much audio it keeps queued.
+// Simulates one hour of the redirect thread's delivery against drifting
+// device clocks, with the engine's own rules (cushion, buffer sizes, frame
+// count, top-up, pass waits) and its rate controller, to see how much each
+// target loses, how often it starves and how steady its queue stays.
 //
 // Model (also printed with the results):
 // - The source clock is the reference. The source delivers a 480-frame packet
 //   every 10 ms (48 kHz); packet k becomes readable at k x 10 ms. Its capture
-//   buffer holds bufferFrames frames; packets beyond that are lost (counted).
-// - The redirect thread makes a pass, then waits: a yield costs 0.05..0.15 ms,
-//   Sleep(n) costs n ms plus a 0..1 ms overshoot (1 ms timer period), drawn
-//   from a fixed-seed generator. Each pass reads at most the packet limit.
-//   The first 5 packets are dropped (warm-up).
-// - Each target's buffer is 48000 x bufferMs / 1000 frames, primed with half a
-//   buffer of silence; it starts 10 ms after the source. Its clock runs at
-//   +ppm relative to the source.
+//   buffer holds the source buffer duration; packets beyond it are lost.
+// - The redirect thread makes a pass, then waits: the 1 ms timer and Sleep(1)
+//   cost 1 ms plus a 0..1 ms overshoot, Sleep(2) 2 ms plus 0..1 ms, drawn from
+//   a fixed-seed generator. Each pass reads at most the packet limit; the
+//   first 5 packets are dropped (warm-up).
+// - Each target's buffer is the target buffer duration; it is primed with
+//   half of it and starts 10 ms after the source. Before its first packet,
+//   and whenever it has run dry (its queue empty and more time gone than the
+//   audio it was left with), its queue is topped up to the cushion with
+//   silence. Its clock runs at +ppm against the source's; with rate
+//   adjustment the controller's rate multiplies that.
 // - Consumption, two models:
 //   periodic:   the shared-mode engine takes one 480-frame device period every
-//               10 ms of the target's own clock (first period at a per-target
-//               phase); a period that finds fewer than 480 frames queued is an
-//               underrun, the missing frames are played as silence and the
-//               queue is left empty.
-//   continuous: the target drains 48000 x (1 + ppm) frames per second without
-//               steps; the queue running dry is an underrun, silence lasts
-//               until the next delivery.
-// - Delivery of a packet to a target: Q = queued frames (floored), N =
-//   TargetFrameCount; N = 0 or N > room means the render buffer request fails
-//   and the whole packet is missed; otherwise N frames are queued and the
-//   packet's remaining frames are trimmed.
-// - Statistics of the queue (latency = queued frames / 48 per ms) and the
-//   "steady" underruns cover the time after the first second.
+//               10 ms of the target's own clock; a period that finds fewer
+//               than 480 frames queued is an underrun (a gap): the missing
+//               frames are played as silence and the queue is left empty.
+//   continuous: the target drains continuously at its own rate; the queue
+//               running dry is an underrun, silence lasts until the next
+//               delivery.
+// - Delivery: Q = queued frames (floored), N = TargetFrameCount; the packet's
+//   frames beyond N are dropped.
+// - Statistics cover the time after the first two minutes (the rate
+//   controller settling): gaps, dropped frames, the queue just before each
+//   delivery against the cushion, and the queue over time (what is heard).
 #include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -39,6 +41,7 @@
 #include <vector>
 
 #include "audio/engine/frame_policy.h"
+#include "audio/engine/rate_controller.h"
 
 namespace {
 
@@ -46,43 +49,47 @@ constexpr double kRate = 48000.0;
 constexpr uint32_t kPacketFrames = 480;
 constexpr uint32_t kPeriodFrames = 480;
 constexpr double kPacketSeconds = 0.010;
-constexpr double kDevicePeriodSeconds = 0.010;
+constexpr int64_t kDevicePeriod = 100000;  // 10 ms in 100 ns units
 constexpr double kTargetStartDelay = 0.010;
 constexpr double kRunSeconds = 3600.0;
-constexpr double kSteadyFrom = 1.0;
+constexpr double kSteadyFrom = 120.0;
 
 enum class Consumption { Periodic, Continuous };
-
-struct TargetClock {
-    double ppm;
-    double phaseSeconds;  // offset of the first device period after the start
-};
-
-struct TargetState {
-    TargetClock clock;
-    uint32_t bufferFrames = 0;
-    double queued = 0.0;
-    double lastTime = 0.0;
-    int64_t nextPeriod = 0;
-    bool dry = false;
-
-    uint64_t trimmedFrames = 0;
-    uint64_t missedPackets = 0;
-    uint64_t startUnderruns = 0;
-    uint64_t steadyUnderruns = 0;
-    double silenceFrames = 0.0;
-    double minQueued = 1e30;
-    double maxQueued = 0.0;
-    double queuedArea = 0.0;  // frame-seconds over the steady window
-};
 
 struct Scenario {
     float bufferMs;
     Consumption consumption;
+    bool rateAdjustment;
 };
 
-double ClockScale(const TargetState& t) {
-    return 1.0 + t.clock.ppm * 1e-6;
+struct TargetState {
+    double ppm = 0.0;
+    uint32_t bufferFrames = 0;
+    uint32_t cushion = 0;
+    double queued = 0.0;
+    double lastTime = 0.0;
+    double nextTick = 0.0;
+    bool dry = false;
+    bool delivering = false;
+    double lastWrite = 0.0;
+    uint32_t queuedAfterWrite = 0;
+    RateController controller{0.0, kRate};
+
+    uint64_t droppedFrames = 0;
+    uint64_t startGaps = 0;
+    uint64_t steadyGaps = 0;
+    double silenceFrames = 0.0;
+    double minBefore = 1e30;  // queue just before a delivery, steady window
+    double maxBefore = -1e30;
+    double minQueued = 1e30;  // queue over time, steady window
+    double maxQueued = 0.0;
+    double queuedArea = 0.0;  // frame-seconds over the steady window
+    double minRate = 1e30;
+    double maxRate = 0.0;
+};
+
+double Speed(const TargetState& t) {
+    return (1.0 + t.ppm * 1e-6) * t.controller.Rate();
 }
 
 void NoteLevel(TargetState& t, double now) {
@@ -92,11 +99,11 @@ void NoteLevel(TargetState& t, double now) {
     }
 }
 
-void CountUnderrun(TargetState& t, double now) {
-    (now >= kSteadyFrom ? t.steadyUnderruns : t.startUnderruns) += 1;
+void CountGap(TargetState& t, double now) {
+    (now >= kSteadyFrom ? t.steadyGaps : t.startGaps) += 1;
 }
 
-// Adds the area under a queue that goes linearly from `from` to `to` over
+// The area under a queue going linearly from `from` to `to` over
 // [begin, end], clipped to the steady window.
 void AddArea(TargetState& t, double begin, double end, double from, double to) {
     if (end <= kSteadyFrom || end <= begin) {
@@ -109,29 +116,21 @@ void AddArea(TargetState& t, double begin, double end, double from, double to) {
     t.queuedArea += 0.5 * (from + to) * (end - begin);
 }
 
-void ConsumePeriod(TargetState& t, double now) {
-    if (t.queued < kPeriodFrames) {
-        t.silenceFrames += kPeriodFrames - t.queued;
-        CountUnderrun(t, now);
-        t.queued = 0.0;
-    } else {
-        t.queued -= kPeriodFrames;
-    }
-    NoteLevel(t, now);
-}
-
 void AdvancePeriodic(TargetState& t, double now) {
-    const double period = kDevicePeriodSeconds / ClockScale(t);
-    for (;;) {
-        const double tick =
-            kTargetStartDelay + t.clock.phaseSeconds + static_cast<double>(t.nextPeriod) * period;
-        if (tick > now) {
-            break;
+    while (t.nextTick <= now) {
+        AddArea(t, t.lastTime, t.nextTick, t.queued, t.queued);
+        t.lastTime = t.nextTick;
+        if (t.queued < kPeriodFrames) {
+            t.silenceFrames += kPeriodFrames - t.queued;
+            if (t.delivering) {
+                CountGap(t, t.nextTick);
+            }
+            t.queued = 0.0;
+        } else {
+            t.queued -= kPeriodFrames;
         }
-        AddArea(t, t.lastTime, tick, t.queued, t.queued);
-        t.lastTime = tick;
-        ConsumePeriod(t, tick);
-        ++t.nextPeriod;
+        NoteLevel(t, t.nextTick);
+        t.nextTick += kPacketSeconds / Speed(t);
     }
     AddArea(t, t.lastTime, now, t.queued, t.queued);
     t.lastTime = now;
@@ -140,105 +139,96 @@ void AdvancePeriodic(TargetState& t, double now) {
 void AdvanceContinuous(TargetState& t, double now) {
     const double begin = std::max(t.lastTime, kTargetStartDelay);
     if (now <= begin) {
-        AddArea(t, t.lastTime, now, t.queued, t.queued);
         t.lastTime = now;
         return;
     }
-    AddArea(t, t.lastTime, begin, t.queued, t.queued);
-    const double rate = kRate * ClockScale(t);
+    const double rate = kRate * Speed(t);
     const double demand = rate * (now - begin);
     if (demand <= t.queued) {
         AddArea(t, begin, now, t.queued, t.queued - demand);
         t.queued -= demand;
     } else {
-        const double empty = begin + t.queued / rate;
-        AddArea(t, begin, empty, t.queued, 0.0);
+        AddArea(t, begin, begin + t.queued / rate, t.queued, 0.0);
         t.silenceFrames += demand - t.queued;
         t.queued = 0.0;
-        if (!t.dry) {
-            CountUnderrun(t, empty);
-            t.dry = true;
+        if (!t.dry && t.delivering) {
+            CountGap(t, now);
         }
+        t.dry = true;
     }
     t.lastTime = now;
     NoteLevel(t, now);
 }
 
-void Deliver(TargetState& t, float bufferMs, double now) {
-    const auto queued = static_cast<uint32_t>(t.queued);
-    const uint32_t frames = TargetFrameCount(kPacketFrames, queued, t.bufferFrames, bufferMs);
-    const uint32_t room = t.bufferFrames - std::min(queued, t.bufferFrames);
-    if (frames == 0 || frames > room) {
-        ++t.missedPackets;
-        return;
+void Deliver(TargetState& t, double now) {
+    auto queued = static_cast<uint32_t>(t.queued);
+    if (t.delivering && now >= kSteadyFrom) {
+        t.minBefore = std::min(t.minBefore, static_cast<double>(queued));
+        t.maxBefore = std::max(t.maxBefore, static_cast<double>(queued));
+        t.minRate = std::min(t.minRate, t.controller.Rate());
+        t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
-    t.trimmedFrames += kPacketFrames - frames;
+    if (!t.delivering || RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate * Speed(t))) {
+        const uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
+        t.queued += silence;
+        queued += silence;
+        t.delivering = true;
+    }
+    const uint32_t frames = TargetFrameCount(kPacketFrames, queued, t.bufferFrames, t.cushion);
+    t.droppedFrames += kPacketFrames - frames;
     t.queued += frames;
+    t.lastWrite = now;
+    t.queuedAfterWrite = queued + frames;
     t.dry = false;
     NoteLevel(t, now);
 }
 
 double WaitSeconds(PassWait wait, std::mt19937& random) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    switch (wait) {
-    case PassWait::Yield:
-        return 0.00005 + 0.0001 * unit(random);
-    case PassWait::Sleep1Ms:
-        return 0.001 + 0.001 * unit(random);
-    case PassWait::Sleep2Ms:
-        return 0.002 + 0.001 * unit(random);
-    }
-    return 0.001;
-}
-
-const char* WaitName(PassWait wait) {
-    switch (wait) {
-    case PassWait::Yield:
-        return "yield (0.05..0.15 ms)";
-    case PassWait::Sleep1Ms:
-        return "Sleep 1 ms (+0..1 ms)";
-    case PassWait::Sleep2Ms:
-        return "Sleep 2 ms (+0..1 ms)";
-    }
-    return "?";
+    return (wait == PassWait::Sleep2Ms ? 0.002 : 0.001) + 0.001 * unit(random);
 }
 
 struct RunResult {
     std::vector<TargetState> targets;
     uint64_t packets = 0;
     uint64_t captureOverflows = 0;
-    uint64_t passes = 0;
 };
 
-RunResult Run(const Scenario& scenario, const std::vector<TargetClock>& clocks) {
-    const auto bufferFrames = static_cast<uint32_t>(kRate * scenario.bufferMs / 1000.0f);
+TargetState NewTarget(const Scenario& scenario, double ppm, double phase) {
+    TargetState t;
+    t.ppm = ppm;
+    t.bufferFrames = static_cast<uint32_t>(kRate * TargetBufferDuration(scenario.bufferMs, kDevicePeriod) / 1e7);
+    t.cushion = CushionFrames(scenario.bufferMs, static_cast<uint32_t>(kRate), kDevicePeriod);
+    t.controller = RateController(QueueSetPoint(t.cushion, kPacketFrames), kRate);
+    t.queued = StartPrimingFrames(t.bufferFrames);
+    t.nextTick = kTargetStartDelay + phase;
+    return t;
+}
+
+RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
     RunResult result;
-    for (const TargetClock& clock : clocks) {
-        TargetState t;
-        t.clock = clock;
-        t.bufferFrames = bufferFrames;
-        t.queued = StartPrimingFrames(bufferFrames);
-        result.targets.push_back(t);
+    for (size_t i = 0; i < ppms.size(); ++i) {
+        result.targets.push_back(NewTarget(scenario, ppms[i], 0.0013 + 0.0017 * static_cast<double>(i)));
     }
     const PassWait wait = PassWaitFor(scenario.bufferMs);
     const uint32_t packetLimit = PacketLimitFor(scenario.bufferMs);
-    const uint64_t captureCapacity = bufferFrames / kPacketFrames;  // whole packets
+    const auto captureCapacity = static_cast<uint64_t>(
+        std::max<int64_t>(SourceBufferDuration(scenario.bufferMs, kDevicePeriod) / kDevicePeriod, 1));
     std::mt19937 random(20240601u);
     int warmup = kWarmupPackets;
     uint64_t nextPacket = 1;  // first packet not yet read or lost
 
     for (double now = 0.0; now < kRunSeconds; now += WaitSeconds(wait, random)) {
-        ++result.passes;
         for (TargetState& t : result.targets) {
-            if (scenario.consumption == Consumption::Periodic) {
-                AdvancePeriodic(t, now);
-            } else {
-                AdvanceContinuous(t, now);
+            scenario.consumption == Consumption::Periodic ? AdvancePeriodic(t, now) : AdvanceContinuous(t, now);
+            // The engine reads every adjusted target's queue on every pass.
+            if (scenario.rateAdjustment && t.delivering) {
+                t.controller.Update(std::floor(t.queued), now);
             }
         }
         const auto produced = static_cast<uint64_t>(std::floor(now / kPacketSeconds + 1e-9));
-        if (produced >= nextPacket + std::max<uint64_t>(captureCapacity, 1)) {
-            const uint64_t lost = produced + 1 - nextPacket - std::max<uint64_t>(captureCapacity, 1);
+        if (produced >= nextPacket + captureCapacity) {
+            const uint64_t lost = produced + 1 - nextPacket - captureCapacity;
             result.captureOverflows += lost;
             nextPacket += lost;
         }
@@ -249,7 +239,7 @@ RunResult Run(const Scenario& scenario, const std::vector<TargetClock>& clocks) 
                 continue;
             }
             for (TargetState& t : result.targets) {
-                Deliver(t, scenario.bufferMs, now);
+                Deliver(t, now);
             }
         }
     }
@@ -265,58 +255,54 @@ void Print(std::string& out, const char* format, ...) {
     out += line;
 }
 
+double Ms(double frames) {
+    return frames / (kRate / 1000.0);
+}
+
 void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
-    const uint32_t bufferFrames = r.targets.front().bufferFrames;
-    const QueueThresholds thresholds = QueueThresholdsFor(bufferFrames, scenario.bufferMs);
-    Print(out, "\nbufferMs %.0f, %s consumption: target buffer %u frames, thresholds %u/%u, wait %s, "
-               "packet limit %u\n",
+    const TargetState& first = r.targets.front();
+    Print(out, "\nbufferMs %.0f, %s consumption, rate adjustment %s: target buffer %u frames, cushion %u frames "
+               "(%.1f ms)\n",
           static_cast<double>(scenario.bufferMs),
-          scenario.consumption == Consumption::Periodic ? "periodic (480 frames / 10 ms)" : "continuous",
-          bufferFrames, thresholds.low, thresholds.high, WaitName(PassWaitFor(scenario.bufferMs)),
-          PacketLimitFor(scenario.bufferMs));
-    Print(out, "  passes %" PRIu64 ", packets read %" PRIu64 " (%" PRIu64 " source frames), "
-               "capture overflows %" PRIu64 " packets\n",
-          r.passes, r.packets, r.packets * kPacketFrames, r.captureOverflows);
-    Print(out, "  %6s | %9s | %8s | %9s | %9s | %9s | %9s | %10s | %7s %7s %7s\n", "ppm", "trimmed", "missed",
-          "missed", "not deliv", "underruns", "underruns", "silence", "lat min", "mean", "max");
-    Print(out, "  %6s | %9s | %8s | %9s | %9s | %9s | %9s | %10s | %7s %7s %7s\n", "", "frames", "packets",
-          "frames", "% of src", "first 1 s", "after", "ms", "ms", "ms", "ms");
-    const double sourceFrames = static_cast<double>(r.packets * kPacketFrames);
+          scenario.consumption == Consumption::Periodic ? "periodic" : "continuous",
+          scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
+    Print(out, "  packets read %" PRIu64 ", capture overflows %" PRIu64 " packets\n", r.packets, r.captureOverflows);
+    Print(out, "  %6s | %9s | %6s %6s | %10s | %15s | %23s | %17s\n", "ppm", "dropped", "gaps", "gaps", "silence",
+          "before packet", "queue (heard)", "rate");
+    Print(out, "  %6s | %9s | %6s %6s | %10s | %15s | %23s | %17s\n", "", "frames", "start", "after", "ms",
+          "ms from cushion", "min / mean / max ms", "min / max ppm");
     const double steadySeconds = kRunSeconds - kSteadyFrom;
     for (const TargetState& t : r.targets) {
-        const uint64_t missedFrames = t.missedPackets * kPacketFrames;
-        const double notDelivered = static_cast<double>(t.trimmedFrames + missedFrames);
-        Print(out, "  %+6.0f | %9" PRIu64 " | %8" PRIu64 " | %9" PRIu64 " | %9.4f | %9" PRIu64 " | %9" PRIu64
-                   " | %10.1f | %7.2f %7.2f %7.2f\n",
-              t.clock.ppm, t.trimmedFrames, t.missedPackets, missedFrames, 100.0 * notDelivered / sourceFrames,
-              t.startUnderruns, t.steadyUnderruns, t.silenceFrames / (kRate / 1000.0),
-              t.minQueued / (kRate / 1000.0), t.queuedArea / steadySeconds / (kRate / 1000.0),
-              t.maxQueued / (kRate / 1000.0));
+        Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
+                   " %+7.0f / %+7.0f\n",
+              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, Ms(t.silenceFrames), Ms(t.minBefore - t.cushion),
+              Ms(t.maxBefore - t.cushion), Ms(t.minQueued), Ms(t.queuedArea / steadySeconds), Ms(t.maxQueued),
+              (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6);
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<TargetClock> clocks = {{-100.0, 0.0013}, {0.0, 0.0041}, {100.0, 0.0079}};
+    const std::vector<double> ppms = {-1000.0, -100.0, 0.0, 100.0, 1000.0};
     std::string out;
-    out +=
-          "Delivery simulation, one simulated hour per run, engine frame-count rule as built.\n"
-          "Source: 48 kHz, a 480-frame packet every 10 ms of its clock (the reference).\n"
-          "Targets: -100 / 0 / +100 ppm against the source, first device period 1.3 / 4.1 / 7.9 ms after\n"
-          "  their start (10 ms after the source's); primed with half a buffer; the first 5 packets dropped;\n"
-          "  buffer = 48000 x bufferMs / 1000 frames.\n"
-          "Consumption: periodic = the shared-mode engine takes 480 frames every 10 ms of the target's\n"
-          "  clock, a period finding fewer than 480 queued frames is an underrun (the rest is silence);\n"
-          "  continuous = the target drains at its own rate, the queue running dry is an underrun.\n"
-          "Columns: trimmed = packet frames beyond N; missed = packets whose N was 0 or above the room\n"
-          "  (render buffer request refused); not deliv = trimmed + missed frames, % of source frames;\n"
-          "  silence = frames the device lacked, in ms; lat = queued frames / 48 (min, time-weighted mean,\n"
-          "  max) after the first second.\n";
-    for (float bufferMs : {30.0f, 10.0f}) {
+    out += "Delivery simulation, one simulated hour per run, the engine's rules and rate controller as built.\n"
+           "Source: 48 kHz, a 480-frame packet every 10 ms of its clock (the reference).\n"
+           "Targets: -1000 / -100 / 0 / +100 / +1000 ppm against the source (+: the target plays faster),\n"
+           "  first device period 1.3 / 3.0 / 4.7 / 6.4 / 8.1 ms after their start; topped up to the cushion\n"
+           "  before their first packet and after running dry; the first 5 packets dropped.\n"
+           "Consumption: periodic = 480 frames every 10 ms of the target's clock, a period finding fewer is a\n"
+           "  gap; continuous = drained at the target's rate, the queue running dry is a gap.\n"
+           "Columns (after the first two minutes): dropped = packet frames left out by the frame count;\n"
+           "  gaps = underruns (start: the first two minutes); silence = frames the device lacked;\n"
+           "  before packet = the queue just before each delivery against the cushion; queue = over time;\n"
+           "  rate = the controller's rate against nominal.\n";
+    for (float bufferMs : {30.0f, 20.0f, 10.0f}) {
         for (Consumption consumption : {Consumption::Periodic, Consumption::Continuous}) {
-            const Scenario scenario{bufferMs, consumption};
-            Report(out, scenario, Run(scenario, clocks));
+            for (bool adjust : {false, true}) {
+                const Scenario scenario{bufferMs, consumption, adjust};
+                Report(out, scenario, Run(scenario, ppms));
+            }
         }
     }
     std::fputs(out.c_str(), stdout);

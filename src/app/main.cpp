@@ -6,14 +6,13 @@
 #include <imgui_impl_dx11.h>
 #include <imgui_impl_win32.h>
 
-#include <memory>
-
-#include "common/app_messages.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "common/paths.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/inventory/device_notification_client.h"
+#include "common/app_messages.h"
+#include "common/paths.h"
+#include "common/unique_handle.h"
 #include "gfx/d3d.h"
 #include "gfx/images.h"
 #include "log/diagnostic_log.h"
@@ -21,12 +20,6 @@
 
 namespace
 {
-struct HandleCloser
-{
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
 void RegisterEndpointNotifications(AppState& state, HWND hwnd)
 {
     if (!state.notificationEnumerator)

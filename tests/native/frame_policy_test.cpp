@@ -4,67 +4,65 @@
 
 namespace {
 
-TEST(FramePolicyTest, ThirtyMsTargetTakesLessAsItsQueueFills) {
-    // 1440-frame target, 480-frame packets, thresholds 90 / 180.
-    EXPECT_EQ(TargetFrameCount(480, 0, 1440, 30.0f), 480u);
-    EXPECT_EQ(TargetFrameCount(480, 50, 1440, 30.0f), 480u);
-    EXPECT_EQ(TargetFrameCount(480, 150, 1440, 30.0f), 480u);   // 4/5 of 1290 = 1032
-    EXPECT_EQ(TargetFrameCount(480, 600, 1440, 30.0f), 420u);   // half of 840
-    EXPECT_EQ(TargetFrameCount(480, 1200, 1440, 30.0f), 120u);  // half of 240 = quarter packet
-    // Half the room would be 20; the quarter packet is asked for and exceeds
-    // the room of 40: the render buffer request is the one to refuse it.
-    EXPECT_EQ(TargetFrameCount(480, 1400, 1440, 30.0f), 120u);
-}
+constexpr int64_t k10Ms = 100000;  // a device period, 100 ns units
 
-TEST(FramePolicyTest, BandEdgesAndTruncation) {
-    // 480-frame target at 30 ms: low 30, high 60, so the room limits each band.
-    EXPECT_EQ(TargetFrameCount(480, 29, 480, 30.0f), 451u);  // whole room
-    EXPECT_EQ(TargetFrameCount(480, 30, 480, 30.0f), 360u);  // 4/5 of 450
-    EXPECT_EQ(TargetFrameCount(480, 31, 480, 30.0f), 359u);  // 449 x 4 / 5, not 449 / 5 x 4
-    EXPECT_EQ(TargetFrameCount(480, 39, 480, 30.0f), 352u);  // 4/5 of 441 = 352.8
-    EXPECT_EQ(TargetFrameCount(480, 59, 480, 30.0f), 336u);  // 4/5 of 421 = 336.8
-    EXPECT_EQ(TargetFrameCount(480, 60, 480, 30.0f), 210u);  // half of 420
-    EXPECT_EQ(TargetFrameCount(480, 61, 480, 30.0f), 209u);  // half of 419
-}
-
-TEST(FramePolicyTest, QueueAtOrBeyondTheBufferAsksForAQuarterPacket) {
-    EXPECT_EQ(TargetFrameCount(480, 1440, 1440, 30.0f), 120u);
-    // A device reporting more than its buffer must not turn the room into a
-    // huge number and get the whole packet.
-    EXPECT_EQ(TargetFrameCount(480, 1441, 1440, 30.0f), 120u);
-    EXPECT_EQ(TargetFrameCount(480, 0xFFFFFFFFu, 1440, 30.0f), 120u);
-    // A packet too short to have a quarter gets nothing into a full target.
-    EXPECT_EQ(TargetFrameCount(3, 1440, 1440, 30.0f), 0u);
-    EXPECT_EQ(TargetFrameCount(0, 0, 1440, 30.0f), 0u);
-}
-
-TEST(FramePolicyTest, ThresholdBandsSwitchAfterTwentyAndThirtyMs) {
-    struct Band {
+TEST(FramePolicyTest, CushionAndBuffersAtTheEdgesOfTheSetting) {
+    struct Case {
         float bufferMs;
-        uint32_t low;
-        uint32_t high;
+        uint32_t cushion;        // frames at 48 kHz
+        int64_t targetDuration;  // 100 ns units
+        int64_t sourceDuration;
     };
-    for (const Band& band : {Band{1.0f, 72, 144}, Band{20.0f, 72, 144}, Band{20.5f, 90, 180},
-                             Band{30.0f, 90, 180}, Band{30.5f, 120, 240}, Band{60.0f, 120, 240}}) {
-        const QueueThresholds t = QueueThresholdsFor(1440, band.bufferMs);
-        EXPECT_EQ(t.low, band.low) << band.bufferMs;
-        EXPECT_EQ(t.high, band.high) << band.bufferMs;
+    for (const Case& c : {Case{1.0f, 480, 500000, 300000}, Case{10.0f, 480, 500000, 300000},
+                          Case{30.0f, 720, 550000, 300000}, Case{60.0f, 1440, 700000, 600000}}) {
+        EXPECT_EQ(CushionFrames(c.bufferMs, 48000, k10Ms), c.cushion) << c.bufferMs;
+        EXPECT_EQ(TargetBufferDuration(c.bufferMs, k10Ms), c.targetDuration) << c.bufferMs;
+        EXPECT_EQ(SourceBufferDuration(c.bufferMs, k10Ms), c.sourceDuration) << c.bufferMs;
+        // The target holds its cushion, a full queue above it and a burst of two packets.
+        const auto targetFrames = static_cast<uint32_t>(c.targetDuration * 48000 / 10000000);
+        EXPECT_GE(targetFrames, c.cushion + 4 * 480) << c.bufferMs;
     }
-    const QueueThresholds truncated = QueueThresholdsFor(1000, 40.0f);
-    EXPECT_EQ(truncated.low, 83u);
-    EXPECT_EQ(truncated.high, 166u);
+    // An unknown period counts as 10 ms; a shorter one lets the setting decide.
+    EXPECT_EQ(CushionFrames(10.0f, 48000, 0), 480u);
+    EXPECT_EQ(CushionFrames(10.0f, 48000, 30000), 240u);
+    EXPECT_EQ(PeriodFrames(0, 44100), 441u);
+    EXPECT_EQ(PeriodFrames(k10Ms, 48000), 480u);
 }
 
-TEST(FramePolicyTest, ThresholdsFollowTheCurrentLatency) {
-    // 100 of 1000 frames queued is "full" at 20 ms (high 100) but only in the
-    // middle band at 30 ms (high 125).
-    EXPECT_EQ(TargetFrameCount(480, 100, 1000, 20.0f), 450u);  // half of 900
-    EXPECT_EQ(TargetFrameCount(480, 100, 1000, 30.0f), 480u);  // 4/5 of 900 = 720
+TEST(FramePolicyTest, WholePacketsUpToTwoPacketsAboveTheCushion) {
+    // Cushion 720, 480-frame packets, a 2640-frame buffer.
+    struct Case {
+        uint32_t queued;
+        uint32_t frames;
+    };
+    for (const Case& c : {Case{0, 480}, Case{720, 480}, Case{1200, 480}, Case{1680, 480},  // up to C + 2F
+                          Case{1681, 479},    // half the excess, rounded up, is left out
+                          Case{1780, 430},    // excess 100
+                          Case{2160, 240},    // excess 480: at most half a packet
+                          Case{2400, 240}, Case{2500, 140},  // the room limits
+                          Case{2640, 0}, Case{2641, 0}, Case{0xFFFFFFFFu, 0}}) {
+        EXPECT_EQ(TargetFrameCount(480, c.queued, 2640, 720), c.frames) << c.queued;
+    }
+    EXPECT_EQ(TargetFrameCount(0, 0, 2640, 720), 0u);
+}
+
+TEST(FramePolicyTest, TopUpAndRunningDry) {
+    EXPECT_EQ(TopUpFrames(0, 720, 2640), 720u);
+    EXPECT_EQ(TopUpFrames(300, 720, 2640), 420u);
+    EXPECT_EQ(TopUpFrames(720, 720, 2640), 0u);
+    EXPECT_EQ(TopUpFrames(900, 720, 2640), 0u);
+    EXPECT_EQ(TopUpFrames(0, 720, 500), 500u);  // never past the buffer
+    // Left with 960 frames 25 ms ago (1200 frames' worth): it ran dry. A
+    // device that took its two periods early is merely empty.
+    EXPECT_TRUE(RanDry(0, 960, 1200.0));
+    EXPECT_FALSE(RanDry(0, 960, 500.0));
+    EXPECT_FALSE(RanDry(10, 960, 5000.0));
+    EXPECT_DOUBLE_EQ(QueueSetPoint(720, 480), 960.0);
 }
 
 TEST(FramePolicyTest, PacingFollowsTheLatency) {
-    EXPECT_EQ(PassWaitFor(1.0f), PassWait::Yield);
-    EXPECT_EQ(PassWaitFor(15.0f), PassWait::Yield);
+    EXPECT_EQ(PassWaitFor(1.0f), PassWait::Timer1Ms);
+    EXPECT_EQ(PassWaitFor(15.0f), PassWait::Timer1Ms);
     EXPECT_EQ(PassWaitFor(15.5f), PassWait::Sleep1Ms);
     EXPECT_EQ(PassWaitFor(25.0f), PassWait::Sleep1Ms);
     EXPECT_EQ(PassWaitFor(25.5f), PassWait::Sleep2Ms);

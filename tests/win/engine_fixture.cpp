@@ -32,7 +32,10 @@ AudioEndpointInfo MakeEntry(const std::string& name, const std::shared_ptr<FakeA
 
 FakeStreamBehaviour TargetBehaviour()
 {
-    return FakeStreamBehaviour{};
+    FakeStreamBehaviour behaviour;
+    behaviour.bufferFrames = 2640;
+    behaviour.padding = 720;
+    return behaviour;
 }
 
 FakeStreamBehaviour SourceBehaviour()

@@ -15,7 +15,9 @@
 #include "fake_audio_streams.h"
 #include "fake_endpoints.h"
 
-// Default streams: stereo float at 48 kHz, 960-frame buffers, an empty queue.
+// A target: stereo float at 48 kHz, a 2640-frame buffer (what a 30 ms
+// setting asks for), its queue held at 720 frames (at the cushion, so that
+// it is never topped up and takes every packet whole).
 FakeStreamBehaviour TargetBehaviour();
 // A source that delivers 480-frame pattern packets for as long as it runs.
 FakeStreamBehaviour SourceBehaviour();

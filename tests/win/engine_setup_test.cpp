@@ -71,7 +71,8 @@ TEST_F(EngineTest, OnlyPlaybackSourcesAreCapturedByLoopback)
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].flags, test.flags) << test.logged;
         EXPECT_EQ(calls[0].shareMode, AUDCLNT_SHAREMODE_SHARED);
-        EXPECT_EQ(calls[0].bufferDuration, 200000);  // 20 ms
+        // 20 ms asked for; room for three 10 ms packets is the least.
+        EXPECT_EQ(calls[0].bufferDuration, 300000);
         EXPECT_EQ(calls[0].periodicity, 0);
         EXPECT_TRUE(calls[0].sessionGuidNull);
         EXPECT_EQ(calls[0].format, FloatFormat());
@@ -134,21 +135,27 @@ TEST_F(EngineTest, TargetRefusingTheSourceFormatPlaysConvertedInItsOwn)
     ASSERT_TRUE(WaitForPacketWrites(*target, 3));
     StopAndExpectIdle();
 
-    ASSERT_EQ(target->Streams().size(), 1u);
-    const FakeStreamRecord stream = target->Streams()[0];
-    ASSERT_EQ(stream.initializeCalls.size(), 2u);
-    EXPECT_EQ(stream.initializeCalls[0].format, FloatFormat());
-    EXPECT_EQ(stream.initializeCalls[0].result, AUDCLNT_E_UNSUPPORTED_FORMAT);
-    EXPECT_EQ(stream.initializeCalls[1].format, PcmFormat(16, 2, 48000));
-    for (const FakeInitializeCall& call : stream.initializeCalls)
+    // The source's format with and without rate adjustment, each on a
+    // fresh client, then the target's own format on a third.
+    const std::vector<FakeStreamRecord> streams = target->Streams();
+    ASSERT_EQ(streams.size(), 3u);
+    const std::pair<FakeFormat, DWORD> attempts[] = {{FloatFormat(), kTargetFlags | AUDCLNT_STREAMFLAGS_RATEADJUST},
+                                                     {FloatFormat(), kTargetFlags},
+                                                     {PcmFormat(16, 2, 48000), kTargetFlags | AUDCLNT_STREAMFLAGS_RATEADJUST}};
+    for (size_t i = 0; i < streams.size(); ++i)
     {
-        EXPECT_EQ(call.flags, kTargetFlags);
-        EXPECT_EQ(call.bufferDuration, 200000);
+        ASSERT_EQ(streams[i].initializeCalls.size(), 1u) << i;
+        const FakeInitializeCall& call = streams[i].initializeCalls[0];
+        EXPECT_EQ(call.format, attempts[i].first) << i;
+        EXPECT_EQ(call.flags, attempts[i].second) << i;
+        EXPECT_EQ(call.result, i < 2 ? AUDCLNT_E_UNSUPPORTED_FORMAT : S_OK) << i;
+        EXPECT_EQ(call.bufferDuration, 500000) << "a 10 ms cushion and four packets";
     }
+    const FakeStreamRecord& stream = streams[2];
     // Silence and packets alike fill 4-byte frames, never the source's 8.
     ASSERT_FALSE(stream.writes.empty());
-    EXPECT_EQ(stream.writes[0].releasedFrames, 480u);
-    EXPECT_EQ(stream.writes[0].bytes.size(), 480u * 4u);
+    EXPECT_EQ(stream.writes[0].releasedFrames, 1320u);
+    EXPECT_EQ(stream.writes[0].bytes.size(), 1320u * 4u);
     EXPECT_TRUE(AllZero(stream.writes[0].bytes));
 
     const std::vector<FakeRenderWrite> packets = PacketWrites(*target);
@@ -211,7 +218,8 @@ TEST_F(EngineTest, TargetAtAnotherSampleRateIsLeftOutWithAMessage)
               lines.end());
     for (const FakeStreamRecord& stream : leftOut->Streams())
     {
-        EXPECT_EQ(stream.initializeCalls.size(), 1u) << "the own format must not be tried";
+        for (const FakeInitializeCall& call : stream.initializeCalls)
+            EXPECT_EQ(call.format, FloatFormat()) << "the own format must not be tried";
         EXPECT_TRUE(stream.writes.empty());
         EXPECT_EQ(stream.startCalls, 0);
     }
@@ -240,7 +248,7 @@ TEST_F(EngineTest, TargetThatFailsToOpenIsLeftOutAndRebuiltOnce)
     const std::vector<std::string> lines = Log();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Targets changed: rebuilding render targets (old=2)."), 1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.rfind("OpenRenderTarget", 0) == 0; }),
+                            [](const std::string& line) { return line.find("'B'") != std::string::npos; }),
               0)
         << "a target that cannot be opened is left out silently";
 }
@@ -256,7 +264,7 @@ TEST_F(EngineTest, TargetsArePrimedWithHalfABufferAndStartAfterTheSource)
     StartAndWaitRunning(2);
     StopAndExpectIdle();
 
-    for (const auto& [target, frames] : {std::pair{small, 480u}, std::pair{large, 720u}})
+    for (const auto& [target, frames] : {std::pair{small, 1320u}, std::pair{large, 720u}})
     {
         const FakeStreamRecord stream = target->Streams().at(0);
         ASSERT_FALSE(stream.writes.empty());
@@ -341,4 +349,54 @@ TEST_F(EngineTest, EverySetUpFailureEndsTheRunAndReleasesEverything)
         state.targetSelected.clear();
         EXPECT_EQ(LiveFakeComObjects(), baselineObjects) << test.what << ": a fake was leaked";
     }
+}
+
+TEST_F(EngineTest, RateAdjustableTargetsAreSteeredAndARefusingOneOpensWithout)
+{
+    AddSource("Speakers", SourceBehaviour());
+    FakeStreamBehaviour adjustable = TargetBehaviour();
+    adjustable.clockAdjustment = S_OK;
+    // Far above its set point (a 480-frame cushion and half a packet at
+    // 20 ms): the controller must play it faster.
+    adjustable.padding = 2000;
+    const auto steered = AddTarget("Steered", adjustable);
+    FakeStreamBehaviour refusing = TargetBehaviour();
+    refusing.refuseRateAdjust = E_INVALIDARG;
+    const auto plain = AddTarget("Plain", refusing);
+
+    StartAndWaitRunning(2);
+    ASSERT_TRUE(WaitFor([&] { return steered->Streams().at(0).sampleRates.size() >= 3; }));
+    ASSERT_TRUE(WaitForPacketWrites(*plain, 2));
+    StopAndExpectIdle();
+
+    const std::vector<std::string> lines = Log();
+    EXPECT_TRUE(InOrder(lines, {"OpenRenderTarget: 'Steered' follows the source's clock by rate adjustment.",
+                                "OpenRenderTarget: 'Plain' has no rate adjustment; the frame count keeps its queue."}));
+    const std::vector<float> rates = steered->Streams().at(0).sampleRates;
+    EXPECT_TRUE(std::is_sorted(rates.begin(), rates.end()));
+    EXPECT_GT(rates.front(), 48000.0f);
+    EXPECT_LE(rates.back(), 48000.0f * 1.01f);
+
+    const std::vector<FakeStreamRecord> plainStreams = plain->Streams();
+    ASSERT_EQ(plainStreams.size(), 2u) << "a fresh client for the second try";
+    EXPECT_EQ(plainStreams[0].initializeCalls.at(0).result, E_INVALIDARG);
+    EXPECT_EQ(plainStreams[1].initializeCalls.at(0).flags, kTargetFlags);
+    EXPECT_TRUE(plainStreams[1].sampleRates.empty());
+}
+
+TEST_F(EngineTest, TestBiasSetsEveryAdjustableTargetOffItsRateFromTheStart)
+{
+    AddSource("Speakers", SourceBehaviour());
+    FakeStreamBehaviour adjustable = TargetBehaviour();
+    adjustable.clockAdjustment = S_OK;
+    const auto target = AddTarget("Biased", adjustable);
+    SetEnvironmentVariableW(L"TONEFORK_TEST_RATE_BIAS", L"0.005");
+    StartAndWaitRunning();
+    SetEnvironmentVariableW(L"TONEFORK_TEST_RATE_BIAS", nullptr);
+    StopAndExpectIdle();
+
+    EXPECT_TRUE(InOrder(Log(), {"Rate adjustment: test bias of +0.50% on every target."}));
+    const std::vector<float> rates = target->Streams().at(0).sampleRates;
+    ASSERT_FALSE(rates.empty());
+    EXPECT_FLOAT_EQ(rates.front(), 48240.0f);
 }

@@ -126,19 +126,23 @@ TEST_F(EngineTest, VolumeSetsTheGainAndLoudSamplesAreClippedSoftly)
 
 TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
 {
+    // Cushion 720 frames, 480-frame packets, 2640-frame buffers: whole
+    // packets up to 1680 queued, then half the excess left out (at most half
+    // a packet), never more than the room.
     state.bufferMs = 30.0f;
     AddSource("Speakers", SourceBehaviour());
     struct Case
     {
         UINT32 padding;
-        UINT32 expectedFrames;  // 0: misses every packet
+        UINT32 topUp;           // silence before the first packet
+        UINT32 expectedFrames;  // 0: nothing written
     };
-    const Case cases[] = {{50, 480}, {150, 480}, {1200, 120}, {1400, 0}};
+    const Case cases[] = {{300, 420, 480}, {720, 0, 480}, {1680, 0, 480}, {2160, 0, 240}, {2500, 0, 140},
+                          {2640, 0, 0}};
     std::vector<std::shared_ptr<FakeAudioEndpoint>> targets;
     for (const Case& test : cases)
     {
         FakeStreamBehaviour behaviour = TargetBehaviour();
-        behaviour.bufferFrames = 1440;
         behaviour.padding = test.padding;
         targets.push_back(AddTarget("Queue " + std::to_string(test.padding), behaviour));
     }
@@ -146,25 +150,29 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
     mute.getCurrentPadding = AUDCLNT_E_DEVICE_INVALIDATED;
     const auto unreadable = AddTarget("Unreadable queue", mute);
 
-    StartAndWaitRunning(5);
-    ASSERT_TRUE(WaitForPacketWrites(*targets[0], 4));
-    ASSERT_TRUE(WaitForPacketWrites(*targets[2], 4));
+    StartAndWaitRunning(7);
+    ASSERT_TRUE(WaitForPacketWrites(*targets[0], 5));
+    ASSERT_TRUE(WaitForPacketWrites(*targets[4], 4));
     EXPECT_EQ(unreadable->Streams().at(0).stopCalls, 0) << "a target that misses packets stays in the list";
     StopAndExpectIdle();
 
     for (size_t i = 0; i < targets.size(); ++i)
     {
-        const std::vector<FakeRenderWrite> writes = PacketWrites(*targets[i]);
-        if (cases[i].expectedFrames == 0)
+        std::vector<FakeRenderWrite> writes = PacketWrites(*targets[i]);
+        SCOPED_TRACE(targets[i]->Name());
+        if (cases[i].topUp > 0)
         {
-            EXPECT_TRUE(writes.empty());
-            EXPECT_GE(targets[i]->Streams().at(0).failedRenderRequests, 4);
-            continue;
+            ASSERT_FALSE(writes.empty());
+            EXPECT_EQ(writes.front().releasedFrames, cases[i].topUp);
+            EXPECT_TRUE(std::all_of(writes.front().bytes.begin(), writes.front().bytes.end(),
+                                    [](uint8_t b) { return b == 0; }));
+            writes.erase(writes.begin());
         }
+        EXPECT_EQ(writes.empty(), cases[i].expectedFrames == 0);
         for (const FakeRenderWrite& write : writes)
         {
-            EXPECT_EQ(write.requestedFrames, cases[i].expectedFrames) << targets[i]->Name();
-            EXPECT_EQ(write.releasedFrames, cases[i].expectedFrames) << targets[i]->Name();
+            EXPECT_EQ(write.requestedFrames, cases[i].expectedFrames);
+            EXPECT_EQ(write.releasedFrames, cases[i].expectedFrames);
         }
     }
     EXPECT_TRUE(PacketWrites(*unreadable).empty());
@@ -195,7 +203,7 @@ TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)
     {
         ASSERT_FALSE(reopened.writes.empty());
         EXPECT_FALSE(reopened.writes[0].whileRunning);
-        EXPECT_EQ(reopened.writes[0].releasedFrames, 720u) << "three quarters of 960 frames";
+        EXPECT_EQ(reopened.writes[0].releasedFrames, 1980u) << "three quarters of 2640 frames";
         EXPECT_EQ(reopened.startCalls, 1);
     }
     EXPECT_EQ(source->Streams().size(), 1u);
@@ -217,7 +225,10 @@ TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)
     const std::vector<std::string> lines = Log();
     const auto changed = std::find(lines.begin(), lines.end(), "Targets changed: rebuilding render targets (old=1).");
     ASSERT_NE(changed, lines.end());
-    EXPECT_EQ(*(changed + 1), "Targets rebuilt: now 2 targets active.");
+    ASSERT_GE(lines.end() - changed, 4);
+    EXPECT_EQ(*(changed + 1), "OpenRenderTarget: 'A' has no rate adjustment; the frame count keeps its queue.");
+    EXPECT_EQ(*(changed + 2), "OpenRenderTarget: 'B' has no rate adjustment; the frame count keeps its queue.");
+    EXPECT_EQ(*(changed + 3), "Targets rebuilt: now 2 targets active.");
 }
 
 TEST_F(EngineTest, DeselectingEveryTargetEndsTheRun)

@@ -149,6 +149,8 @@ public:
             call.result = behaviour.initialize;
         else if (SUCCEEDED(call.result) && behaviour.onlyOwnFormat && !(call.format == behaviour.mixFormat))
             call.result = AUDCLNT_E_UNSUPPORTED_FORMAT;
+        else if (SUCCEEDED(call.result) && (flags & AUDCLNT_STREAMFLAGS_RATEADJUST) != 0)
+            call.result = behaviour.refuseRateAdjust;
         if (SUCCEEDED(call.result))
             record->format = call.format;
         record->initializeCalls.push_back(call);
@@ -172,9 +174,11 @@ public:
         *frames = 0;
         if (FAILED(endpoint->behaviour.getCurrentPadding))
             return endpoint->behaviour.getCurrentPadding;
-        *frames = endpoint->behaviour.padding;
+        *frames = Padding();
         return S_OK;
     }
+    // Caller holds the endpoint's mutex.
+    UINT32 Padding() const { return record->running ? endpoint->behaviour.padding : 0; }
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override
     {
         return E_NOTIMPL;
@@ -189,7 +193,12 @@ public:
         *format = AllocateWaveFormat(endpoint->behaviour.mixFormat);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override
+    {
+        std::lock_guard<std::mutex> lock(endpoint->mutex);
+        *defaultPeriod = *minimumPeriod = endpoint->behaviour.devicePeriod;
+        return endpoint->behaviour.getDevicePeriod;
+    }
     HRESULT STDMETHODCALLTYPE Start() override
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);
@@ -321,7 +330,7 @@ public:
         std::lock_guard<std::mutex> lock(client->endpoint->mutex);
         const FakeStreamBehaviour& behaviour = client->endpoint->behaviour;
         *data = nullptr;
-        const UINT32 room = behaviour.bufferFrames - std::min(behaviour.padding, behaviour.bufferFrames);
+        const UINT32 room = behaviour.bufferFrames - std::min(client->Padding(), behaviour.bufferFrames);
         HRESULT result = S_OK;
         if (FAILED(behaviour.renderGetBuffer))
             result = behaviour.renderGetBuffer;
@@ -368,6 +377,22 @@ private:
     UINT32 requested = 0;
 };
 
+class FakeClockAdjustment final : public FakeComObject<IAudioClockAdjustment>
+{
+public:
+    explicit FakeClockAdjustment(Microsoft::WRL::ComPtr<FakeAudioClient> client) : client(std::move(client)) {}
+
+    HRESULT STDMETHODCALLTYPE SetSampleRate(float rate) override
+    {
+        std::lock_guard<std::mutex> lock(client->endpoint->mutex);
+        client->record->sampleRates.push_back(rate);
+        return S_OK;
+    }
+
+private:
+    Microsoft::WRL::ComPtr<FakeAudioClient> client;
+};
+
 HRESULT FakeAudioClient::GetService(REFIID iid, void** out)
 {
     *out = nullptr;
@@ -387,6 +412,16 @@ HRESULT FakeAudioClient::GetService(REFIID iid, void** out)
     if (iid == __uuidof(IAudioRenderClient))
     {
         *out = static_cast<IAudioRenderClient*>(MakeFake<FakeRenderClient>(self).Detach());
+        return S_OK;
+    }
+    if (iid == __uuidof(IAudioClockAdjustment))
+    {
+        std::lock_guard<std::mutex> lock(endpoint->mutex);
+        const bool opened = !record->initializeCalls.empty() &&
+                            (record->initializeCalls.back().flags & AUDCLNT_STREAMFLAGS_RATEADJUST) != 0;
+        if (!opened || FAILED(endpoint->behaviour.clockAdjustment))
+            return opened ? endpoint->behaviour.clockAdjustment : AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+        *out = static_cast<IAudioClockAdjustment*>(MakeFake<FakeClockAdjustment>(self).Detach());
         return S_OK;
     }
     return E_NOINTERFACE;

@@ -84,8 +84,17 @@ struct FakeStreamBehaviour
     HRESULT getBufferSize = S_OK;
     HRESULT start = S_OK;
 
-    // Render side. The queue stays at `padding` frames whatever is written.
+    // Render side. While the stream runs its queue stays at `padding` frames
+    // whatever is written; before it starts the queue is empty.
     UINT32 padding = 0;
+    // Rate adjustment: Initialize refuses AUDCLNT_STREAMFLAGS_RATEADJUST
+    // with this result when set; a stream opened with the flag offers
+    // IAudioClockAdjustment unless clockAdjustment is a failure.
+    HRESULT refuseRateAdjust = S_OK;
+    HRESULT clockAdjustment = E_NOINTERFACE;
+    // GetDevicePeriod's default period and result.
+    REFERENCE_TIME devicePeriod = 0;
+    HRESULT getDevicePeriod = E_NOTIMPL;
     HRESULT getCurrentPadding = S_OK;
     HRESULT renderGetBuffer = S_OK;
     bool nullRenderBuffer = false;
@@ -137,6 +146,8 @@ struct FakeStreamRecord
     uint32_t packetsReleased = 0;
     std::vector<FakeRenderWrite> writes;
     int failedRenderRequests = 0;
+    // Every rate handed to the stream's IAudioClockAdjustment, in order.
+    std::vector<float> sampleRates;
 };
 
 // A timestamped Start or Stop of any fake stream, in process order.
@@ -183,6 +194,7 @@ private:
     friend class FakeAudioClient;
     friend class FakeCaptureClient;
     friend class FakeRenderClient;
+    friend class FakeClockAdjustment;
 
     const std::string name;
     mutable std::mutex mutex;

@@ -1,10 +1,20 @@
 #include "audio/engine/frame_policy.h"
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+// Ten milliseconds: what a shared-mode stream's period is almost everywhere.
+constexpr int64_t kFallbackDevicePeriod = 100000;
+
+int64_t PeriodOrFallback(int64_t devicePeriod) {
+    return devicePeriod > 0 ? devicePeriod : kFallbackDevicePeriod;
+}
+}  // namespace
 
 PassWait PassWaitFor(float startBufferMs) {
     if (startBufferMs <= 15.0f) {
-        return PassWait::Yield;
+        return PassWait::Timer1Ms;
     }
     return startBufferMs <= 25.0f ? PassWait::Sleep1Ms : PassWait::Sleep2Ms;
 }
@@ -13,30 +23,46 @@ uint32_t PacketLimitFor(float bufferMs) {
     return bufferMs <= 15.0f ? 4u : 2u;
 }
 
-QueueThresholds QueueThresholdsFor(uint32_t bufferFrames, float bufferMs) {
-    if (bufferMs <= 20.0f) {
-        return {bufferFrames / 20u, bufferFrames / 10u};
-    }
-    if (bufferMs <= 30.0f) {
-        return {bufferFrames / 16u, bufferFrames / 8u};
-    }
-    return {bufferFrames / 12u, bufferFrames / 6u};
+uint32_t CushionFrames(float bufferMs, uint32_t sampleRate, int64_t devicePeriod) {
+    const double halfSetting = static_cast<double>(bufferMs) / 2000.0;
+    const double period = static_cast<double>(PeriodOrFallback(devicePeriod)) / 1e7;
+    return static_cast<uint32_t>(std::round(static_cast<double>(sampleRate) * std::max(halfSetting, period)));
+}
+
+int64_t TargetBufferDuration(float bufferMs, int64_t devicePeriod) {
+    const int64_t period = PeriodOrFallback(devicePeriod);
+    return std::max(BufferDurationFromMs(bufferMs / 2.0f), period) + 4 * period;
+}
+
+int64_t SourceBufferDuration(float bufferMs, int64_t devicePeriod) {
+    return std::max(BufferDurationFromMs(bufferMs), 3 * PeriodOrFallback(devicePeriod));
 }
 
 uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames,
-                          float bufferMs) {
-    const QueueThresholds thresholds = QueueThresholdsFor(bufferFrames, bufferMs);
+                          uint32_t cushionFrames) {
     // A device reporting more queued frames than its buffer holds would
     // otherwise wrap the room around to four billion frames.
     const uint32_t room = queuedFrames < bufferFrames ? bufferFrames - queuedFrames : 0u;
+    const uint64_t limit = uint64_t{cushionFrames} + 2u * uint64_t{packetFrames};
+    uint32_t frames = packetFrames;
+    if (queuedFrames > limit) {
+        const uint64_t excess = queuedFrames - limit;
+        frames -= static_cast<uint32_t>(std::min<uint64_t>((excess + 1u) / 2u, packetFrames / 2u));
+    }
+    return std::min(frames, room);
+}
 
-    if (queuedFrames < thresholds.low) {
-        return std::min(room, packetFrames);
-    }
-    if (queuedFrames < thresholds.high) {
-        return std::min(room * 4u / 5u, packetFrames);
-    }
-    return std::max(std::min(room / 2u, packetFrames), packetFrames / 4u);
+uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames) {
+    const uint32_t level = std::min(cushionFrames, bufferFrames);
+    return queuedFrames < level ? level - queuedFrames : 0u;
+}
+
+double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames) {
+    return static_cast<double>(cushionFrames) + static_cast<double>(packetFrames) / 2.0;
+}
+
+bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed) {
+    return queuedFrames == 0 && framesElapsed > static_cast<double>(queuedAfterLastWrite);
 }
 
 uint32_t StartPrimingFrames(uint32_t bufferFrames) {
@@ -50,4 +76,8 @@ uint32_t RebuildPrimingFrames(uint32_t bufferFrames) {
 int64_t BufferDurationFromMs(float bufferMs) {
     // Truncated toward zero, as the stream request expects whole 100 ns units.
     return static_cast<int64_t>(bufferMs * 10000.0f);
+}
+
+uint32_t PeriodFrames(int64_t devicePeriod, uint32_t sampleRate) {
+    return static_cast<uint32_t>(PeriodOrFallback(devicePeriod) * int64_t{sampleRate} / 10000000);
 }

@@ -3,10 +3,11 @@
 #include <cstdint>
 
 // Pacing rules of the redirect thread: how long it waits between polling
-// passes, how many capture packets one pass handles, and how many frames of a
-// packet each target takes so that its queue stays near a level set by the
-// latency. Pure functions; the redirect thread calls them (the frame count once
-// per packet and target), so they allocate nothing.
+// passes, how many capture packets one pass handles, how much audio each
+// target keeps queued (the cushion), how large the streams' buffers are,
+// and how many frames of a packet each target takes. Pure functions; the
+// redirect thread calls them (the frame count once per packet and target),
+// so they allocate nothing.
 
 // Packets dropped after the streams start and after every target rebuild.
 constexpr int kWarmupPackets = 5;
@@ -14,7 +15,9 @@ constexpr int kWarmupPackets = 5;
 constexpr int kPassesPerTargetCheck = 50;
 
 enum class PassWait {
-    Yield,     // SwitchToThread
+    // About 1 ms on a high-resolution waitable timer (Sleep(1) where there
+    // is none): short enough for the lowest latencies without spinning.
+    Timer1Ms,
     Sleep1Ms,
     Sleep2Ms,
 };
@@ -25,21 +28,53 @@ PassWait PassWaitFor(float startBufferMs);
 // Capture packets one pass handles at most, from the current latency.
 uint32_t PacketLimitFor(float bufferMs);
 
-struct QueueThresholds {
-    uint32_t low = 0;
-    uint32_t high = 0;
-};
+// The audio each target keeps queued ahead of the packet it is given: half
+// the latency setting, but never less than one device period (the length
+// of a capture packet, given in 100-nanosecond units). A late capture
+// packet then plays out of the cushion instead of leaving the device empty;
+// a device that takes whole periods would empty a shorter cushion at every
+// packet that comes a little late, and its queue could not be read below
+// empty to steer its rate. The queue swings between the cushion and the
+// cushion plus one packet.
+uint32_t CushionFrames(float bufferMs, uint32_t sampleRate, int64_t devicePeriod);
 
-QueueThresholds QueueThresholdsFor(uint32_t bufferFrames, float bufferMs);
+// Buffer durations requested from the audio system, in 100-nanosecond units,
+// given the source's device period (the length of one capture packet).
+// A target holds the cushion plus four periods: two packets handed over at
+// once on top of a queue at its upper limit still fit. The source holds at
+// least three periods, so that a late pass finds its packets still there.
+// The buffers' size adds no delay: the queue is what is heard.
+int64_t TargetBufferDuration(float bufferMs, int64_t devicePeriod);
+int64_t SourceBufferDuration(float bufferMs, int64_t devicePeriod);
 
 // Frames of a packetFrames-long packet that a target with bufferFrames of
-// buffer and queuedFrames still queued is given. Short queues take the whole
-// packet, fuller ones less, but never less than a quarter of the packet.
-// The result can exceed the target's free room when its queue is almost full;
-// the render buffer request then fails and the target misses this packet.
-// A queue reported larger than the buffer counts as a full one.
+// buffer and queuedFrames still queued is given. A queue up to two packets
+// above the cushion takes the whole packet (as much as there is room for):
+// with equal clocks no frame is ever dropped, and a burst or a stalled
+// device is absorbed. Above that the source runs faster than the target,
+// and up to half of the excess, at most half a packet, is left out, so the
+// queue comes back without a long hole. A queue reported larger than the
+// buffer counts as a full one.
 uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames,
-                          float bufferMs);
+                          uint32_t cushionFrames);
+
+// Silence that brings a queue up to the cushion (within the buffer): before
+// a target's first packet after the warm-up, and after it ran dry, so that
+// one gap restores the cushion instead of every later late packet making
+// another.
+uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames);
+
+// The level a target's queue averages over time when it runs at the
+// source's pace with its device's periods half-way between two packets:
+// the cushion plus half a packet. Held there, a packet may come up to half
+// a period early or late without the order of packets and periods changing.
+double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames);
+
+// Whether a target ran dry since it was last written to: its queue is empty
+// and more time has passed than the audio it was left with lasts. An empty
+// queue alone is not enough: a device that takes whole periods empties it
+// at a period's start and still has that period to play.
+bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed);
 
 // Silence queued ahead of a target when the streams start, and when a target
 // is reopened while the source keeps running.
@@ -48,3 +83,6 @@ uint32_t RebuildPrimingFrames(uint32_t bufferFrames);
 
 // Requested stream buffer duration in 100-nanosecond units.
 int64_t BufferDurationFromMs(float bufferMs);
+
+// Frames in one device period (10 ms where the period is not known).
+uint32_t PeriodFrames(int64_t devicePeriod, uint32_t sampleRate);

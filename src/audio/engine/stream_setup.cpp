@@ -5,7 +5,9 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 
 #include "app/app_state.h"
@@ -15,6 +17,10 @@
 namespace
 {
 constexpr DWORD kTargetStreamFlags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
 
 // Extensible sub-formats are the audio base GUID with the plain format tag in
 // its first field; comparing that way needs no GUID library.
@@ -125,6 +131,47 @@ bool ReadSourceFormat(RedirectionEngine& engine)
     return true;
 }
 
+// Every length of the run follows from the latency setting and the source's
+// device period, which is also the length of its packets.
+void PlanBuffers(RedirectionEngine& engine)
+{
+    REFERENCE_TIME defaultPeriod = 0;
+    REFERENCE_TIME minimumPeriod = 0;
+    if (SUCCEEDED(engine.sourceClient->GetDevicePeriod(&defaultPeriod, &minimumPeriod)))
+    {
+        engine.devicePeriod = defaultPeriod;
+    }
+    const float bufferMs = engine.startBufferMs;
+    const uint32_t rate = engine.sourceLayout.sampleRate;
+    engine.bufferDuration = SourceBufferDuration(bufferMs, engine.devicePeriod);
+    engine.targetBufferDuration = TargetBufferDuration(bufferMs, engine.devicePeriod);
+    engine.cushionFrames = CushionFrames(bufferMs, rate, engine.devicePeriod);
+    engine.packetFrames = PeriodFrames(engine.devicePeriod, rate);
+}
+
+// The engine's clock, its pass timer and the test bias of the target rates.
+void PrepareEngineClock(RedirectionEngine& engine)
+{
+    LARGE_INTEGER frequency{};
+    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0)
+    {
+        engine.clockFrequency = static_cast<double>(frequency.QuadPart);
+    }
+    if (PassWaitFor(engine.startBufferMs) == PassWait::Timer1Ms)
+    {
+        engine.passTimer.reset(
+            CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
+    }
+    wchar_t text[32] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TONEFORK_TEST_RATE_BIAS", text, 32);
+    const double bias = length > 0 && length < 32 ? std::wcstod(text, nullptr) : 0.0;
+    if (std::isfinite(bias) && bias != 0.0 && std::fabs(bias) < 0.05)
+    {
+        engine.testRateBias = 1.0 + bias;
+        DiagnosticLog::Instance().Log("Rate adjustment: test bias of %+.2f%% on every target.", bias * 100.0);
+    }
+}
+
 bool OpenSource(RedirectionEngine& engine)
 {
     if (FAILED(engine.sourceDevice->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
@@ -134,7 +181,7 @@ bool OpenSource(RedirectionEngine& engine)
         return false;
     }
     engine.startBufferMs = engine.state.bufferMs.load();
-    engine.bufferDuration = BufferDurationFromMs(engine.startBufferMs);
+    PlanBuffers(engine);
     ReadSourceDataFlow(engine);
 
     const DWORD flags = engine.dataFlow == eCapture ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK;
@@ -153,46 +200,111 @@ bool OpenSource(RedirectionEngine& engine)
     return true;
 }
 
-// A target that refuses the source's format may still play it in its own mix
-// format, converted by the packet path, as long as its clock runs at the
-// source's rate.
-bool InitializeTargetStream(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target)
+// A fresh client of the target: one whose Initialize failed may refuse to
+// be used again.
+bool ActivateClient(const AudioEndpointInfo& entry, RenderTarget& target)
 {
-    if (SUCCEEDED(target.client->Initialize(AUDCLNT_SHAREMODE_SHARED, kTargetStreamFlags, engine.bufferDuration, 0,
-                                            engine.mixFormat.get(), nullptr)))
+    target.client.Reset();
+    return SUCCEEDED(entry.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                            reinterpret_cast<void**>(target.client.ReleaseAndGetAddressOf()))) &&
+           target.client;
+}
+
+// Rate adjustment is asked for first; a stream that refuses it is opened
+// again without it rather than lost. Returns whether the stream that opened
+// may have its rate adjusted, or nothing when none opened.
+std::optional<bool> InitializeInFormat(const RedirectionEngine& engine, const AudioEndpointInfo& entry,
+                                       RenderTarget& target, const WAVEFORMATEX* format, bool freshClient)
+{
+    for (const bool adjustable : {true, false})
     {
-        target.layout = engine.sourceLayout;
-        return true;
+        if (freshClient && !ActivateClient(entry, target))
+        {
+            return std::nullopt;
+        }
+        const DWORD flags = kTargetStreamFlags | (adjustable ? AUDCLNT_STREAMFLAGS_RATEADJUST : 0);
+        if (SUCCEEDED(target.client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, engine.targetBufferDuration, 0,
+                                                format, nullptr)))
+        {
+            return adjustable;
+        }
+        freshClient = true;
     }
+    return std::nullopt;
+}
+
+// The target's own mix format, when the packet path can write it and its
+// clock runs at the source's rate; the reason is logged otherwise.
+MixFormatPtr UsableOwnFormat(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target)
+{
     WAVEFORMATEX* format = nullptr;
-    const HRESULT hr = target.client->GetMixFormat(&format);
-    const MixFormatPtr ownFormat(format);
-    if (FAILED(hr) || !ownFormat)
+    if (!ActivateClient(entry, target) || FAILED(target.client->GetMixFormat(&format)) || !format)
     {
-        return false;
+        CoTaskMemFree(format);
+        return nullptr;
     }
+    MixFormatPtr ownFormat(format);
     const LayoutResult layout = DeriveSampleLayout(ReadWaveFormatFields(*ownFormat));
     DiagnosticLog& log = DiagnosticLog::Instance();
     if (layout.status != LayoutStatus::Ok)
     {
         log.Log("OpenRenderTarget: '%s' left out: its own format is not supported (%s).", entry.displayName.c_str(),
                 LayoutStatusText(layout.status));
-        return false;
+        return nullptr;
     }
     if (!CanFeedTarget(engine.sourceLayout, layout.layout))
     {
         log.Log("OpenRenderTarget: '%s' left out: it runs at %lu Hz, the source at %lu Hz.", entry.displayName.c_str(),
                 static_cast<unsigned long>(layout.layout.sampleRate),
                 static_cast<unsigned long>(engine.sourceLayout.sampleRate));
-        return false;
-    }
-    if (FAILED(target.client->Initialize(AUDCLNT_SHAREMODE_SHARED, kTargetStreamFlags, engine.bufferDuration, 0,
-                                         ownFormat.get(), nullptr)))
-    {
-        return false;
+        return nullptr;
     }
     target.layout = layout.layout;
-    return true;
+    return ownFormat;
+}
+
+// A target that refuses the source's format may still play it in its own mix
+// format, converted by the packet path, as long as its clock runs at the
+// source's rate.
+std::optional<bool> InitializeTargetStream(const RedirectionEngine& engine, const AudioEndpointInfo& entry,
+                                           RenderTarget& target)
+{
+    if (const std::optional<bool> opened = InitializeInFormat(engine, entry, target, engine.mixFormat.get(), false))
+    {
+        target.layout = engine.sourceLayout;
+        return opened;
+    }
+    const MixFormatPtr ownFormat = UsableOwnFormat(engine, entry, target);
+    if (!ownFormat)
+    {
+        return std::nullopt;
+    }
+    return InitializeInFormat(engine, entry, target, ownFormat.get(), false);
+}
+
+// Where the stream offers it, the target follows the source's clock by rate
+// adjustment; elsewhere the frame count alone keeps its queue. Said once per
+// target, as it decides how the target will sound over hours.
+void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target,
+                           bool adjustable)
+{
+    if (adjustable && SUCCEEDED(target.client->GetService(
+                          IID_PPV_ARGS(target.clockAdjustment.ReleaseAndGetAddressOf()))) && target.clockAdjustment)
+    {
+        target.controller = RateController(QueueSetPoint(engine.cushionFrames, engine.packetFrames),
+                                           static_cast<double>(target.layout.sampleRate));
+        if (engine.testRateBias != 1.0)
+        {
+            target.clockAdjustment->SetSampleRate(
+                static_cast<float>(target.layout.sampleRate * engine.testRateBias));
+        }
+        DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' follows the source's clock by rate adjustment.",
+                                      entry.displayName.c_str());
+        return;
+    }
+    target.clockAdjustment.Reset();
+    DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' has no rate adjustment; the frame count keeps its queue.",
+                                  entry.displayName.c_str());
 }
 
 // Caller holds selectionMutex.
@@ -283,10 +395,12 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
         return std::nullopt;
     }
     RenderTarget target;
-    if (FAILED(entry.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                      reinterpret_cast<void**>(target.client.ReleaseAndGetAddressOf()))) ||
-        !target.client || !InitializeTargetStream(engine, entry, target) ||
-        FAILED(target.client->GetService(IID_PPV_ARGS(target.renderClient.ReleaseAndGetAddressOf()))) ||
+    if (!ActivateClient(entry, target))
+    {
+        return std::nullopt;
+    }
+    const std::optional<bool> adjustable = InitializeTargetStream(engine, entry, target);
+    if (!adjustable || FAILED(target.client->GetService(IID_PPV_ARGS(target.renderClient.ReleaseAndGetAddressOf()))) ||
         !target.renderClient)
     {
         return std::nullopt;
@@ -297,6 +411,7 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
         return std::nullopt;
     }
     target.bufferFrames = frames;
+    PrepareRateAdjustment(engine, entry, target, *adjustable);
     std::lock_guard<std::mutex> lock(engine.state.streamMutex);
     engine.state.publishedRenderClients.push_back(target.client);
     return target;
@@ -335,6 +450,13 @@ void ReleaseRun(RedirectionEngine& engine)
     engine.sourceClient.Reset();
 }
 
+double EngineSeconds(const RedirectionEngine& engine)
+{
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / engine.clockFrequency;
+}
+
 void RunRedirection(AppState& state, IMMDevice* sourceDevice)
 {
     RedirectionEngine engine(state, sourceDevice);
@@ -345,6 +467,7 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice)
         ReleaseRun(engine);
         return;
     }
+    PrepareEngineClock(engine);
     bool anyTarget = false;
     {
         std::lock_guard<std::mutex> lock(state.selectionMutex);

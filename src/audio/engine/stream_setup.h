@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/engine/rate_controller.h"
 #include "audio/engine/sample_format.h"
 #include "common/com_ptr.h"
+#include "common/unique_handle.h"
 
 struct AppState;
 struct AudioEndpointInfo;
@@ -38,6 +40,20 @@ struct RenderTarget
     // stream took the source's format, else the target's own mix format.
     SampleLayout layout;
 
+    // Present where the stream lets its rate be nudged: the controller then
+    // holds its queue at the set point, and the rate it asks for is handed
+    // to the stream now and then (appliedRate: the factor last handed).
+    ComPtr<IAudioClockAdjustment> clockAdjustment;
+    RateController controller{0.0, 0.0};
+    double appliedRate = 1.0;
+    double lastRateChange = 0.0;  // seconds, the engine's clock
+
+    // Delivery: whether the target has had a packet since it was opened,
+    // and what it was left with then, to tell when it ran dry.
+    bool delivering = false;
+    uint32_t queuedAfterWrite = 0;
+    double lastWrite = 0.0;
+
     RenderTarget() = default;
     RenderTarget(RenderTarget&&) = default;
     RenderTarget& operator=(RenderTarget&&) = default;
@@ -60,8 +76,21 @@ struct RedirectionEngine
     // The source's packets as the packet path reads them.
     SampleLayout sourceLayout;
     EDataFlow dataFlow = eRender;
-    int64_t bufferDuration = 0;  // 100 ns units, every stream of the run
+    int64_t bufferDuration = 0;  // 100 ns units, the source stream
+    int64_t targetBufferDuration = 0;  // 100 ns units, every target stream
+    int64_t devicePeriod = 0;  // the source's, 100 ns units: one capture packet
+    uint32_t cushionFrames = 0;  // at the source's rate
+    uint32_t packetFrames = 0;   // one device period at the source's rate
     float startBufferMs = 0.0f;  // paces the transfer loop
+    // The 1 ms wait between passes at the lowest latencies; null where the
+    // system has no high-resolution timer (Sleep stands in).
+    UniqueHandle passTimer;
+    // Ticks of the performance counter per second, for the engine's clock.
+    double clockFrequency = 1.0;
+    // A deliberate error of every target's rate, for measuring how well the
+    // controller holds a drifting target (1: none). Taken from the
+    // environment variable TONEFORK_TEST_RATE_BIAS (a fraction, e.g. 0.005).
+    double testRateBias = 1.0;
     std::vector<RenderTarget> targets;
     std::vector<std::string> activeTargetIds;
     // Integer PCM packets are converted here before they reach the targets;
@@ -91,6 +120,9 @@ void OpenSelectedTargets(RedirectionEngine& engine,
 // Queues `frames` frames of silence on a target that has not started or
 // whose queue has room for them. Redirect thread.
 void PrimeWithSilence(RenderTarget& target, uint32_t frames);
+
+// The engine's clock in seconds (the performance counter). Redirect thread.
+double EngineSeconds(const RedirectionEngine& engine);
 
 // Starts the transfer loop on an engine whose streams have all started, and
 // cleans up when it ends. Redirect thread.

@@ -23,15 +23,32 @@ struct PacketView
     uint32_t frames = 0;
     uint16_t channels = 0;
     float gain = 1.0f;
-    float bufferMs = 0.0f;
+    double now = 0.0;  // seconds, the engine's clock
 };
 
-void WaitBetweenPasses(PassWait wait)
+// The high-resolution timer waits about 1 ms; without it (or should it
+// fail) Sleep(1) does, which the 1 ms timer period keeps near that.
+void WaitOneMillisecond(RedirectionEngine& engine)
+{
+    if (engine.passTimer)
+    {
+        LARGE_INTEGER due{};
+        due.QuadPart = -10000;  // relative, 100 ns units
+        if (SetWaitableTimer(engine.passTimer.get(), &due, 0, nullptr, nullptr, FALSE) &&
+            WaitForSingleObject(engine.passTimer.get(), INFINITE) == WAIT_OBJECT_0)
+        {
+            return;
+        }
+    }
+    Sleep(1);
+}
+
+void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
 {
     switch (wait)
     {
-    case PassWait::Yield:
-        SwitchToThread();
+    case PassWait::Timer1Ms:
+        WaitOneMillisecond(engine);
         break;
     case PassWait::Sleep1Ms:
         Sleep(1);
@@ -39,6 +56,32 @@ void WaitBetweenPasses(PassWait wait)
     case PassWait::Sleep2Ms:
         Sleep(2);
         break;
+    }
+}
+
+// How often a changed rate is handed to a stream: often enough to follow
+// the controller, rarely enough to cost nothing.
+constexpr double kRateChangeSeconds = 0.1;
+
+// Every pass reads the queue of each adjustable target, so that the
+// controller sees its level over time and not only when a packet comes.
+void SteerTargetRates(RedirectionEngine& engine, double now)
+{
+    for (RenderTarget& target : engine.targets)
+    {
+        UINT32 queued = 0;
+        if (!target.clockAdjustment || !target.delivering || FAILED(target.client->GetCurrentPadding(&queued)))
+        {
+            continue;
+        }
+        const double rate = target.controller.Update(queued, now);
+        if (now - target.lastRateChange >= kRateChangeSeconds && rate != target.appliedRate)
+        {
+            const double hz = target.layout.sampleRate * rate * engine.testRateBias;
+            target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
+            target.appliedRate = rate;
+            target.lastRateChange = now;
+        }
     }
 }
 
@@ -54,16 +97,35 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
+// Before its first packet, and after it ran dry, a target's queue is
+// brought up to the cushion with silence.
+uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
+{
+    const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
+    if (target.delivering && !RanDry(queued, target.queuedAfterWrite, framesElapsed))
+    {
+        return queued;
+    }
+    target.delivering = true;
+    const uint32_t silence = TopUpFrames(queued, engine.cushionFrames, target.bufferFrames);
+    if (silence > 0)
+    {
+        PrimeWithSilence(target, silence);
+    }
+    return queued + silence;
+}
+
 // A target that cannot report its queue or hand out a buffer misses this
 // packet and is tried again with the next one.
-void DeliverPacket(RenderTarget& target, const PacketView& packet)
+void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const PacketView& packet)
 {
     UINT32 queued = 0;
     if (FAILED(target.client->GetCurrentPadding(&queued)))
     {
         return;
     }
-    const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, packet.bufferMs);
+    queued = TopUpBeforeDelivery(engine, target, queued, packet.now);
+    const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, engine.cushionFrames);
     BYTE* dest = nullptr;
     if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &dest)))
     {
@@ -83,9 +145,11 @@ void DeliverPacket(RenderTarget& target, const PacketView& packet)
         WriteSilence(target.layout, frames, dest);
     }
     target.renderClient->ReleaseBuffer(frames, 0);
+    target.queuedAfterWrite = queued + frames;
+    target.lastWrite = packet.now;
 }
 
-void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, float bufferMs)
+void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, float bufferMs, double now)
 {
     IAudioCaptureClient& capture = *engine.captureClient.Get();
     const uint32_t limit = PacketLimitFor(bufferMs);
@@ -111,12 +175,12 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             packet.frames = frames;
             packet.channels = engine.sourceLayout.channels;
             packet.gain = gain;
-            packet.bufferMs = bufferMs;
+            packet.now = now;
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
             packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
             for (RenderTarget& target : engine.targets)
             {
-                DeliverPacket(target, packet);
+                DeliverPacket(engine, target, packet);
             }
         }
         capture.ReleaseBuffer(frames);
@@ -213,7 +277,7 @@ void RunTransferLoop(RedirectionEngine& engine)
     bool running = !state.redirectStopRequested;
     while (running)
     {
-        WaitBetweenPasses(wait);
+        WaitBetweenPasses(engine, wait);
         if (++engine.pollCount >= kPassesPerTargetCheck)
         {
             engine.pollCount = 0;
@@ -222,6 +286,8 @@ void RunTransferLoop(RedirectionEngine& engine)
                 break;
             }
         }
+        const double now = EngineSeconds(engine);
+        SteerTargetRates(engine, now);
         UINT32 packetSize = 0;
         if (SUCCEEDED(engine.captureClient->GetNextPacketSize(&packetSize)))
         {
@@ -229,7 +295,7 @@ void RunTransferLoop(RedirectionEngine& engine)
             // the next pass on.
             const float volume = state.volume.load();
             const float bufferMs = state.bufferMs.load();
-            HandlePackets(engine, packetSize, GainFromVolume(volume), bufferMs);
+            HandlePackets(engine, packetSize, GainFromVolume(volume), bufferMs, now);
         }
         running = !state.redirectStopRequested;
     }

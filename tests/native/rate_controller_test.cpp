@@ -1,0 +1,86 @@
+// The rate controller against simulated clocks: a target drained at its own
+// (drifting) rate, fed a 480-frame packet every 10 ms of the source's clock,
+// its queue read every 1.5 ms as the engine's passes read it.
+#include "audio/engine/rate_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr double kSetPoint = 960.0;  // a 720-frame cushion plus half a packet
+
+struct Outcome {
+    double finalRate = 1.0;
+    double minQueue = 1e30;  // after settling
+    double maxQueue = -1e30;
+    double meanQueue = 0.0;
+};
+
+// ppm > 0: the target's clock runs fast. periodic: it takes 480 frames at
+// each of its 10 ms periods instead of draining continuously.
+Outcome Simulate(double ppm, bool periodic, double seconds) {
+    RateController controller(kSetPoint, kRate);
+    double queue = kSetPoint;
+    double nextPacket = 0.0;
+    double nextPeriod = 0.0043;
+    double sum = 0.0;
+    int samples = 0;
+    Outcome outcome;
+    const double step = 0.0015;
+    for (double now = 0.0; now < seconds; now += step) {
+        const double speed = (1.0 + ppm * 1e-6) * controller.Rate();
+        if (periodic) {
+            for (; nextPeriod <= now; nextPeriod += 0.010 / speed)
+                queue -= 480.0;
+        } else {
+            queue -= kRate * speed * step;
+        }
+        for (; nextPacket <= now; nextPacket += 0.010)
+            queue += 480.0;
+        controller.Update(std::floor(queue), now);
+        if (now > seconds - 60.0) {
+            outcome.minQueue = std::min(outcome.minQueue, queue);
+            outcome.maxQueue = std::max(outcome.maxQueue, queue);
+            sum += queue;
+            ++samples;
+        }
+    }
+    outcome.finalRate = controller.Rate();
+    outcome.meanQueue = sum / samples;
+    return outcome;
+}
+
+TEST(RateControllerTest, LearnsTheClocksDifferenceAndHoldsTheQueue) {
+    for (const bool periodic : {false, true}) {
+        for (const double ppm : {-1000.0, -100.0, 0.0, 100.0, 1000.0}) {
+            const Outcome o = Simulate(ppm, periodic, 600.0);
+            // A target running fast is slowed by as much, and the other way round.
+            EXPECT_NEAR((o.finalRate - 1.0) * 1e6, -ppm, 150.0) << ppm << (periodic ? " periodic" : "");
+            // On average the queue sits at the set point (2 ms = 96 frames).
+            EXPECT_NEAR(o.meanQueue, kSetPoint, 96.0) << ppm << (periodic ? " periodic" : "");
+            // It never runs dry, nor grows beyond two packets above it.
+            EXPECT_GT(o.minQueue, 0.0) << ppm;
+            EXPECT_LT(o.maxQueue, kSetPoint + 960.0) << ppm;
+        }
+    }
+}
+
+TEST(RateControllerTest, StaysWithinItsBoundsWhateverTheDrift) {
+    for (const double ppm : {-50000.0, 50000.0}) {
+        const Outcome o = Simulate(ppm, false, 120.0);
+        EXPECT_LE(std::fabs(o.finalRate - 1.0), kMaxRateDeviation + 1e-12) << ppm;
+        EXPECT_NEAR(std::fabs(o.finalRate - 1.0), kMaxRateDeviation, 1e-9) << ppm;
+    }
+    // Before its second reading it asks for nothing, and a long pause in the
+    // readings moves the rate no more than a tenth of a second would.
+    RateController controller(kSetPoint, kRate);
+    EXPECT_EQ(controller.Update(0.0, 10.0), 1.0);
+    const double afterPause = controller.Update(0.0, 1000.0);
+    EXPECT_GT(afterPause, 1.0 - kMaxRateDeviation);
+    EXPECT_LT(afterPause, 1.0);
+}
+
+}  // namespace
