@@ -110,3 +110,20 @@ else()
   message(WARNING "No Python 3: the licence file (third-party-licenses.txt) is not made")
 endif()
 
+# The per-user installer beside the program folder, from the same files.
+find_program(TONEFORK_MAKENSIS makensis)
+get_filename_component(_dist_parent ${TONEFORK_DIST_DIR} DIRECTORY)
+set(TONEFORK_INSTALLER ${_dist_parent}/Tonefork-${PROJECT_VERSION}-setup.exe)
+if(TONEFORK_MAKENSIS AND TARGET manual AND TARGET credits)
+  set(_icon ${PROJECT_SOURCE_DIR}/src/app/resources/tonefork.ico)
+  add_custom_command(OUTPUT ${TONEFORK_INSTALLER}
+    COMMAND ${TONEFORK_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DDIST=${TONEFORK_DIST_DIR}
+      -DICON=${_icon} -DOUTFILE=${TONEFORK_INSTALLER} ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi
+    DEPENDS ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi ${_icon} Tonefork ${TONEFORK_ASSETS}
+      ${TONEFORK_DIST_DIR}/manual.html ${_credits}
+    VERBATIM)
+  add_custom_target(installer ALL DEPENDS ${TONEFORK_INSTALLER})
+  add_dependencies(installer dist)
+else()
+  message(WARNING "No makensis (Debian package nsis) or no Python 3: the installer is not made")
+endif()
