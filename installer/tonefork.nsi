@@ -42,6 +42,7 @@ SetCompressor /SOLID lzma
 !define SYNCHRONIZE 0x00100000
 ; How long a running copy gets to save its settings and end.
 !define CLOSE_WAIT_MS 30000
+!define /math CLOSE_WAIT_STEPS ${CLOSE_WAIT_MS} / 250
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -87,9 +88,9 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) 2025 ${PUBLISHER}"
 ; Asks a running Tonefork to quit the way its tray menu's Exit does, so it
 ; saves its settings and releases its files, and waits until it has ended.
 ; A copy that is still starting holds the mutex before it has a window, so
-; the mutex is watched too. A copy that does not end leaves the choice to
-; the user; a silent run gives up, since replacing or deleting the files of
-; a running program would fail halfway.
+; the mutex is watched too. A copy that does not end in time leaves the
+; choice to the user; a silent run gives up, since replacing or deleting the
+; files of a running program would fail halfway.
 !macro CLOSE_RUNNING_TONEFORK un
 Function ${un}CloseRunningTonefork
   StrCpy $R0 0
@@ -103,6 +104,10 @@ Function ${un}CloseRunningTonefork
       ${If} $2 != 0
         System::Call "kernel32::WaitForSingleObject(p r2, i ${CLOSE_WAIT_MS}) i .r3"
         System::Call "kernel32::CloseHandle(p r2)"
+        ${If} $3 == 0
+          ${Continue}
+        ${EndIf}
+        StrCpy $R0 ${CLOSE_WAIT_STEPS}
       ${EndIf}
     ${Else}
       System::Call "kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w '${INSTANCE_MUTEX}') p .r2"
@@ -110,17 +115,18 @@ Function ${un}CloseRunningTonefork
         ${Break}
       ${EndIf}
       System::Call "kernel32::CloseHandle(p r2)"
+    ${EndIf}
+    ${If} $R0 < ${CLOSE_WAIT_STEPS}
       Sleep 250
+      IntOp $R0 $R0 + 1
+      ${Continue}
     ${EndIf}
-    IntOp $R0 $R0 + 1
-    ${If} $R0 >= 120
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is still running. Quit it from its icon in the notification area, then choose Retry." /SD IDCANCEL IDRETRY retry
-      DetailPrint "${PRODUCT} did not quit; nothing was changed."
-      SetErrorLevel 2
-      Abort
-      retry:
-      StrCpy $R0 0
-    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is still running. Quit it from its icon in the notification area, then choose Retry." /SD IDCANCEL IDRETRY retry
+    DetailPrint "${PRODUCT} did not quit; nothing was changed."
+    SetErrorLevel 2
+    Abort
+    retry:
+    StrCpy $R0 0
   ${Loop}
 FunctionEnd
 !macroend
