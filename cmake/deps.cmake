@@ -43,6 +43,8 @@ function(tonefork_add_imgui)
     FetchContent_MakeAvailable(tonefork_imgui)
     set(dir ${tonefork_imgui_SOURCE_DIR})
   endif()
+  # The licence file of the shipped program reads the library's licence there.
+  set(TONEFORK_IMGUI_SOURCE_DIR ${dir} PARENT_SCOPE)
   # Headers, definitions and system libraries: what the program's own code
   # compiles against. Which build of the library is linked is the
   # executable's choice.

@@ -65,3 +65,65 @@ if(Python3_Interpreter_FOUND)
 else()
   message(WARNING "No Python 3: the manual (manual.html) is not made, and the About tab's links lead nowhere")
 endif()
+
+# The licences of the third-party code inside Tonefork.exe, read from where
+# this build took that code: Debian's copyright files where the packages
+# provide them, the upstream licence files otherwise.
+set(_credits ${TONEFORK_DIST_DIR}/third-party-licenses.txt)
+if(EXISTS ${TONEFORK_IMGUI_SOURCE_DIR}/debian/copyright)
+  set(_imgui_licence ${TONEFORK_IMGUI_SOURCE_DIR}/debian/copyright)
+  set(_credit_parts
+    --part "Dear ImGui, with its Win32 and Direct3D 11 back-ends" ${_imgui_licence} "*"
+    --part "stb_truetype, stb_rect_pack and stb_textedit, inside Dear ImGui" ${_imgui_licence} "imstb_*.h")
+else()
+  set(_imgui_licence ${TONEFORK_IMGUI_SOURCE_DIR}/LICENSE.txt)
+  set(_credit_parts --part "Dear ImGui, with its Win32 and Direct3D 11 back-ends" ${_imgui_licence})
+endif()
+if(TONEFORK_JSON_DIR)
+  set(_json_licence /usr/share/doc/nlohmann-json3-dev/copyright)
+else()
+  set(_json_licence ${tonefork_nlohmann_SOURCE_DIR}/LICENSE.MIT)
+endif()
+# Debian lists two files of the header with copyrights of their own.
+list(APPEND _credit_parts --part "nlohmann JSON" ${_json_licence} "*"
+  include/nlohmann/detail/conversions/to_chars.hpp include/nlohmann/detail/output/serializer.hpp)
+set(_credit_sources ${_imgui_licence} ${_json_licence})
+if(MINGW)
+  # -static links the mingw-w64 start-up code and winpthreads into the exe;
+  # their licences ask for their notices in what is shipped.
+  set(_mingw_licence /usr/share/doc/mingw-w64-x86-64-dev/copyright)
+  list(APPEND _credit_parts
+    --part "mingw-w64 runtime and winpthreads" ${_mingw_licence} "*" "mingw-w64-crt/gdtoa/*"
+      "mingw-w64-libraries/winpthreads/*" mingw-w64-libraries/winpthreads/include/pthread.h
+    --note "GCC runtime (libstdc++, libgcc)"
+      "Parts of the GCC runtime libraries are linked into Tonefork.exe under the GCC Runtime Library Exception, version 3.1, which asks for no notice.")
+  list(APPEND _credit_sources ${_mingw_licence})
+endif()
+if(Python3_Interpreter_FOUND)
+  add_custom_command(OUTPUT ${_credits}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TONEFORK_DIST_DIR}
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/make-credits.py ${_credits} ${_credit_parts}
+    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-credits.py ${_credit_sources}
+    VERBATIM)
+  add_custom_target(credits ALL DEPENDS ${_credits})
+else()
+  message(WARNING "No Python 3: the licence file (third-party-licenses.txt) is not made")
+endif()
+
+# The per-user installer beside the program folder, from the same files.
+find_program(TONEFORK_MAKENSIS makensis)
+get_filename_component(_dist_parent ${TONEFORK_DIST_DIR} DIRECTORY)
+set(TONEFORK_INSTALLER ${_dist_parent}/Tonefork-${PROJECT_VERSION}-setup.exe)
+if(TONEFORK_MAKENSIS AND TARGET manual AND TARGET credits)
+  set(_icon ${PROJECT_SOURCE_DIR}/src/app/resources/tonefork.ico)
+  add_custom_command(OUTPUT ${TONEFORK_INSTALLER}
+    COMMAND ${TONEFORK_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DDIST=${TONEFORK_DIST_DIR}
+      -DICON=${_icon} -DOUTFILE=${TONEFORK_INSTALLER} ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi
+    DEPENDS ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi ${_icon} Tonefork ${TONEFORK_ASSETS}
+      ${TONEFORK_DIST_DIR}/manual.html ${_credits}
+    VERBATIM)
+  add_custom_target(installer ALL DEPENDS ${TONEFORK_INSTALLER})
+  add_dependencies(installer dist)
+else()
+  message(WARNING "No makensis (Debian package nsis) or no Python 3: the installer is not made")
+endif()

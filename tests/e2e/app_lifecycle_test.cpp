@@ -13,14 +13,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::vector<std::string> kShutdownTail = {
-    "Process exit.",
-    "SaveSettings: ",
-    "System tray icon removed.",
-    "Unregistered endpoint notifications.",
-    "CleanupDeviceD3D done.",
-};
-
 class AppLifecycle : public ::testing::Test
 {
 protected:

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "log/log_format.h"
 
 extern char** environ;
 
@@ -104,6 +107,9 @@ const E2eEnvironment& Environment()
         e.workRoot = EnvOr("TONEFORK_E2E_WORK", "/tmp/tonefork-e2e");
         e.audioProbe = EnvOr("TONEFORK_AUDIO_PROBE", "build/native/audio_probe");
         e.results = EnvOr("TONEFORK_E2E_RESULTS", e.workRoot.c_str());
+        const std::string beside = std::filesystem::path(e.dist).parent_path() /
+                                   (std::string("Tonefork-") + AppVersion + "-setup.exe");
+        e.installer = EnvOr("TONEFORK_INSTALLER", beside.c_str());
         return e;
     }();
     return env;
@@ -206,7 +212,12 @@ void RegSetString(const std::string& key, const std::string& name, const std::st
     RunWine({"reg", "add", HkcuKey(key), "/v", name, "/t", "REG_SZ", "/d", value, "/f"});
 }
 
-std::optional<std::pair<std::string, std::string>> RegQuery(const std::string& key, const std::string& name)
+void RegDeleteValue(const std::string& key, const std::string& name)
+{
+    RunWine({"reg", "delete", HkcuKey(key), "/v", name, "/f"});
+}
+
+RegistryValue RegQuery(const std::string& key, const std::string& name)
 {
     const CommandResult result = RunWine({"reg", "query", HkcuKey(key), "/v", name});
     std::istringstream in(result.output);
@@ -229,7 +240,20 @@ std::optional<std::pair<std::string, std::string>> RegQuery(const std::string& k
     return std::nullopt;
 }
 
-ToneforkInstance::ToneforkInstance(const std::string& name) : folder(Environment().workRoot + "/" + name)
+RegistryValue Dword(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return std::make_pair(std::string("REG_DWORD"), std::string(text));
+}
+
+RegistryValue Text(const std::string& value)
+{
+    return std::make_pair(std::string("REG_SZ"), value);
+}
+
+ToneforkInstance::ToneforkInstance(const std::string& name)
+    : folder(Environment().workRoot + "/" + name), wineOutput(folder + "/wine-output.txt")
 {
     namespace fs = std::filesystem;
     fs::remove_all(folder);
@@ -239,6 +263,14 @@ ToneforkInstance::ToneforkInstance(const std::string& name) : folder(Environment
     // there; each test must begin without them.
     fs::remove(folder + "/log.txt");
     fs::remove(folder + "/imgui.ini");
+}
+
+// Wine's own output goes to the scratch folder: an uninstaller removes only
+// what belongs in the program's folder, and then the folder itself.
+ToneforkInstance::ToneforkInstance(InstalledFolder installed)
+    : folder(std::move(installed.path)), wineOutput(Environment().workRoot + "/installed-wine-output.txt")
+{
+    std::filesystem::create_directories(Environment().workRoot);
 }
 
 ToneforkInstance::~ToneforkInstance()
@@ -252,8 +284,7 @@ ToneforkInstance::~ToneforkInstance()
 
 void ToneforkInstance::Start()
 {
-    const std::string logFile = folder + "/wine-output.txt";
-    const int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = open(wineOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid = Spawn(WineArgs({folder + "/Tonefork.exe"}), fd, fd);
     close(fd);
 }
@@ -358,6 +389,35 @@ ChildProcess RecordRawAudio(const std::string& source, const std::string& path)
     return ChildProcess({"parec", "-d", source, "--format=float32le", "--rate=48000", "--channels=2", "--raw",
                          "--latency-msec=20"},
                         path, path + ".log");
+}
+
+namespace
+{
+// The first line of a Wine tool's output, without its line end.
+std::string FirstLine(const std::string& output)
+{
+    std::string line = output.substr(0, output.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+    {
+        line.pop_back();
+    }
+    return line;
+}
+}  // namespace
+
+std::string WineEnvironmentVariable(const std::string& name)
+{
+    return FirstLine(RunWine({"cmd", "/c", "echo", "%" + name + "%"}).output);
+}
+
+std::string UnixPathOf(const std::string& windowsPath)
+{
+    return FirstLine(RunWine({"winepath", "-u", windowsPath}).output);
+}
+
+std::string WindowsPathOf(const std::string& unixPath)
+{
+    return FirstLine(RunWine({"winepath", "-w", unixPath}).output);
 }
 
 void WaitForWineIdle()

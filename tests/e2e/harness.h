@@ -21,6 +21,7 @@ struct E2eEnvironment
     std::string workRoot;           // scratch folder of this run
     std::string audioProbe;         // the native audio analysis tool
     std::string results;            // where measured figures are written
+    std::string installer;          // the setup program built beside dist/Tonefork
 };
 const E2eEnvironment& Environment();
 
@@ -44,8 +45,19 @@ std::vector<std::string> LogMessages(const std::string& logText);
 // True when `expected` occur in `messages` in this order (others may lie between).
 bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector<std::string>& expected);
 
-// The program's settings key under HKCU.
+// The program's settings key under HKCU, and its "Launch with Windows" entry.
 inline const std::string kSettingsKey = "SOFTWARE\\Wavecaster";
+inline const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline const std::string kRunValue = "Wavecaster";
+
+// The last lines of the log of a program that ended the normal way.
+inline const std::vector<std::string> kShutdownTail = {
+    "Process exit.",
+    "SaveSettings: ",
+    "System tray icon removed.",
+    "Unregistered endpoint notifications.",
+    "CleanupDeviceD3D done.",
+};
 // A saved source found by its name only: the monitor of the "Speakers" sink.
 inline const std::string kMonitorSource =
     R"({"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"})";
@@ -54,8 +66,18 @@ inline const std::string kMonitorSource =
 void RegDeleteTree(const std::string& key);
 void RegSetDword(const std::string& key, const std::string& name, uint32_t value);
 void RegSetString(const std::string& key, const std::string& name, const std::string& value);
-// The value's type and data as reg query prints them, or nothing if absent.
-std::optional<std::pair<std::string, std::string>> RegQuery(const std::string& key, const std::string& name);
+void RegDeleteValue(const std::string& key, const std::string& name);
+// A value's type and data as reg query prints them, or nothing if absent.
+using RegistryValue = std::optional<std::pair<std::string, std::string>>;
+RegistryValue RegQuery(const std::string& key, const std::string& name);
+RegistryValue Dword(uint32_t value);
+RegistryValue Text(const std::string& value);
+
+// Paths between the two sides: %NAME% as Wine's shell expands it, and one
+// file's name as Linux and as the programs under Wine spell it.
+std::string WineEnvironmentVariable(const std::string& name);
+std::string UnixPathOf(const std::string& windowsPath);
+std::string WindowsPathOf(const std::string& unixPath);
 
 // The private sound server's null sinks, the test desktop's playback
 // devices (made by scripts/services.sh). A description is given as the
@@ -82,11 +104,20 @@ private:
     bool plugged = false;
 };
 
+// A folder where the program is already, such as one the installer made.
+struct InstalledFolder
+{
+    std::string path;
+};
+
 // One installed copy of the program and at most one running process of it.
 class ToneforkInstance
 {
 public:
+    // A fresh copy of dist/Tonefork under the run's scratch folder.
     explicit ToneforkInstance(const std::string& name);
+    // The copy in that folder, as it is.
+    explicit ToneforkInstance(InstalledFolder installed);
     ~ToneforkInstance();
     ToneforkInstance(const ToneforkInstance&) = delete;
     ToneforkInstance& operator=(const ToneforkInstance&) = delete;
@@ -106,6 +137,7 @@ public:
 
 private:
     std::string folder;
+    std::string wineOutput;
     pid_t pid = -1;
 };
 

@@ -11,15 +11,9 @@ using namespace std::chrono_literals;
 namespace
 {
 const std::string kVolumesKey = "SOFTWARE\\Wavecaster\\DeviceVolumes";
-const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 const std::string kSystemDefaultSource =
     R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":true,"name":"System Default Device"})";
-
-void DeleteRunEntry()
-{
-    RunWine({"reg", "delete", "HKCU\\" + kRunKey, "/v", "Wavecaster", "/f"});
-}
 
 class SettingsEndToEnd : public ::testing::Test
 {
@@ -27,12 +21,12 @@ protected:
     void SetUp() override
     {
         RegDeleteTree(kSettingsKey);
-        DeleteRunEntry();
+        RegDeleteValue(kRunKey, kRunValue);
     }
     void TearDown() override
     {
         RegDeleteTree(kSettingsKey);
-        DeleteRunEntry();
+        RegDeleteValue(kRunKey, kRunValue);
     }
 };
 
@@ -47,20 +41,6 @@ void CloseAndWait(ToneforkInstance& app)
 {
     ASSERT_EQ(app.Control({"close"}).exitCode, 0);
     ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
-}
-
-using RegistryValue = std::optional<std::pair<std::string, std::string>>;
-
-RegistryValue Dword(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", value);
-    return std::make_pair(std::string("REG_DWORD"), std::string(text));
-}
-
-RegistryValue Text(const std::string& value)
-{
-    return std::make_pair(std::string("REG_SZ"), value);
 }
 
 // The eight preferences in the order they are stored.
