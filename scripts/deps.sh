@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs every tool and library the build and the tests need, and fetches
 # the Dear ImGui sources. Idempotent: does nothing when all is present.
+# Sourced (by scripts/wine10-root.sh) it only defines its functions.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
   sox imagemagick xdotool x11-utils nlohmann-json3-dev googletest
-  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans
+  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans debootstrap
 )
 
 install_packages() {
@@ -76,5 +77,7 @@ fetch_imgui() {
   echo "$version" >"$src/VERSION"
 }
 
-install_packages
-fetch_imgui
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  install_packages
+  fetch_imgui
+fi
