@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -191,6 +192,13 @@ bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector
     return next == expected.size();
 }
 
+size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+        return message.rfind(prefix, 0) == 0;
+    }));
+}
+
 void RegDeleteTree(const std::string& key)
 {
     RunWine({"reg", "delete", HkcuKey(key), "/f"});
@@ -258,10 +266,10 @@ void ToneforkInstance::Start()
     close(fd);
 }
 
-bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::milliseconds timeout)
+bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::milliseconds timeout, size_t occurrences)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (LogText().find(needle) == std::string::npos)
+    while (CountStartingWith(LogMessages(LogText()), needle) < occurrences)
     {
         if (std::chrono::steady_clock::now() >= deadline)
         {
