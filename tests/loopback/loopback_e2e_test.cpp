@@ -5,6 +5,8 @@
 // and stop and start again from the tray while the tone plays.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "audio_analysis.h"
@@ -41,6 +43,40 @@ protected:
         ASSERT_TRUE(app.WaitForLog(kStarted, 90s)) << app.LogText();
     }
 };
+
+// The mounts of the Wine 10 launcher, as the host sees them.
+std::vector<std::string> HostMounts()
+{
+    std::vector<std::string> mounts;
+    std::istringstream lines(ReadFile("/proc/self/mountinfo"));
+    for (std::string line; std::getline(lines, line);)
+    {
+        mounts.push_back(line);
+    }
+    return mounts;
+}
+
+// Its mounts live in a namespace of its own, also while the program runs
+// and after it is killed; and Debian's wine 10.0, which aborts when TMPDIR
+// is set, is started without it.
+TEST_F(LoopbackE2e, TheWineKeepsItsMountsToItselfAndStartsWhateverTmpdirSays)
+{
+    const std::vector<std::string> before = HostMounts();
+    const CommandResult version = RunWine({"--version"});
+    EXPECT_NE(version.output.find("wine-10."), std::string::npos) << version.output;
+    setenv("TMPDIR", "/tmp", 1);
+    const CommandResult echo = RunWine({"cmd", "/c", "echo", "started"});
+    unsetenv("TMPDIR");
+    EXPECT_EQ(echo.exitCode, 0) << echo.output;
+    EXPECT_NE(echo.output.find("started"), std::string::npos) << echo.output;
+    {
+        ToneforkInstance app("loopback-mounts");
+        app.Start();
+        ASSERT_TRUE(app.WaitForLog("System tray icon added.", 90s)) << app.LogText();
+        EXPECT_EQ(HostMounts(), before) << "while it runs";
+    }
+    EXPECT_EQ(HostMounts(), before) << "after it was killed";
+}
 
 struct LoopbackCase
 {
