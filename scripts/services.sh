@@ -122,15 +122,13 @@ tf_services_up() {  # $1: state folder of this run
   "$TF_WINESERVER" -p >/dev/null 2>&1 || true
 }
 
-# The Wine 10 root (scripts/wine10-root.sh), made on first use. When it
-# cannot be had, prints why on stdout, in one line, and fails.
+# The Wine 10 root (scripts/wine10-root.sh), made on first use, its progress
+# shown as it goes. When it cannot be had, prints why on stdout, in one
+# line, and fails.
 tf_wine10_root() {
   local log="$TF_RUN/wine10-root.log"
-  if "$TF_ROOT/scripts/wine10-root.sh" >/dev/null 2>"$log"; then
-    cat "$log" >&2
-    return 0
-  fi
-  cat "$log" >&2
+  "$TF_ROOT/scripts/wine10-root.sh" 2>&1 >/dev/null | tee "$log" >&2
+  [ "${PIPESTATUS[0]}" -eq 0 ] && return 0
   tail -n 1 "$log" | sed 's/^\[dev\] error: //'
   return 1
 }

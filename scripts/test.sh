@@ -10,7 +10,7 @@ source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
 
 tiers=("$@")
-# TONEFORK_TEST_FILTER narrows the GoogleTest tiers (win, e2e) to matching tests.
+# TONEFORK_TEST_FILTER narrows the GoogleTest tiers (win, e2e, loopback) to matching tests.
 filter=()
 [ -n "${TONEFORK_TEST_FILTER:-}" ] && filter=(--gtest_filter="$TONEFORK_TEST_FILTER")
 [ ${#tiers[@]} -eq 0 ] && tiers=(native win e2e loopback)
