@@ -8,12 +8,12 @@ source "$(dirname "$0")/common.sh"
 PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
   sox imagemagick xdotool x11-utils nlohmann-json3-dev googletest
-  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans debootstrap
+  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans
 )
 
-install_packages() {
+install_packages() {  # <package>...
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -78,6 +78,6 @@ fetch_imgui() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-  install_packages
+  install_packages "${PACKAGES[@]}"
   fetch_imgui
 fi

@@ -12,7 +12,7 @@ source "$(dirname "$0")/deps.sh"
 SUITE=trixie
 # Wine only recommends what it loads at run time: Mesa's GL for Direct3D,
 # the X client libraries, FreeType and libpulse.
-PACKAGES=(
+ROOT_PACKAGES=(
   wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri libx11-6 libx11-xcb1 libxext6 libxrender1
   libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libfreetype6
   libfontconfig1 libpulse0
@@ -20,7 +20,7 @@ PACKAGES=(
 # Written last: a root without it, or with another list in it, was cut short
 # or made for another list, and is made anew.
 STAMP="$TF_WINE10_ROOT/.tonefork-root"
-WANT="suite=$SUITE packages=${PACKAGES[*]}"
+WANT="suite=$SUITE packages=${ROOT_PACKAGES[*]}"
 LOG="$TF_WINE10_CACHE/wine10-root.log"
 
 ready() { [ "$(cat "$STAMP" 2>/dev/null)" = "$WANT" ] && [ -x "$TF_WINE10_ROOT/usr/bin/wine" ]; }
@@ -32,7 +32,7 @@ fill_root() {  # <folder> <mirror>
   mount -t proc proc "$1/proc"
   mount --rbind /dev "$1/dev"
   chroot "$1" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive chroot "$1" apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}"
+  DEBIAN_FRONTEND=noninteractive chroot "$1" apt-get install -y -qq --no-install-recommends "${ROOT_PACKAGES[@]}"
   chroot "$1" apt-get clean
   rm -rf "$1/var/lib/apt/lists/"*
 }
@@ -56,7 +56,7 @@ if [ "${1:-}" = --fill ]; then
   exit 0
 fi
 [ "$(id -u)" -eq 0 ] || die "the Wine 10 root needs root (debootstrap, chroot and a private mount namespace)"
-command -v debootstrap >/dev/null || die "debootstrap is not installed"
+install_packages debootstrap || die "debootstrap could not be installed"
 mkdir -p "$TF_WINE10_CACHE"
 # One maker at a time: two clones testing at once wait for each other.
 exec 9>"$TF_WINE10_CACHE/wine10-root.lock"

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -194,9 +193,12 @@ bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector
 
 size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
 {
-    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
-        return message.rfind(prefix, 0) == 0;
-    }));
+    size_t count = 0;
+    for (const std::string& message : messages)
+    {
+        count += message.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
 }
 
 void RegDeleteTree(const std::string& key)
