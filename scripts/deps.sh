@@ -3,7 +3,7 @@
 # the Dear ImGui sources. Idempotent: does nothing when all is present.
 # Sourced (by scripts/wine10-root.sh) it only defines its functions.
 set -euo pipefail
-source "$(dirname "$0")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
