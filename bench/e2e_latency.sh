@@ -3,8 +3,10 @@
 # "Headphones" and "HDMI Output" while Tonefork routes the monitor of
 # Speakers to both, and the CPU time that costs, at buffers of 30 and 10 ms;
 # beside it PulseAudio's own module-loopback doing the same route at the same
-# latency. Needs the headless desktop of scripts/services.sh (DISPLAY,
-# PULSE_SERVER, WINEPREFIX) and a clean HKCU\SOFTWARE\Wavecaster to own.
+# latency, and, when E2E_WINE10 names a Wine 10 launcher (with its prefix in
+# E2E_WINE10_PREFIX), Tonefork under Wine 10 capturing "Speakers" itself by
+# loopback (Wine 8 cannot). Needs the headless desktop of scripts/services.sh
+# (DISPLAY, PULSE_SERVER, WINEPREFIX) and a clean HKCU\SOFTWARE\Wavecaster to own.
 #
 # usage: e2e_latency.sh <dist/Tonefork> <audio_probe> <tfctl.exe> <pulseaudio pid> <results folder>
 #
@@ -31,6 +33,8 @@ set -euo pipefail
 [ $# -eq 5 ] || { sed -n 9p "$0" | sed 's/^# //' >&2; exit 2; }
 DIST=$1 PROBE=$2 TFCTL=$3 PULSE_PID=$4 OUT=$5
 WINE=${TONEFORK_WINE:-wine}
+WINE8=$WINE PREFIX8=${WINEPREFIX:-}
+WINE10=${E2E_WINE10:-} PREFIX10=${E2E_WINE10_PREFIX:-}
 WORK="$OUT/e2e-work"
 RESULT="$OUT/e2e_latency.txt"
 KEY='HKCU\SOFTWARE\Wavecaster'
@@ -237,14 +241,23 @@ gaps_per_minute() {
 
 # --- Tonefork -----------------------------------------------------------------
 
-seed_tonefork() {  # <bufferMs> <start redirecting 0|1>
+MONITOR_SOURCE='{"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"}'
+LOOPBACK_SOURCE='{"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Speakers"}'
+
+# use_wine <wine> <prefix>: the Wine that runs Tonefork from here on.
+use_wine() {
+  WINE=$1
+  export WINEPREFIX=$2
+  WINESERVER_PID=$(wineserver_pid)
+}
+
+seed_tonefork() {  # <bufferMs> <start redirecting 0|1> [source]
   "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
   local name value
   for name in "StartRedirectingOnStartup=$2" "Volume=50" "BufferMs=$1" "MinimizeToTray=1"; do
     "$WINE" reg add "$KEY" /v "${name%%=*}" /t REG_DWORD /d "${name#*=}" /f >/dev/null
   done
-  value='{"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"}'
-  "$WINE" reg add "$KEY" /v SelectedSource /t REG_SZ /d "$value" /f >/dev/null
+  "$WINE" reg add "$KEY" /v SelectedSource /t REG_SZ /d "${3:-$MONITOR_SOURCE}" /f >/dev/null
   value='[{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}]'
   "$WINE" reg add "$KEY" /v SelectedTargets /t REG_SZ /d "$value" /f >/dev/null
 }
@@ -269,6 +282,31 @@ stop_tonefork() {
   "$WINE" "$TFCTL" wait-gone 15000 >/dev/null 2>&1 || true
 }
 
+# tonefork_idle: IDLE="<Tonefork> <wineserver> <PulseAudio>", CPU s/min of
+# Tonefork started in the tray without routing, under the current Wine.
+tonefork_idle() {
+  seed_tonefork 30 0
+  start_tonefork "System tray icon added."
+  [ -z "$WINESERVER_PID" ] && WINESERVER_PID=$(wineserver_pid)
+  IDLE=$(cpu_per_minute "$TF_PID" "${WINESERVER_PID:-0}" "$PULSE_PID")
+  stop_tonefork
+}
+
+# tonefork_route <row> <bufferMs> <source> <label>: one route of Tonefork
+# under the current Wine into ROW[<row>].
+tonefork_route() {
+  local h_med h_min h_max d_med d_min d_max tf_cpu ws_cpu pulse_cpu gaps
+  log "$4 at $2 ms"
+  seed_tonefork "$2" 1 "$3"
+  start_tonefork "WASAPI: source started"
+  read -r h_med h_min h_max d_med d_min d_max < <(measure_delays "$1")
+  read -r tf_cpu ws_cpu pulse_cpu < <(cpu_per_minute "$TF_PID" "${WINESERVER_PID:-0}" "$PULSE_PID")
+  gaps=$(gaps_per_minute)
+  stop_tonefork
+  calibrate "after $4 $2 ms"
+  ROW[$1]="$h_med $h_min $h_max $d_med $d_min $d_max $gaps $tf_cpu $ws_cpu $pulse_cpu"
+}
+
 # --- the report ---------------------------------------------------------------
 
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
@@ -279,6 +317,14 @@ table_row() {
   total=$(echo "$9 ${10} ${11}" | awk '{ t = 0; for (i = 1; i <= NF; ++i) if ($i != "-") t += $i; printf "%.2f", t }')
   printf '%-22s | %-20s | %-20s | %8s | %8s | %10s | %10s | %s\n' "$1" "$2 ($3..$4)" "$5 ($6..$7)" "$8" "$9" "${10}" \
     "${11}" "$total"
+}
+
+# tonefork_row <label> <row> <idle Tonefork> <idle wineserver>
+tonefork_row() {
+  local h_med h_min h_max d_med d_min d_max gaps tf_cpu ws_cpu pulse_cpu
+  read -r h_med h_min h_max d_med d_min d_max gaps tf_cpu ws_cpu pulse_cpu <<<"${ROW[$2]}"
+  table_row "$1" "$h_med" "$h_min" "$h_max" "$d_med" "$d_min" "$d_max" "$gaps" \
+    "$(minus "$tf_cpu" "$3")" "$(minus "$ws_cpu" "$4")" "$(minus "$pulse_cpu" "$pulse_base")"
 }
 
 # --- the run ------------------------------------------------------------------
@@ -296,23 +342,12 @@ WINESERVER_PID=$(wineserver_pid)
 log "baseline: the tone alone"
 read -r pulse_base _ < <(cpu_per_minute "$PULSE_PID")
 log "baseline: Tonefork idle in the tray"
-seed_tonefork 30 0
-start_tonefork "System tray icon added."
-[ -z "$WINESERVER_PID" ] && WINESERVER_PID=$(wineserver_pid)
-read -r tf_idle ws_idle pulse_tf_idle < <(cpu_per_minute "$TF_PID" "${WINESERVER_PID:-0}" "$PULSE_PID")
-stop_tonefork
+tonefork_idle
+read -r tf_idle ws_idle pulse_tf_idle <<<"$IDLE"
 
 declare -A ROW
 for ms in 30 10; do
-  log "Tonefork routing at ${ms} ms"
-  seed_tonefork "$ms" 1
-  start_tonefork "WASAPI: source started"
-  read -r h_med h_min h_max d_med d_min d_max < <(measure_delays "tonefork-${ms}ms")
-  read -r tf_cpu ws_cpu pulse_cpu < <(cpu_per_minute "$TF_PID" "${WINESERVER_PID:-0}" "$PULSE_PID")
-  gaps=$(gaps_per_minute)
-  stop_tonefork
-  calibrate "after Tonefork ${ms} ms"
-  ROW[tf$ms]="$h_med $h_min $h_max $d_med $d_min $d_max $gaps $tf_cpu $ws_cpu $pulse_cpu"
+  tonefork_route "tonefork-${ms}ms" "$ms" "$MONITOR_SOURCE" "Tonefork"
 
   log "module-loopback at ${ms} ms"
   for t in "${TARGETS[@]}"; do
@@ -329,13 +364,28 @@ for ms in 30 10; do
   ROW[lb$ms]="$h_med $h_min $h_max $d_med $d_min $d_max $gaps $pulse_cpu"
 done
 
+wine10_note="not measured: ${E2E_WINE10_SKIPPED:-no Wine 10 given}"
+if [ -n "$WINE10" ]; then
+  use_wine "$WINE10" "$PREFIX10"
+  "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
+  log "baseline: Tonefork idle in the tray under Wine 10"
+  tonefork_idle
+  read -r tf10_idle ws10_idle _ <<<"$IDLE"
+  for ms in 30 10; do
+    tonefork_route "wine10-loopback-${ms}ms" "$ms" "$LOOPBACK_SOURCE" "Wine 10 loopback"
+  done
+  "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
+  wine10_note="$("$WINE" --version 2>/dev/null); Tonefork in the tray $tf10_idle, wineserver then $ws10_idle"
+  use_wine "$WINE8" "$PREFIX8"
+fi
 
 {
   echo "End-to-end routing under Wine $("$WINE" --version 2>/dev/null) and PulseAudio $(pulseaudio --version | awk '{print $2}'), $(nproc) cores, load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "Route: the monitor of Speakers -> Headphones + HDMI Output (Tonefork: volume 50 %, hidden in the tray;"
   echo "  PulseAudio: two module-loopback from speakers.monitor). Delay: $BURSTS noise bursts each, median (min..max) in ms."
+  echo "  Wine 10 loopback: Tonefork under Wine 10 with \"[Playback] Speakers\" as the source, captured by loopback."
   echo "CPU: seconds of CPU per minute over ${CPU_SECONDS} s with a tone playing into Speakers. Tonefork's own figure has its"
-  echo "  idle cost in the tray subtracted; PulseAudio's has its cost with the tone alone subtracted."
+  echo "  idle cost in the tray (under the same Wine) subtracted; PulseAudio's has its cost with the tone alone subtracted."
   echo "  One clock tick is $(awk -v hz="$CLK_TCK" -v s="$CPU_SECONDS" 'BEGIN { printf "%.2f", 60 / s / hz }') s/min, so differences that small are noise."
   echo "Gaps: discontinuities per minute in the tone heard on Headphones over that interval (frames dropped,"
   echo "  repeated or inserted; module-loopback's adaptive resampling changing its rate counts as well)."
@@ -345,9 +395,8 @@ done
   printf '%-22s | %-20s | %-20s | %8s | %8s | %10s | %10s | %s\n' route "to headphones, ms" "to hdmi, ms" \
     "gaps/min" Tonefork wineserver PulseAudio "CPU s/min"
   for ms in 30 10; do
-    read -r h_med h_min h_max d_med d_min d_max gaps tf_cpu ws_cpu pulse_cpu <<<"${ROW[tf$ms]}"
-    table_row "Tonefork $ms ms" "$h_med" "$h_min" "$h_max" "$d_med" "$d_min" "$d_max" "$gaps" \
-      "$(minus "$tf_cpu" "$tf_idle")" "$(minus "$ws_cpu" "$ws_idle")" "$(minus "$pulse_cpu" "$pulse_base")"
+    tonefork_row "Tonefork $ms ms" "tonefork-${ms}ms" "$tf_idle" "$ws_idle"
+    [ -n "$WINE10" ] && tonefork_row "Wine 10 loopback $ms ms" "wine10-loopback-${ms}ms" "$tf10_idle" "$ws10_idle"
     read -r h_med h_min h_max d_med d_min d_max gaps pulse_cpu <<<"${ROW[lb$ms]}"
     table_row "module-loopback $ms ms" "$h_med" "$h_min" "$h_max" "$d_med" "$d_min" "$d_max" "$gaps" \
       - - "$(minus "$pulse_cpu" "$pulse_base")"
@@ -355,6 +404,7 @@ done
   echo
   echo "Idle and baseline figures (CPU s/min): Tonefork in the tray $tf_idle, wineserver then $ws_idle,"
   echo "  PulseAudio with the tone alone $pulse_base, with idle Tonefork $pulse_tf_idle."
+  echo "Wine 10: $wine10_note."
   echo "Every delay (ms/correlation):"
   sed 's/^/  /' "$WORK/delays.txt"
 } >"$RESULT"

@@ -13,14 +13,23 @@ tonefork_warnings(tonefork_native_tests)
 tonefork_sanitize(tonefork_native_tests)
 gtest_discover_tests(tonefork_native_tests DISCOVERY_TIMEOUT 60)
 
-# End-to-end harness: a host program; it starts Tonefork.exe under Wine.
-file(GLOB TONEFORK_E2E_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/*.cpp)
-list(FILTER TONEFORK_E2E_SOURCES EXCLUDE REGEX "audio_probe\\.cpp$")
-add_executable(tonefork_e2e ${TONEFORK_E2E_SOURCES})
-target_include_directories(tonefork_e2e PRIVATE tests/e2e)
-target_link_libraries(tonefork_e2e PRIVATE tonefork_rules gtest_main Threads::Threads)
-tonefork_warnings(tonefork_e2e)
-tonefork_sanitize(tonefork_e2e)
+# End-to-end harness: host programs that start Tonefork.exe under Wine.
+# tonefork_e2e runs under the system's Wine; tonefork_loopback holds what
+# needs a Wine with loopback capture (the loopback tier's Wine 10).
+file(GLOB TONEFORK_E2E_SUPPORT CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/*.cpp)
+list(FILTER TONEFORK_E2E_SUPPORT EXCLUDE REGEX "(_test|audio_probe)\\.cpp$")
+add_library(tonefork_e2e_support STATIC ${TONEFORK_E2E_SUPPORT})
+target_include_directories(tonefork_e2e_support PUBLIC tests/e2e)
+target_link_libraries(tonefork_e2e_support PUBLIC tonefork_rules gtest Threads::Threads)
+tonefork_warnings(tonefork_e2e_support)
+tonefork_sanitize(tonefork_e2e_support)
+foreach(tier e2e loopback)
+  file(GLOB tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${tier}/*_test.cpp)
+  add_executable(tonefork_${tier} ${tests})
+  target_link_libraries(tonefork_${tier} PRIVATE tonefork_e2e_support gtest_main)
+  tonefork_warnings(tonefork_${tier})
+  tonefork_sanitize(tonefork_${tier})
+endforeach()
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/tests/e2e/audio_probe.cpp)
   add_executable(audio_probe tests/e2e/audio_probe.cpp tests/e2e/audio_analysis.cpp)

@@ -3,7 +3,8 @@
 #   kernel  the gain + soft clip kernel against a plain copy (Google Benchmark)
 #   sim     the delivery policy against drifting device clocks (one simulated hour)
 #   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
-#           beside PulseAudio's module-loopback
+#           beside PulseAudio's module-loopback, and the route by loopback
+#           under Wine 10
 # Arguments pick parts; none means all three. Ends with a short summary.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -53,8 +54,25 @@ run_sim() {
     grep -E '^bufferMs|^ +[-+][0-9]+ [|]' "$out/delivery_sim.txt" | sed 's/^/  /'; } | tee -a "$summary"
 }
 
+# Wine 10 (the loopback tier's) for the route by loopback, with a prefix of
+# its own; this shell keeps the system's Wine for the rest. Without its
+# root, the benchmark says why and leaves that route out.
+wine10_for_bench() {
+  local reason wine10
+  if ! reason=$(tf_wine10_root); then
+    say "e2e: no route by loopback under Wine 10: $reason"
+    export E2E_WINE10_SKIPPED="$reason"
+    return 0
+  fi
+  export TONEFORK_WINE10_SHARE="$TF_RUN:$TF_BUILD/mingw:$out"
+  wine10=$(tf_use_wine10 "$TONEFORK_WINE10_SHARE" && printf '%s|%s' "$TF_WINE" "$WINEPREFIX") ||
+    die "Wine 10 prefix could not be made"
+  export E2E_WINE10="${wine10%%|*}" E2E_WINE10_PREFIX="${wine10#*|}"
+}
+
 run_e2e() {
   tf_services_up "$TF_BUILD/bench-run"
+  wine10_for_bench
   "$TF_ROOT/bench/e2e_latency.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" \
     "$(cat "$TF_RUN/pulse.pid")" "$out" >"$out/e2e_latency.log" 2>&1 ||
     { tail -n 20 "$out/e2e_latency.log" >&2; die "e2e benchmark failed (see $out/e2e_latency.log)"; }

@@ -14,3 +14,10 @@ TF_IMGUI_DIR="$TF_CACHE/imgui-src/imgui"
 
 say() { printf '[dev] %s\n' "$*" >&2; }
 die() { printf '[dev] error: %s\n' "$*" >&2; exit 1; }
+
+# The Debian trixie root with Wine 10 that the loopback tier runs in (Wine 8
+# has no loopback capture). It is cached outside the clone, so that every
+# clone on the machine (CI's fresh one included) shares one copy;
+# scripts/wine10-root.sh makes it and scripts/wine10.sh runs Wine inside it.
+TF_WINE10_CACHE="${TONEFORK_WINE10_CACHE:-/var/cache/tonefork}"
+TF_WINE10_ROOT="$TF_WINE10_CACHE/wine10-trixie"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs every tool and library the build and the tests need, and fetches
 # the Dear ImGui sources. Idempotent: does nothing when all is present.
+# Sourced (by scripts/wine10-root.sh) it only defines its functions.
 set -euo pipefail
-source "$(dirname "$0")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
@@ -10,9 +11,9 @@ PACKAGES=(
   libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans nsis
 )
 
-install_packages() {
+install_packages() {  # <package>...
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -76,5 +77,7 @@ fetch_imgui() {
   echo "$version" >"$src/VERSION"
 }
 
-install_packages
-fetch_imgui
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  install_packages "${PACKAGES[@]}"
+  fetch_imgui
+fi

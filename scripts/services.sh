@@ -76,6 +76,8 @@ tf_prepare_wineprefix() {  # $1: prefix folder (made fresh)
   # of waiting behind a crash dialog nobody can see.
   "$TF_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   tf_install_test_fonts
+  # Each prefix has its own server, stopped with it by tf_services_stop.
+  printf '%s|%s\n' "$TF_WINESERVER" "$WINEPREFIX" >>"$TF_RUN/wineservers"
 }
 
 # Wine has no Segoe UI, and the toolkit's own bitmap font gives a layout no
@@ -91,8 +93,14 @@ tf_install_test_fonts() {
 }
 
 tf_services_stop() {
-  local f pid
+  local f pid server prefix
   [ -n "${WINEPREFIX:-}" ] && "$TF_WINESERVER" -k >/dev/null 2>&1 || true
+  if [ -f "$TF_RUN/wineservers" ]; then
+    while IFS='|' read -r server prefix; do
+      WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1 || true
+    done <"$TF_RUN/wineservers"
+    rm -f "$TF_RUN/wineservers"
+  fi
   for f in "$TF_RUN"/*.pid; do
     [ -f "$f" ] || continue
     pid=$(cat "$f")
@@ -111,5 +119,32 @@ tf_services_up() {  # $1: state folder of this run
   tf_start_pulse
   say "preparing a throwaway Wine prefix"
   tf_prepare_wineprefix "$TF_RUN/prefix"
+  "$TF_WINESERVER" -p >/dev/null 2>&1 || true
+}
+
+# The Wine 10 root (scripts/wine10-root.sh), made on first use, its progress
+# shown as it goes. When it cannot be had, prints why on stdout, in one
+# line, and fails.
+tf_wine10_root() {
+  local log="$TF_RUN/wine10-root.log"
+  "$TF_ROOT/scripts/wine10-root.sh" 2>&1 >/dev/null | tee "$log" >&2
+  [ "${PIPESTATUS[0]}" -eq 0 ] && return 0
+  tail -n 1 "$log" | sed 's/^\[dev\] error: //'
+  return 1
+}
+
+# From here on this shell's Wine is Wine 10 in its root, through links to
+# the one launcher (scripts/wine10.sh), with a prefix of its own and a
+# resident wineserver. $1: the folders, colon-separated, that Wine 10 must
+# see at their own paths besides the prefix (the launcher binds them).
+tf_use_wine10() {
+  local bin="$TF_RUN/wine10-bin" p
+  mkdir -p "$bin"
+  for p in wine wineboot wineserver; do ln -sfn "$TF_ROOT/scripts/wine10.sh" "$bin/$p"; done
+  TF_WINE="$bin/wine" TF_WINEBOOT="$bin/wineboot" TF_WINESERVER="$bin/wineserver"
+  export TONEFORK_WINE="$TF_WINE" TONEFORK_WINEBOOT="$TF_WINEBOOT" TONEFORK_WINESERVER="$TF_WINESERVER"
+  export TONEFORK_WINE10_SHARE="$1"
+  say "preparing a throwaway Wine 10 prefix"
+  tf_prepare_wineprefix "$TF_RUN/prefix-wine10"
   "$TF_WINESERVER" -p >/dev/null 2>&1 || true
 }

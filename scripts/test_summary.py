@@ -1,5 +1,7 @@
 """Counts the tests of every tier from their JUnit/GoogleTest XML reports,
 names the failures, and prints the closing line "N passed, M failed".
+A tier that could not run leaves <tier>.skipped with the reason instead of a
+report: it counts as one skip and its reason is printed.
 Exits non-zero on any failure or when a tier left no report (it did not run)."""
 import sys
 import xml.etree.ElementTree as ET
@@ -27,6 +29,11 @@ def main():
     total_passed, total_failed, total_skipped, problems = 0, 0, 0, []
     for tier in sys.argv[2:]:
         report = folder / f"{tier}.xml"
+        skip_reason = folder / f"{tier}.skipped"
+        if skip_reason.exists():
+            print(f"tier {tier}: SKIPPED: {skip_reason.read_text().strip()}")
+            total_skipped += 1
+            continue
         if not report.exists():
             problems.append(f"tier {tier} did not run (no report; see {folder / (tier + '.log')})")
             continue

@@ -280,6 +280,22 @@ SignalSpan FindSignalSpan(std::span<const float> x, float threshold)
     return {static_cast<size_t>(first - x.begin()), static_cast<size_t>(x.rend() - last)};
 }
 
+std::vector<SignalSpan> FindSignalSpans(std::span<const float> x, float threshold, size_t minGapFrames)
+{
+    std::vector<SignalSpan> spans;
+    for (size_t i = 0; i < x.size(); ++i) {
+        if (std::abs(x[i]) <= threshold) {
+            continue;
+        }
+        if (!spans.empty() && i - spans.back().end < minGapFrames) {
+            spans.back().end = i + 1;
+        } else {
+            spans.push_back({i, i + 1});
+        }
+    }
+    return spans;
+}
+
 std::span<const float> SubSpan(std::span<const float> x, SignalSpan span)
 {
     const size_t first = std::min(span.first, x.size());

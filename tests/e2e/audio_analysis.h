@@ -54,6 +54,11 @@ struct SignalSpan {
     size_t Length() const { return Empty() ? 0 : end - first; }
 };
 SignalSpan FindSignalSpan(std::span<const float> x, float threshold);
+// Every stretch of sound in x, in order: samples above the threshold, with
+// quiet runs shorter than minGapFrames counted as part of the sound (a sine
+// passes near zero twice a period). A route stopped and started again shows
+// two stretches.
+std::vector<SignalSpan> FindSignalSpans(std::span<const float> x, float threshold, size_t minGapFrames);
 std::span<const float> SubSpan(std::span<const float> x, SignalSpan span);
 
 struct LevelStats {

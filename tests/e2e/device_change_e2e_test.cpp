@@ -4,7 +4,6 @@
 // device is a PulseAudio sink unloaded before the program starts.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <thread>
 
@@ -14,9 +13,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kBothTargets =
-    R"([{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}])";
-
 const std::string kDebouncing = "WM_APP_DEVICE_LIST_CHANGED received, debouncing (300ms).";
 const std::string kTimerFired = "WM_TIMER fired for device-change debounce; applying changes.";
 const std::string kDetected = "Device change detected: refreshing device inventory and reapplying selections.";
@@ -39,13 +35,6 @@ void SeedRoute(bool startRedirecting)
     RegSetDword(kSettingsKey, "StartRedirectingOnStartup", startRedirecting ? 1 : 0);
     RegSetString(kSettingsKey, "SelectedSource", kMonitorSource);
     RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
-}
-
-size_t Count(const std::vector<std::string>& messages, const std::string& prefix)
-{
-    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
-        return message.rfind(prefix, 0) == 0;
-    }));
 }
 
 // Starts the program with the route stored and, once the log holds
@@ -73,12 +62,12 @@ std::vector<std::string> ReactToBurst(const std::string& name, bool startRedirec
 
 void ExpectOneReaction(const std::vector<std::string>& messages, size_t notifications)
 {
-    EXPECT_EQ(Count(messages, kDebouncing), notifications);
-    EXPECT_EQ(Count(messages, kTimerFired), 1u);
-    EXPECT_EQ(Count(messages, kDetected), 1u);
-    EXPECT_EQ(Count(messages, "After device change"), 1u);
+    EXPECT_EQ(CountStartingWith(messages, kDebouncing), notifications);
+    EXPECT_EQ(CountStartingWith(messages, kTimerFired), 1u);
+    EXPECT_EQ(CountStartingWith(messages, kDetected), 1u);
+    EXPECT_EQ(CountStartingWith(messages, "After device change"), 1u);
     // Start-up refreshes once, the reaction once more.
-    EXPECT_EQ(Count(messages, "RefreshDevices: found "), 2u);
+    EXPECT_EQ(CountStartingWith(messages, "RefreshDevices: found "), 2u);
 }
 
 // A null sink of the private sound server taken away for one test and put
@@ -132,8 +121,8 @@ TEST_F(DeviceChangeE2e, ABurstWhileRedirectingIsOneReactionAndTheRunContinues)
                                            "AutoStartRedirect=1, Window=516x720, Volume=50, Buffer=30ms",
                                            kDecisions[0], "Process exit.", "Redirect thread exiting (cleanup done)."}))
         << testing::PrintToString(messages);
-    EXPECT_EQ(Count(messages, "StartRedirection requested."), 1u) << "the run must not be restarted";
-    EXPECT_EQ(Count(messages, "Redirect thread exiting"), 1u);
+    EXPECT_EQ(CountStartingWith(messages, "StartRedirection requested."), 1u) << "the run must not be restarted";
+    EXPECT_EQ(CountStartingWith(messages, "Redirect thread exiting"), 1u);
 }
 
 TEST_F(DeviceChangeE2e, ABurstWhileStoppedIsOneReactionThatStartsNothing)
@@ -146,9 +135,9 @@ TEST_F(DeviceChangeE2e, ABurstWhileStoppedIsOneReactionThatStartsNothing)
         << testing::PrintToString(messages);
     for (const std::string& decision : kDecisions)
     {
-        EXPECT_EQ(Count(messages, decision), 0u) << decision;
+        EXPECT_EQ(CountStartingWith(messages, decision), 0u) << decision;
     }
-    EXPECT_EQ(Count(messages, "StartRedirection requested."), 0u);
+    EXPECT_EQ(CountStartingWith(messages, "StartRedirection requested."), 0u);
 }
 
 // One start with the route stored: it must find this many of the two

@@ -197,6 +197,16 @@ bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector
     return next == expected.size();
 }
 
+size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    size_t count = 0;
+    for (const std::string& message : messages)
+    {
+        count += message.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
 void RegDeleteTree(const std::string& key)
 {
     RunWine({"reg", "delete", HkcuKey(key), "/f"});
@@ -289,10 +299,10 @@ void ToneforkInstance::Start()
     close(fd);
 }
 
-bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::milliseconds timeout)
+bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::milliseconds timeout, size_t occurrences)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (LogText().find(needle) == std::string::npos)
+    while (CountStartingWith(LogMessages(LogText()), needle) < occurrences)
     {
         if (std::chrono::steady_clock::now() >= deadline)
         {

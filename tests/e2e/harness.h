@@ -44,6 +44,7 @@ std::string ReadFile(const std::string& path);
 std::vector<std::string> LogMessages(const std::string& logText);
 // True when `expected` occur in `messages` in this order (others may lie between).
 bool ContainsInOrder(const std::vector<std::string>& messages, const std::vector<std::string>& expected);
+size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix);
 
 // The program's settings key under HKCU, and its "Launch with Windows" entry.
 inline const std::string kSettingsKey = "SOFTWARE\\Wavecaster";
@@ -61,6 +62,12 @@ inline const std::vector<std::string> kShutdownTail = {
 // A saved source found by its name only: the monitor of the "Speakers" sink.
 inline const std::string kMonitorSource =
     R"({"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"})";
+// The "Speakers" sink itself as the source: captured by loopback of what it plays.
+inline const std::string kSpeakersPlaybackSource =
+    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Speakers"})";
+// "Headphones" and "HDMI Output" as the saved targets.
+inline const std::string kBothTargets =
+    R"([{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}])";
 
 // HKCU registry access through Wine's own reg tool.
 void RegDeleteTree(const std::string& key);
@@ -127,8 +134,8 @@ public:
     std::string LogText() const { return ReadFile(LogPath()); }
 
     void Start();
-    // Waits until log.txt holds `needle`.
-    bool WaitForLog(const std::string& needle, std::chrono::milliseconds timeout);
+    // Waits until log.txt holds `occurrences` lines that start with `needle`.
+    bool WaitForLog(const std::string& needle, std::chrono::milliseconds timeout, size_t occurrences = 1);
     // Exit code of the process, or nothing if it is still running at the timeout.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
     bool Running() const { return pid > 0; }

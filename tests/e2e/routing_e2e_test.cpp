@@ -4,10 +4,6 @@
 // is recorded through its PulseAudio monitor while the tone plays.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <thread>
 
 #include "audio/engine/soft_clip.h"
@@ -19,11 +15,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kSpeakersPlaybackSource =
-    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Speakers"})";
-const std::string kBothTargets =
-    R"([{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}])";
-
 const std::vector<std::string> kRoutedRun = {
     "Starting redirection: source='[Recording] Monitor of Speakers', targets=2",
     "Redirect thread started.",
@@ -31,38 +22,6 @@ const std::vector<std::string> kRoutedRun = {
     "Process exit.",
     "Redirect thread exiting (cleanup done).",
 };
-
-void SeedRoute(uint32_t volume, const std::string& source)
-{
-    RegSetDword(kSettingsKey, "StartRedirectingOnStartup", 1);
-    RegSetDword(kSettingsKey, "Volume", volume);
-    RegSetDword(kSettingsKey, "BufferMs", 30);
-    RegSetString(kSettingsKey, "SelectedSource", source);
-    RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
-}
-
-void CloseAndExpectCleanExit(ToneforkInstance& app)
-{
-    ASSERT_EQ(app.Control({"close"}).exitCode, 0);
-    ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
-}
-
-size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
-{
-    size_t count = 0;
-    for (const std::string& message : messages)
-    {
-        count += message.rfind(prefix, 0) == 0 ? 1 : 0;
-    }
-    return count;
-}
-
-void WriteResult(const std::string& fileName, const std::string& text)
-{
-    std::filesystem::create_directories(Environment().results);
-    std::ofstream(Environment().results + "/" + fileName, std::ios::app) << text;
-    std::fputs(text.c_str(), stdout);
-}
 
 class RoutingE2e : public ::testing::Test
 {
@@ -103,19 +62,7 @@ TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteIsMeasuredForGaps
     for (const std::string& sink : kTargetSinks)
     {
         ExpectToneAt(recordings.at(sink), unity, sink, kRun - 1s);
-        // Gaps are a measured figure of the route, not a pass mark: a
-        // loaded machine drops packets that an idle one does not.
-        const std::vector<float> tone = SteadyTone(recordings.at(sink), 0);
-        const DiscontinuityReport gaps = CountDiscontinuities(tone, kToneHz);
-        ASSERT_TRUE(gaps.analysed) << sink;
-        char line[256];
-        std::snprintf(line, sizeof line,
-                      "routing target=%s seconds=%.1f discontinuities=%d max_phase_step_rad=%.5f "
-                      "max_amplitude_deviation=%.4f\n",
-                      sink.c_str(), double(tone.size()) / kAnalysisSampleRate, gaps.count, gaps.maxPhaseStepRad,
-                      gaps.maxAmplitudeDeviation);
-        WriteResult("routing_discontinuities.txt", line);
-        RecordProperty("discontinuities_" + sink, gaps.count);
+        ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink);
     }
     EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), kRoutedRun)) << app.LogText();
 }

@@ -54,12 +54,6 @@ void ExpectStoredPreferences(const std::vector<uint32_t>& expected)
     }
 }
 
-size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
-{
-    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
-        return message.rfind(prefix, 0) == 0;
-    }));
-}
 }  // namespace
 
 TEST_F(SettingsEndToEnd, SeededChoicesAreLoadedByNameAndWrittenBackInFull)

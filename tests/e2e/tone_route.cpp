@@ -1,6 +1,8 @@
 #include "tone_route.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "audio/engine/soft_clip.h"
@@ -17,6 +19,9 @@ constexpr size_t kSettleFrames = kAnalysisSampleRate / 2;
 constexpr size_t kTailFrames = kAnalysisSampleRate / 10;
 constexpr float kHeardThreshold = 0.01f;
 constexpr float kSilentPeak = 1e-4f;
+// A route's dropouts lower its RMS a little on a loaded machine (2 % seen);
+// a wrong gain or a target starved every few packets lowers it far more.
+constexpr double kRmsTolerance = 0.05;
 
 // A recorder writes nothing until its stream runs; a slow start would
 // otherwise cut the front off the tone.
@@ -36,10 +41,9 @@ bool WaitForFileData(const std::string& path, std::chrono::milliseconds timeout)
 }
 }  // namespace
 
-SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds seconds,
-                          const std::vector<std::string>& sinks)
+ToneSession::ToneSession(std::string folderPath, std::vector<std::string> sinkNames)
+    : folder(std::move(folderPath)), sinks(std::move(sinkNames))
 {
-    std::vector<ChildProcess> recorders;
     for (const std::string& sink : sinks)
     {
         recorders.push_back(RecordRawAudio(sink + ".monitor", folder + "/" + sink + ".raw"));
@@ -48,14 +52,17 @@ SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds s
     {
         EXPECT_TRUE(WaitForFileData(folder + "/" + sink + ".raw", 10s)) << sink << ": the recorder never started";
     }
-    ChildProcess player = PlayRawAudio("speakers", ToneFile());
-    std::this_thread::sleep_for(seconds + 500ms);
-    EXPECT_TRUE(player.Running()) << "the player ended early: " << ReadFile(ToneFile() + ".play.log");
+    player.emplace(PlayRawAudio("speakers", ToneFile()));
+}
+
+SinkRecordings ToneSession::Finish()
+{
+    EXPECT_TRUE(player->Running()) << "the player ended early: " << ReadFile(ToneFile() + ".play.log");
     for (ChildProcess& recorder : recorders)
     {
         recorder.Stop();
     }
-    player.Stop();
+    player->Stop();
 
     SinkRecordings recordings;
     for (const std::string& sink : sinks)
@@ -65,6 +72,14 @@ SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds s
         recordings[sink] = std::move(loaded.audio);
     }
     return recordings;
+}
+
+SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds duration,
+                          const std::vector<std::string>& sinks)
+{
+    ToneSession session(folder, sinks);
+    std::this_thread::sleep_for(duration + 500ms);
+    return session.Finish();
 }
 
 std::vector<float> SteadyTone(const AudioBuffer& audio, int channel)
@@ -83,7 +98,8 @@ ExpectedTone ExpectedAtVolume(float volume)
 {
     std::vector<float> tone = GenerateSine(kToneHz, kToneAmplitude, kAnalysisSampleRate);
     ApplyGainSoftClip(tone.data(), tone.data(), tone.size(), GainFromVolume(volume));
-    return {EstimateSineAmplitude(tone, kToneHz), MeasureLevel(tone).peak};
+    const LevelStats level = MeasureLevel(tone);
+    return {EstimateSineAmplitude(tone, kToneHz), level.peak, level.rms};
 }
 
 void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const std::string& sink,
@@ -98,6 +114,15 @@ void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const 
         EXPECT_NEAR(EstimateSineAmplitude(tone, kToneHz), expected.amplitude, 0.005);
         EXPECT_NEAR(MeasureLevel(tone).peak, expected.peak, 0.005f);
     }
+}
+
+void ExpectToneRms(const std::vector<float>& tone, const ExpectedTone& expected, const std::string& what,
+                   std::chrono::milliseconds atLeast)
+{
+    SCOPED_TRACE(what);
+    ASSERT_GE(tone.size(), static_cast<size_t>(atLeast.count()) * kAnalysisSampleRate / 1000)
+        << "the tone was not heard for long enough";
+    EXPECT_NEAR(MeasureLevel(tone).rms, expected.rms, expected.rms * kRmsTolerance);
 }
 
 void ExpectSilent(const AudioBuffer& audio, const std::string& sink)
@@ -123,4 +148,37 @@ void WriteToneFile()
     const std::vector<float> tone =
         GenerateSine(kToneHz, kToneAmplitude, static_cast<size_t>(kToneFileSeconds * kAnalysisSampleRate));
     ASSERT_TRUE(SaveRawFloat32(ToneFile(), MakeMultiChannel(tone, 2)));
+}
+
+void SeedRoute(uint32_t volume, const std::string& source)
+{
+    RegSetDword(kSettingsKey, "StartRedirectingOnStartup", 1);
+    RegSetDword(kSettingsKey, "Volume", volume);
+    RegSetDword(kSettingsKey, "BufferMs", 30);
+    RegSetString(kSettingsKey, "SelectedSource", source);
+    RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
+}
+
+void CloseAndExpectCleanExit(ToneforkInstance& app)
+{
+    ASSERT_EQ(app.Control({"close"}).exitCode, 0);
+    ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
+}
+
+void ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
+                           const std::string& sink)
+{
+    const std::vector<float> tone = SteadyTone(audio, 0);
+    const DiscontinuityReport gaps = CountDiscontinuities(tone, kToneHz);
+    ASSERT_TRUE(gaps.analysed) << sink;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "%s target=%s seconds=%.1f discontinuities=%d max_phase_step_rad=%.5f "
+                  "max_amplitude_deviation=%.4f\n",
+                  label.c_str(), sink.c_str(), double(tone.size()) / kAnalysisSampleRate, gaps.count,
+                  gaps.maxPhaseStepRad, gaps.maxAmplitudeDeviation);
+    std::filesystem::create_directories(Environment().results);
+    std::ofstream(Environment().results + "/" + fileName, std::ios::app) << line;
+    std::fputs(line, stdout);
+    ::testing::Test::RecordProperty("discontinuities_" + sink, gaps.count);
 }

@@ -90,6 +90,52 @@ TEST(SignalLevels, SpanSkipsSilenceAndLevelsMatchTheSine)
     EXPECT_TRUE(FindSignalSpan(std::vector<float>(100, 0.0005f), 0.001f).Empty());
 }
 
+// Sound and silence laid end to end: the stretches of sound must come back
+// as they were laid, a silence shorter than the gap joining its neighbours.
+struct SpansCase {
+    const char* name;
+    std::vector<std::pair<bool, size_t>> pieces;  // sound?, frames
+    std::vector<SignalSpan> expected;
+};
+
+void PrintTo(const SpansCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SignalSpans : public ::testing::TestWithParam<SpansCase> {};
+
+TEST_P(SignalSpans, StretchesOfSoundAreFoundWhereTheyWereLaid)
+{
+    std::vector<float> x;
+    for (const auto& [sound, frames] : GetParam().pieces) {
+        const std::vector<float> sine = Sine440(frames + 1);
+        x.insert(x.end(), sine.begin() + 1, sine.end());
+        if (!sound) {
+            std::fill(x.end() - static_cast<std::ptrdiff_t>(frames), x.end(), 0.0f);
+        }
+    }
+    const std::vector<SignalSpan> spans = FindSignalSpans(x, 0.01f, kSecond / 10);
+    ASSERT_EQ(spans.size(), GetParam().expected.size());
+    for (size_t i = 0; i < spans.size(); ++i) {
+        EXPECT_NEAR(double(spans[i].first), double(GetParam().expected[i].first), 2.0) << i;
+        EXPECT_NEAR(double(spans[i].end), double(GetParam().expected[i].end), 2.0) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AudioAnalysis, SignalSpans,
+    ::testing::Values(
+        SpansCase{"Silence", {{false, kSecond}}, {}},
+        SpansCase{"OneTone", {{false, 1000}, {true, kSecond}, {false, 1000}}, {{1000, 1000 + kSecond}}},
+        SpansCase{"StoppedAndStarted",
+                  {{true, kSecond}, {false, kSecond}, {true, kSecond}},
+                  {{0, kSecond}, {2 * kSecond, 3 * kSecond}}},
+        SpansCase{"DropoutShorterThanTheGap",
+                  {{true, kSecond}, {false, kSecond / 20}, {true, kSecond}},
+                  {{0, 2 * kSecond + kSecond / 20}}}),
+    [](const ::testing::TestParamInfo<SpansCase>& info) { return std::string(info.param.name); });
+
 TEST(SineMeasurements, FrequencyAndAmplitudeOfCleanAndClippedSines)
 {
     const std::vector<float> x = Sine440(2 * kSecond);

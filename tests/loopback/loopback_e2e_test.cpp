@@ -1,0 +1,169 @@
+// The main use case through the real program under a Wine that captures by
+// loopback (the loopback tier runs it under Wine 10): what "Speakers" plays,
+// captured from the playback device itself or from the system default, must
+// come out of "Headphones" and "HDMI Output" at the level the volume sets,
+// and stop and start again from the tray while the tone plays.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "audio_analysis.h"
+#include "harness.h"
+#include "tone_route.h"
+
+using namespace std::chrono_literals;
+
+namespace
+{
+const std::string kDefaultSource =
+    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":true,"name":"System Default Device"})";
+const std::string kSpeakersLabel = "[Playback] Speakers";
+const std::string kStarted = "WASAPI: source started; 2 render targets started.";
+constexpr float kHeardThreshold = 0.01f;
+
+std::vector<std::string> LoopbackRun(const std::string& label)
+{
+    return {"Starting redirection: source='" + label + "', targets=2", "Redirect thread started.",
+            "Source device dataFlow: Render", kStarted, "Process exit.", "Redirect thread exiting (cleanup done)."};
+}
+
+class LoopbackE2e : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { WriteToneFile(); }
+    void SetUp() override { RegDeleteTree(kSettingsKey); }
+    void TearDown() override { RegDeleteTree(kSettingsKey); }
+
+    static void StartRouting(ToneforkInstance& app, uint32_t volume, const std::string& source)
+    {
+        SeedRoute(volume, source);
+        app.Start();
+        ASSERT_TRUE(app.WaitForLog(kStarted, 90s)) << app.LogText();
+    }
+};
+
+// The host's mount table.
+std::string HostMounts()
+{
+    return ReadFile("/proc/self/mountinfo");
+}
+
+// Its mounts live in a namespace of its own, also while the program runs
+// and after it is killed; and Debian's wine 10.0, which aborts when TMPDIR
+// is set, is started without it.
+TEST_F(LoopbackE2e, TheWineKeepsItsMountsToItselfAndStartsWhateverTmpdirSays)
+{
+    const std::string before = HostMounts();
+    const CommandResult version = RunWine({"--version"});
+    EXPECT_NE(version.output.find("wine-10."), std::string::npos) << version.output;
+    setenv("TMPDIR", "/tmp", 1);
+    const CommandResult echo = RunWine({"cmd", "/c", "echo", "started"});
+    unsetenv("TMPDIR");
+    EXPECT_EQ(echo.exitCode, 0) << echo.output;
+    EXPECT_NE(echo.output.find("started"), std::string::npos) << echo.output;
+    {
+        ToneforkInstance app("loopback-mounts");
+        app.Start();
+        ASSERT_TRUE(app.WaitForLog("System tray icon added.", 90s)) << app.LogText();
+        EXPECT_EQ(HostMounts(), before) << "while it runs";
+    }
+    EXPECT_EQ(HostMounts(), before) << "after it was killed";
+}
+
+struct LoopbackCase
+{
+    const char* name;
+    std::string source;
+    std::string label;
+    uint32_t volume;
+    std::chrono::seconds run;
+    bool reportGaps;
+};
+
+void PrintTo(const LoopbackCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LoopbackLevels : public LoopbackE2e, public ::testing::WithParamInterface<LoopbackCase>
+{
+};
+
+TEST_P(LoopbackLevels, EveryTargetHearsWhatSpeakersPlayAtTheVolumesLevel)
+{
+    const LoopbackCase& c = GetParam();
+    ToneforkInstance app(std::string("loopback-") + c.name);
+    StartRouting(app, c.volume, c.source);
+    const SinkRecordings recordings = RecordTone(app.Folder(), c.run);
+    CloseAndExpectCleanExit(app);
+
+    ExpectPlayedTone(recordings, c.run - 1s);
+    const ExpectedTone expected = ExpectedAtVolume(static_cast<float>(c.volume));
+    for (const std::string& sink : kTargetSinks)
+    {
+        for (int channel = 0; channel < 2; ++channel)
+        {
+            ExpectToneRms(SteadyTone(recordings.at(sink), channel), expected,
+                          sink + " channel " + std::to_string(channel), c.run - 1s);
+        }
+        if (c.reportGaps)
+        {
+            ReportDiscontinuities("loopback_discontinuities.txt", std::string("loopback source=") + c.name,
+                                  recordings.at(sink), sink);
+        }
+    }
+    EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), LoopbackRun(c.label))) << app.LogText();
+}
+
+// At 100 % the tone reaches 1.0 before the clipper, which rounds it off.
+INSTANTIATE_TEST_SUITE_P(
+    Loopback, LoopbackLevels,
+    ::testing::Values(LoopbackCase{"Speakers", kSpeakersPlaybackSource, kSpeakersLabel, 50, 30s, true},
+                      LoopbackCase{"SystemDefault", kDefaultSource, "[System Default Playback Device]", 100, 5s,
+                                   false},
+                      LoopbackCase{"SpeakersQuiet", kSpeakersPlaybackSource, kSpeakersLabel, 25, 5s, false}),
+    [](const ::testing::TestParamInfo<LoopbackCase>& info) { return std::string(info.param.name); });
+
+TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
+{
+    ToneforkInstance app("loopback-tray");
+    StartRouting(app, 50, kSpeakersPlaybackSource);
+    ToneSession session(app.Folder());
+    std::this_thread::sleep_for(4s);
+    ASSERT_EQ(app.Control({"command", "1002"}).exitCode, 0);
+    ASSERT_TRUE(app.WaitForLog("Tray: Stopping redirection.", 30s)) << app.LogText();
+    std::this_thread::sleep_for(3s);
+    ASSERT_EQ(app.Control({"command", "1002"}).exitCode, 0);
+    ASSERT_TRUE(app.WaitForLog(kStarted, 30s, 2)) << app.LogText();
+    std::this_thread::sleep_for(3s);
+    const SinkRecordings recordings = session.Finish();
+    CloseAndExpectCleanExit(app);
+
+    ExpectPlayedTone(recordings, 8s);
+    const ExpectedTone unity = ExpectedAtVolume(50.0f);
+    for (const std::string& sink : kTargetSinks)
+    {
+        // Sound, the stop's silence (seconds, where a glitch lasts a few
+        // packets), sound again.
+        const std::vector<float> heard = ExtractChannel(recordings.at(sink), 0);
+        const std::vector<SignalSpan> spans = FindSignalSpans(heard, kHeardThreshold, kAnalysisSampleRate / 2);
+        ASSERT_EQ(spans.size(), 2u) << sink << ": the tone must stop once and come back once";
+        EXPECT_GE(spans[1].first - spans[0].end, size_t{2} * kAnalysisSampleRate) << sink;
+        for (const SignalSpan& span : spans)
+        {
+            // The first half second of each part is the route settling.
+            const SignalSpan steady{span.first + kAnalysisSampleRate / 2, span.end};
+            const std::span<const float> part = SubSpan(heard, steady);
+            ExpectToneRms({part.begin(), part.end()}, unity, sink, 2s);
+        }
+    }
+    const std::vector<std::string> messages = LogMessages(app.LogText());
+    EXPECT_TRUE(ContainsInOrder(messages, {kStarted, "Redirect thread exiting (cleanup done).",
+                                           "Tray: Stopping redirection.",
+                                           "Starting redirection: source='" + kSpeakersLabel + "', targets=2",
+                                           kStarted, "Process exit.", "Redirect thread exiting (cleanup done)."}))
+        << app.LogText();
+    EXPECT_EQ(CountStartingWith(messages, "Tray: Starting redirection."), 1u);
+}
+}  // namespace
