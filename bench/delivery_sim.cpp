@@ -13,9 +13,8 @@
 //   first 5 packets are dropped (warm-up).
 // - Each target's buffer is the target buffer duration; it is primed with
 //   half of it and starts 10 ms after the source. Before its first packet,
-//   and whenever it has run dry (its queue empty and more time gone than the
-//   audio it was left with), its queue is topped up to the cushion with
-//   silence. Its clock runs at +ppm against the source's; with rate
+//   and whenever it has run dry (its queue empty and, by its clock, all it
+//   was given played), its queue is topped up to the cushion with silence. Its clock runs at +ppm against the source's; with rate
 //   adjustment the controller's rate multiplies that.
 // - Consumption, two models:
 //   periodic:   the shared-mode engine takes one 480-frame device period every
@@ -71,8 +70,10 @@ struct TargetState {
     double nextTick = 0.0;
     bool dry = false;
     bool delivering = false;
-    double lastWrite = 0.0;
-    uint32_t queuedAfterWrite = 0;
+    uint64_t written = 0;      // every frame handed to the target
+    double taken = 0.0;        // frames the device has taken from its queue
+    double lastTick = -1.0;    // periodic: when it last took a period, and how much
+    double lastTickFrames = 0.0;
     RateController controller{0.0, kRate};
 
     uint64_t droppedFrames = 0;
@@ -86,6 +87,8 @@ struct TargetState {
     double queuedArea = 0.0;  // frame-seconds over the steady window
     double minRate = 1e30;
     double maxRate = 0.0;
+    int rateChanges = 0;
+    int topUps = 0;  // after the first packet: the queue ran dry
 };
 
 double Speed(const TargetState& t) {
@@ -116,19 +119,31 @@ void AddArea(TargetState& t, double begin, double end, double from, double to) {
     t.queuedArea += 0.5 * (from + to) * (end - begin);
 }
 
+// What the stream's clock reports as played: everything taken, except the
+// part of the last period still to be heard.
+double Played(const TargetState& t, double now) {
+    if (t.lastTick < 0.0) {
+        return t.taken;
+    }
+    const double heard = std::min(t.lastTickFrames, (now - t.lastTick) * kRate * Speed(t));
+    return t.taken - t.lastTickFrames + heard;
+}
+
 void AdvancePeriodic(TargetState& t, double now) {
     while (t.nextTick <= now) {
         AddArea(t, t.lastTime, t.nextTick, t.queued, t.queued);
         t.lastTime = t.nextTick;
+        const double take = std::min(t.queued, static_cast<double>(kPeriodFrames));
         if (t.queued < kPeriodFrames) {
             t.silenceFrames += kPeriodFrames - t.queued;
             if (t.delivering) {
                 CountGap(t, t.nextTick);
             }
-            t.queued = 0.0;
-        } else {
-            t.queued -= kPeriodFrames;
         }
+        t.queued -= take;
+        t.taken += take;
+        t.lastTick = t.nextTick;
+        t.lastTickFrames = take;
         NoteLevel(t, t.nextTick);
         t.nextTick += kPacketSeconds / Speed(t);
     }
@@ -147,9 +162,11 @@ void AdvanceContinuous(TargetState& t, double now) {
     if (demand <= t.queued) {
         AddArea(t, begin, now, t.queued, t.queued - demand);
         t.queued -= demand;
+        t.taken += demand;
     } else {
         AddArea(t, begin, begin + t.queued / rate, t.queued, 0.0);
         t.silenceFrames += demand - t.queued;
+        t.taken += t.queued;
         t.queued = 0.0;
         if (!t.dry && t.delivering) {
             CountGap(t, now);
@@ -168,17 +185,19 @@ void Deliver(TargetState& t, double now) {
         t.minRate = std::min(t.minRate, t.controller.Rate());
         t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
-    if (!t.delivering || RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate * Speed(t))) {
+    const bool dry = t.delivering && RanDryByClock(queued, t.written, Played(t, now));
+    t.topUps += dry ? 1 : 0;
+    if (!t.delivering || dry) {
         const uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
         t.queued += silence;
+        t.written += silence;
         queued += silence;
         t.delivering = true;
     }
     const uint32_t frames = TargetFrameCount(kPacketFrames, queued, t.bufferFrames, t.cushion);
     t.droppedFrames += kPacketFrames - frames;
     t.queued += frames;
-    t.lastWrite = now;
-    t.queuedAfterWrite = queued + frames;
+    t.written += frames;
     t.dry = false;
     NoteLevel(t, now);
 }
@@ -201,6 +220,7 @@ TargetState NewTarget(const Scenario& scenario, double ppm, double phase) {
     t.cushion = CushionFrames(scenario.bufferMs, static_cast<uint32_t>(kRate), kDevicePeriod);
     t.controller = RateController(QueueSetPoint(t.cushion, kPacketFrames), kRate);
     t.queued = StartPrimingFrames(t.bufferFrames);
+    t.written = StartPrimingFrames(t.bufferFrames);
     t.nextTick = kTargetStartDelay + phase;
     return t;
 }
@@ -222,8 +242,8 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
         for (TargetState& t : result.targets) {
             scenario.consumption == Consumption::Periodic ? AdvancePeriodic(t, now) : AdvanceContinuous(t, now);
             // The engine reads every adjusted target's queue on every pass.
-            if (scenario.rateAdjustment && t.delivering) {
-                t.controller.Update(std::floor(t.queued), now);
+            if (scenario.rateAdjustment && t.delivering && t.controller.Update(std::floor(t.queued), now)) {
+                ++t.rateChanges;
             }
         }
         const auto produced = static_cast<uint64_t>(std::floor(now / kPacketSeconds + 1e-9));
@@ -267,17 +287,17 @@ void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
           scenario.consumption == Consumption::Periodic ? "periodic" : "continuous",
           scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
     Print(out, "  packets read %" PRIu64 ", capture overflows %" PRIu64 " packets\n", r.packets, r.captureOverflows);
-    Print(out, "  %6s | %9s | %6s %6s | %10s | %15s | %23s | %17s\n", "ppm", "dropped", "gaps", "gaps", "silence",
-          "before packet", "queue (heard)", "rate");
-    Print(out, "  %6s | %9s | %6s %6s | %10s | %15s | %23s | %17s\n", "", "frames", "start", "after", "ms",
-          "ms from cushion", "min / mean / max ms", "min / max ppm");
+    Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %17s | %7s\n", "ppm", "dropped", "gaps", "gaps",
+          "top-up", "silence", "before packet", "queue (heard)", "rate", "rate");
+    Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %17s | %7s\n", "", "frames", "start", "after", "",
+          "ms", "ms from cushion", "min / mean / max ms", "min / max ppm", "changes");
     const double steadySeconds = kRunSeconds - kSteadyFrom;
     for (const TargetState& t : r.targets) {
-        Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
-                   " %+7.0f / %+7.0f\n",
-              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, Ms(t.silenceFrames), Ms(t.minBefore - t.cushion),
+        Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %6d | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
+                   " %+7.0f / %+7.0f | %7d\n",
+              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.topUps, Ms(t.silenceFrames), Ms(t.minBefore - t.cushion),
               Ms(t.maxBefore - t.cushion), Ms(t.minQueued), Ms(t.queuedArea / steadySeconds), Ms(t.maxQueued),
-              (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6);
+              (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6, t.rateChanges);
     }
 }
 
@@ -294,9 +314,10 @@ int main(int argc, char** argv) {
            "Consumption: periodic = 480 frames every 10 ms of the target's clock, a period finding fewer is a\n"
            "  gap; continuous = drained at the target's rate, the queue running dry is a gap.\n"
            "Columns (after the first two minutes): dropped = packet frames left out by the frame count;\n"
-           "  gaps = underruns (start: the first two minutes); silence = frames the device lacked;\n"
+           "  gaps = underruns (start: the first two minutes); top-up = silence added after a target ran dry;\n"
+           "  silence = frames the device lacked;\n"
            "  before packet = the queue just before each delivery against the cushion; queue = over time;\n"
-           "  rate = the controller's rate against nominal.\n";
+           "  rate = the controller's rate against nominal, and how often it was changed in the hour.\n";
     for (float bufferMs : {30.0f, 20.0f, 10.0f}) {
         for (Consumption consumption : {Consumption::Periodic, Consumption::Continuous}) {
             for (bool adjust : {false, true}) {

@@ -14,9 +14,10 @@ constexpr double kSetPoint = 960.0;  // a 720-frame cushion plus half a packet
 
 struct Outcome {
     double finalRate = 1.0;
-    double minQueue = 1e30;  // after settling
+    double minQueue = 1e30;  // in the last minute
     double maxQueue = -1e30;
     double meanQueue = 0.0;
+    int decisions = 0;
 };
 
 // ppm > 0: the target's clock runs fast. periodic: it takes 480 frames at
@@ -50,6 +51,7 @@ Outcome Simulate(double ppm, bool periodic, double seconds) {
     }
     outcome.finalRate = controller.Rate();
     outcome.meanQueue = sum / samples;
+    outcome.decisions = controller.Decisions();
     return outcome;
 }
 
@@ -59,11 +61,15 @@ TEST(RateControllerTest, LearnsTheClocksDifferenceAndHoldsTheQueue) {
             const Outcome o = Simulate(ppm, periodic, 600.0);
             // A target running fast is slowed by as much, and the other way round.
             EXPECT_NEAR((o.finalRate - 1.0) * 1e6, -ppm, 150.0) << ppm << (periodic ? " periodic" : "");
-            // On average the queue sits at the set point (2 ms = 96 frames).
-            EXPECT_NEAR(o.meanQueue, kSetPoint, 96.0) << ppm << (periodic ? " periodic" : "");
+            // On average the queue sits within half its set point of it (a
+            // band it is left alone in), give or take 2 ms (96 frames).
+            EXPECT_NEAR(o.meanQueue, kSetPoint, kSetPoint / 2.0 + 96.0) << ppm << (periodic ? " periodic" : "");
             // It never runs dry, nor grows beyond two packets above it.
             EXPECT_GT(o.minQueue, 0.0) << ppm;
-            EXPECT_LT(o.maxQueue, kSetPoint + 960.0) << ppm;
+            EXPECT_LE(o.maxQueue, kSetPoint + 960.0) << ppm;
+            // Changing a stream's rate may interrupt its sound: it happens
+            // a few times in ten minutes at most.
+            EXPECT_LE(o.decisions, 5) << ppm;
         }
     }
 }
@@ -74,13 +80,25 @@ TEST(RateControllerTest, StaysWithinItsBoundsWhateverTheDrift) {
         EXPECT_LE(std::fabs(o.finalRate - 1.0), kMaxRateDeviation + 1e-12) << ppm;
         EXPECT_NEAR(std::fabs(o.finalRate - 1.0), kMaxRateDeviation, 1e-9) << ppm;
     }
-    // Before its second reading it asks for nothing, and a long pause in the
-    // readings moves the rate no more than a tenth of a second would.
-    RateController controller(kSetPoint, kRate);
-    EXPECT_EQ(controller.Update(0.0, 10.0), 1.0);
-    const double afterPause = controller.Update(0.0, 1000.0);
-    EXPECT_GT(afterPause, 1.0 - kMaxRateDeviation);
-    EXPECT_LT(afterPause, 1.0);
+    // Nothing is decided before the first window (from 1 s to 3 s) is over, and then
+    // only when it is worth it: a queue that sits at the set point keeps
+    // the nominal rate.
+    RateController steady(kSetPoint, kRate);
+    for (double now = 0.0; now < 120.0; now += 0.0015)
+        EXPECT_FALSE(steady.Update(kSetPoint, now)) << now;
+    EXPECT_EQ(steady.Rate(), 1.0);
+    RateController emptying(kSetPoint, kRate);
+    bool decided = false;
+    double when = 0.0;
+    for (double now = 0.0; now < 4.0 && !decided; now += 0.0015) {
+        decided = emptying.Update(kSetPoint - 240.0 * now, now);  // 5 ms of queue lost each second
+        when = now;
+    }
+    EXPECT_TRUE(decided);
+    EXPECT_NEAR(when, 3.0, 0.01);
+    // The slope's 0.5 %, and the 15 ms lost (less the band of half the set
+    // point) brought back over the next 8 s.
+    EXPECT_NEAR((1.0 - emptying.Rate()) * 1e6, 5000.0 + (720.0 - 480.0) / 48000.0 / 8.0 * 1e6, 100.0);
 }
 
 }  // namespace

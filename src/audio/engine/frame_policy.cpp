@@ -65,6 +65,10 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
     return queuedFrames == 0 && framesElapsed > static_cast<double>(queuedAfterLastWrite);
 }
 
+bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed) {
+    return queuedFrames == 0 && framesPlayed >= static_cast<double>(framesWritten);
+}
+
 uint32_t StartPrimingFrames(uint32_t bufferFrames) {
     return bufferFrames / 2u;
 }

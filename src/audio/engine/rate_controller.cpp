@@ -1,39 +1,94 @@
 #include "audio/engine/rate_controller.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
-// Time constant of the smoothing, and the controller's gains: a loop that
-// settles within a minute or so, slowly enough that the queue's jitter of a
-// few milliseconds moves the rate by no more than about a hundred ppm.
-constexpr double kSmoothingSeconds = 1.0;
-constexpr double kProportionalPerSecond = 0.3;
-constexpr double kIntegralPerSecondSquared = 0.02;
-// A pause in the readings (a rebuild, a stalled thread) is taken as this
-// long at most, so that one reading never swings the rate far.
-constexpr double kLongestStepSeconds = 0.1;
+// Windows grow as the estimate settles: a fast first guess before a large
+// difference empties the cushion, then ever finer corrections.
+constexpr double kWindowSeconds[] = {2.0, 8.0, 30.0, 60.0};
+// After a change the readings of this long are not used, and after the
+// first packet (the stream's own start-up moves its queue) those of the
+// first second.
+constexpr double kSettleSeconds = 0.5;
+constexpr double kStartSeconds = 1.0;
+// The least change worth an interruption, by window: a first guess acts
+// only on a difference that would empty the cushion within half a minute,
+// the second on one of 100 ppm (6 ms a minute), later ones on 30 ppm (the
+// queue moves 1.8 ms a minute, which the next window corrects).
+constexpr double kSmallestStep[] = {500e-6, 100e-6, 30e-6};
 
-double Bounded(double deviation) {
-    return std::clamp(deviation, -kMaxRateDeviation, kMaxRateDeviation);
+// Fewer readings than this in a window say nothing.
+constexpr double kLeastReadings = 20.0;
+
+template <typename T, int N>
+T ByWindow(const T (&values)[N], int window) {
+    return values[std::min(window, N - 1)];
+}
+
+double WindowLength(int window) {
+    return ByWindow(kWindowSeconds, window);
+}
+
+// A queue within half its set point of it is where it should be: jitter
+// and the device's periods move it that much, and correcting that would
+// only change the rate for nothing.
+double LevelError(double level, double setPoint) {
+    const double band = setPoint / 2.0;
+    const double error = level - setPoint;
+    return std::fabs(error) <= band ? 0.0 : error - std::copysign(band, error);
 }
 }  // namespace
 
-RateController::RateController(double cushionFrames, double rateHz) : cushion(cushionFrames), sampleRate(rateHz) {}
+RateController::RateController(double setPointFrames, double rateHz) : setPoint(setPointFrames), sampleRate(rateHz) {}
 
-double RateController::Update(double queuedFrames, double seconds) {
-    const double error = sampleRate > 0.0 ? (queuedFrames - cushion) / sampleRate : 0.0;
+void RateController::StartWindow(double seconds) {
+    windowStart = seconds;
+    windowEnd = seconds + WindowLength(windows);
+    count = sumT = sumTT = sumQ = sumTQ = 0.0;
+}
+
+bool RateController::Update(double queuedFrames, double seconds) {
     if (!started) {
         started = true;
-        smoothedError = error;
-        lastSeconds = seconds;
-        return rate;
+        StartWindow(seconds + kStartSeconds);
+        return false;
     }
-    const double step = std::clamp(seconds - lastSeconds, 0.0, kLongestStepSeconds);
-    lastSeconds = seconds;
-    smoothedError += (error - smoothedError) * std::min(1.0, step / kSmoothingSeconds);
-    // The integral alone may reach the bound: it carries the clocks'
-    // difference, and stopping it there keeps it from winding up.
-    integral = Bounded(integral + kIntegralPerSecondSquared * smoothedError * step);
-    rate = 1.0 + Bounded(kProportionalPerSecond * smoothedError + integral);
-    return rate;
+    if (seconds >= windowStart) {
+        const double t = seconds - windowStart;
+        count += 1.0;
+        sumT += t;
+        sumTT += t * t;
+        sumQ += queuedFrames;
+        sumTQ += t * queuedFrames;
+        lastT = t;
+    }
+    return seconds >= windowEnd && Decide(seconds);
+}
+
+// The least-squares line through the window's readings: its slope is how
+// fast the queue grows (frames per second), its value at the window's end
+// where the queue stands now. A queue that grows is consumed too slowly:
+// the rate rises by the slope, plus what brings the level back to the set
+// point within the next window.
+bool RateController::Decide(double seconds) {
+    const double spread = count * sumTT - sumT * sumT;
+    if (count < kLeastReadings || sampleRate <= 0.0 || spread <= 0.0) {
+        StartWindow(seconds);
+        return false;
+    }
+    const double slope = (count * sumTQ - sumT * sumQ) / spread;
+    const double level = sumQ / count + slope * (lastT - sumT / count);
+    const double step = ByWindow(kSmallestStep, windows);
+    ++windows;
+    const double next = WindowLength(windows);
+    const double wanted = rate + slope / sampleRate + LevelError(level, setPoint) / (sampleRate * next);
+    const double bounded = std::clamp(wanted, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation);
+    const bool worthIt = std::fabs(bounded - rate) >= step;
+    if (worthIt) {
+        rate = bounded;
+        ++decisions;
+    }
+    StartWindow(worthIt ? seconds + kSettleSeconds : seconds);
+    return worthIt;
 }

@@ -1,38 +1,60 @@
 #pragma once
 
-// Holds one target's queue at the cushion by running the target a little
+// Holds one target's queue at its set point by running the target a little
 // faster or slower than its nominal rate. Two devices never share a clock:
 // without this, a target whose clock is slower than the source's fills up
 // until the frame count has to leave audio out, and a faster one runs dry.
 // Platform-free; one controller per target, used by the redirect thread
 // only.
 //
-// It is a proportional-integral controller on the queue's distance from the
-// cushion, in seconds of audio, smoothed over about a second (the queue seen
-// at each packet jumps with the thread's scheduling). The integral learns the
-// clocks' difference; the proportional part pulls the queue back. The rate
-// stays within +-kMaxRateDeviation.
+// A new rate is decided seldom, and only when it is worth it: some systems
+// interrupt a stream's sound for a moment whenever its rate is changed. The
+// controller watches the queue over a window (2 s after the first second,
+// then 8 s, 30 s and 60 s), fits a line through its readings, and at the window's end sets the
+// rate that cancels the line's slope (the clocks' difference) and brings the
+// queue back to the set point over the next window. The rate stays within
+// +-kMaxRateDeviation.
+
+#include <cstdint>
 
 inline constexpr double kMaxRateDeviation = 0.01;
 
 class RateController {
 public:
-    RateController(double cushionFrames, double sampleRate);
+    RateController(double setPointFrames, double sampleRate);
 
-    // The queue just before a packet is delivered, and the time of the
-    // reading on any steady clock in seconds. Returns the rate factor to
-    // run the target at (1 = nominal; above 1 it plays faster and its queue
-    // shrinks).
-    double Update(double queuedFrames, double seconds);
+    // The queue (frames) and the time of the reading (seconds, any steady
+    // clock). Returns true when a new rate has been decided: Rate() then
+    // holds it, and the stream should be set to it.
+    bool Update(double queuedFrames, double seconds);
 
+    // The rate factor to run the target at (1 = nominal; above 1 it plays
+    // faster and its queue shrinks).
     double Rate() const { return rate; }
 
+    // How many rates have been decided so far.
+    int Decisions() const { return decisions; }
+
 private:
-    double cushion;
+    void StartWindow(double seconds);
+    bool Decide(double seconds);
+
+    double setPoint;
     double sampleRate;
-    double smoothedError = 0.0;  // seconds of audio above the cushion
-    double integral = 0.0;
-    double lastSeconds = 0.0;
-    bool started = false;
     double rate = 1.0;
+    int decisions = 0;
+    int windows = 0;  // windows ended so far
+    bool started = false;
+    // The current window: readings are taken from windowStart on (the
+    // moments after a change are left out: the stream is settling), and it
+    // ends at windowEnd. Sums for the least-squares line, time relative to
+    // windowStart.
+    double windowStart = 0.0;
+    double windowEnd = 0.0;
+    double count = 0.0;
+    double sumT = 0.0;
+    double sumTT = 0.0;
+    double sumQ = 0.0;
+    double sumTQ = 0.0;
+    double lastT = 0.0;
 };

@@ -282,6 +282,20 @@ std::optional<bool> InitializeTargetStream(const RedirectionEngine& engine, cons
     return InitializeInFormat(engine, entry, target, ownFormat.get(), false);
 }
 
+// The stream's clock, where it offers one, tells how much of what was
+// written has been played.
+void ReadStreamClock(RenderTarget& target)
+{
+    UINT64 frequency = 0;
+    if (SUCCEEDED(target.client->GetService(IID_PPV_ARGS(target.clock.ReleaseAndGetAddressOf()))) && target.clock &&
+        SUCCEEDED(target.clock->GetFrequency(&frequency)) && frequency > 0)
+    {
+        target.clockToFrames = static_cast<double>(target.layout.sampleRate) / static_cast<double>(frequency);
+        return;
+    }
+    target.clock.Reset();
+}
+
 // Where the stream offers it, the target follows the source's clock by rate
 // adjustment; elsewhere the frame count alone keeps its queue. Said once per
 // target, as it decides how the target will sound over hours.
@@ -293,6 +307,7 @@ void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointI
     {
         target.controller = RateController(QueueSetPoint(engine.cushionFrames, engine.packetFrames),
                                            static_cast<double>(target.layout.sampleRate));
+        target.name = entry.displayName;
         if (engine.testRateBias != 1.0)
         {
             target.clockAdjustment->SetSampleRate(
@@ -412,6 +427,7 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
     }
     target.bufferFrames = frames;
     PrepareRateAdjustment(engine, entry, target, *adjustable);
+    ReadStreamClock(target);
     std::lock_guard<std::mutex> lock(engine.state.streamMutex);
     engine.state.publishedRenderClients.push_back(target.client);
     return target;
@@ -432,7 +448,10 @@ void PrimeWithSilence(RenderTarget& target, uint32_t frames)
     // The target's own layout: a target in its own format may have wider
     // frames than the source.
     WriteSilence(target.layout, frames, data);
-    target.renderClient->ReleaseBuffer(frames, 0);
+    if (SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)))
+    {
+        target.framesWritten += frames;
+    }
 }
 
 void ReleaseRun(RedirectionEngine& engine)

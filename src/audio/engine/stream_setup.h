@@ -41,18 +41,22 @@ struct RenderTarget
     SampleLayout layout;
 
     // Present where the stream lets its rate be nudged: the controller then
-    // holds its queue at the set point, and the rate it asks for is handed
-    // to the stream now and then (appliedRate: the factor last handed).
+    // holds its queue at the set point, and each rate it decides is handed
+    // to the stream.
     ComPtr<IAudioClockAdjustment> clockAdjustment;
     RateController controller{0.0, 0.0};
-    double appliedRate = 1.0;
-    double lastRateChange = 0.0;  // seconds, the engine's clock
+    std::string name;  // for the log, the entry's display name
 
     // Delivery: whether the target has had a packet since it was opened,
-    // and what it was left with then, to tell when it ran dry.
+    // and what it was left with then, to tell when it ran dry; by its clock
+    // where it has one (positions times clockToFrames are frames), and all
+    // the frames ever written to it.
     bool delivering = false;
     uint32_t queuedAfterWrite = 0;
     double lastWrite = 0.0;
+    ComPtr<IAudioClock> clock;
+    double clockToFrames = 0.0;
+    uint64_t framesWritten = 0;
 
     RenderTarget() = default;
     RenderTarget(RenderTarget&&) = default;

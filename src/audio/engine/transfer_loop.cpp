@@ -59,28 +59,22 @@ void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
     }
 }
 
-// How often a changed rate is handed to a stream: often enough to follow
-// the controller, rarely enough to cost nothing.
-constexpr double kRateChangeSeconds = 0.1;
-
 // Every pass reads the queue of each adjustable target, so that the
 // controller sees its level over time and not only when a packet comes.
+// A stream is given a new rate only when the controller decides one.
 void SteerTargetRates(RedirectionEngine& engine, double now)
 {
     for (RenderTarget& target : engine.targets)
     {
         UINT32 queued = 0;
-        if (!target.clockAdjustment || !target.delivering || FAILED(target.client->GetCurrentPadding(&queued)))
+        if (target.clockAdjustment && target.delivering && SUCCEEDED(target.client->GetCurrentPadding(&queued)) &&
+            target.controller.Update(queued, now))
         {
-            continue;
-        }
-        const double rate = target.controller.Update(queued, now);
-        if (now - target.lastRateChange >= kRateChangeSeconds && rate != target.appliedRate)
-        {
-            const double hz = target.layout.sampleRate * rate * engine.testRateBias;
+            const double hz = target.layout.sampleRate * target.controller.Rate() * engine.testRateBias;
             target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
-            target.appliedRate = rate;
-            target.lastRateChange = now;
+            // Seldom (a few times a minute at first, then about once a
+            // minute or less), and worth knowing when a target sounds wrong.
+            DiagnosticLog::Instance().Log("Rate adjustment: '%s' now plays at %.2f Hz.", target.name.c_str(), hz);
         }
     }
 }
@@ -97,12 +91,24 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
+// By the stream's clock where it has one, else by the time since the last
+// write.
+bool TargetRanDry(const RenderTarget& target, uint32_t queued, double now)
+{
+    UINT64 position = 0;
+    if (target.clock && SUCCEEDED(target.clock->GetPosition(&position, nullptr)))
+    {
+        return RanDryByClock(queued, target.framesWritten, static_cast<double>(position) * target.clockToFrames);
+    }
+    const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
+    return RanDry(queued, target.queuedAfterWrite, framesElapsed);
+}
+
 // Before its first packet, and after it ran dry, a target's queue is
 // brought up to the cushion with silence.
 uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
 {
-    const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
-    if (target.delivering && !RanDry(queued, target.queuedAfterWrite, framesElapsed))
+    if (target.delivering && !TargetRanDry(target, queued, now))
     {
         return queued;
     }
@@ -144,7 +150,10 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     {
         WriteSilence(target.layout, frames, dest);
     }
-    target.renderClient->ReleaseBuffer(frames, 0);
+    if (SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)))
+    {
+        target.framesWritten += frames;
+    }
     target.queuedAfterWrite = queued + frames;
     target.lastWrite = packet.now;
 }
