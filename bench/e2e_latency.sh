@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end benchmark under Wine and PulseAudio: the delay from "Speakers" to
 # "Headphones" and "HDMI Output" while Tonefork routes the monitor of
-# Speakers to both, and the CPU time that costs, at buffers of 30 and 10 ms;
+# Speakers to both, and the CPU time that costs, at buffers of 30, 20 and 10 ms;
 # beside it PulseAudio's own module-loopback doing the same route at the same
 # latency, and, when E2E_WINE10 names a Wine 10 launcher (with its prefix in
 # E2E_WINE10_PREFIX), Tonefork under Wine 10 capturing "Speakers" itself by
@@ -43,6 +43,7 @@ FRAME_BYTES=8          # float32, two channels
 SINKS=(speakers headphones hdmi)
 TARGETS=(headphones hdmi)
 BURSTS=${E2E_BENCH_BURSTS:-5}
+LATENCIES=(30 20 10)
 CPU_SECONDS=${E2E_BENCH_CPU_SECONDS:-20}
 CLK_TCK=$(getconf CLK_TCK)
 
@@ -346,7 +347,7 @@ tonefork_idle
 read -r tf_idle ws_idle pulse_tf_idle <<<"$IDLE"
 
 declare -A ROW
-for ms in 30 10; do
+for ms in "${LATENCIES[@]}"; do
   tonefork_route "tonefork-${ms}ms" "$ms" "$MONITOR_SOURCE" "Tonefork"
 
   log "module-loopback at ${ms} ms"
@@ -371,7 +372,7 @@ if [ -n "$WINE10" ]; then
   log "baseline: Tonefork idle in the tray under Wine 10"
   tonefork_idle
   read -r tf10_idle ws10_idle _ <<<"$IDLE"
-  for ms in 30 10; do
+  for ms in "${LATENCIES[@]}"; do
     tonefork_route "wine10-loopback-${ms}ms" "$ms" "$LOOPBACK_SOURCE" "Wine 10 loopback"
   done
   "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
@@ -394,7 +395,7 @@ fi
   echo
   printf '%-22s | %-20s | %-20s | %8s | %8s | %10s | %10s | %s\n' route "to headphones, ms" "to hdmi, ms" \
     "gaps/min" Tonefork wineserver PulseAudio "CPU s/min"
-  for ms in 30 10; do
+  for ms in "${LATENCIES[@]}"; do
     tonefork_row "Tonefork $ms ms" "tonefork-${ms}ms" "$tf_idle" "$ws_idle"
     [ -n "$WINE10" ] && tonefork_row "Wine 10 loopback $ms ms" "wine10-loopback-${ms}ms" "$tf10_idle" "$ws10_idle"
     read -r h_med h_min h_max d_med d_min d_max gaps pulse_cpu <<<"${ROW[lb$ms]}"

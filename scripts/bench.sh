@@ -5,15 +5,18 @@
 #   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
 #           beside PulseAudio's module-loopback, and the route by loopback
 #           under Wine 10
-# Arguments pick parts; none means all three. Ends with a short summary.
+#   gaps    silences and dropped frames a listener hears on the route in a
+#           minute, window hidden, shown and beside a busy core, beside
+#           module-loopback; and the first audio after a start
+# Arguments pick parts; none means all four. Ends with a short summary.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
 
 parts=("$@")
-[ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e)
+[ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e gaps)
 for p in "${parts[@]}"; do
-  case "$p" in kernel|sim|e2e) ;; *) die "unknown benchmark: $p (kernel, sim, e2e)" ;; esac
+  case "$p" in kernel|sim|e2e|gaps) ;; *) die "unknown benchmark: $p (kernel, sim, e2e, gaps)" ;; esac
 done
 
 bench_build="$TF_BUILD/bench"
@@ -77,6 +80,14 @@ run_e2e() {
     "$(cat "$TF_RUN/pulse.pid")" "$out" >"$out/e2e_latency.log" 2>&1 ||
     { tail -n 20 "$out/e2e_latency.log" >&2; die "e2e benchmark failed (see $out/e2e_latency.log)"; }
   { echo "e2e: $out/e2e_latency.txt"; sed -n '/^route /,/^$/p' "$out/e2e_latency.txt"; } | tee -a "$summary"
+}
+
+run_gaps() {
+  [ -n "${TF_RUN:-}" ] || tf_services_up "$TF_BUILD/bench-run"
+  "$TF_ROOT/bench/e2e_gaps.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out" \
+    >"$out/e2e_gaps.log" 2>&1 ||
+    { tail -n 20 "$out/e2e_gaps.log" >&2; die "gaps benchmark failed (see $out/e2e_gaps.log)"; }
+  { echo "gaps: $out/e2e_gaps.txt"; sed -n '/^route /,/^Load/p' "$out/e2e_gaps.txt"; } | tee -a "$summary"
 }
 
 rm -rf "$out" && mkdir -p "$out"

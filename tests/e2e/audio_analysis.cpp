@@ -370,6 +370,41 @@ DiscontinuityReport CountDiscontinuities(std::span<const float> x, double freqHz
     return report;
 }
 
+DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t silenceFrames, int sampleRate)
+{
+    DropoutReport report;
+    const DiscontinuityReport changes = CountDiscontinuities(x, freqHz, sampleRate);
+    report.analysed = changes.analysed;
+    if (!report.analysed) {
+        return report;
+    }
+    // A steady tone is never this quiet for long: it crosses zero in a
+    // sample or two.
+    constexpr float kQuiet = 1e-4f;
+    std::vector<size_t> silenceStarts;
+    for (size_t i = 0; i < x.size();) {
+        size_t end = i;
+        while (end < x.size() && std::abs(x[end]) < kQuiet) {
+            ++end;
+        }
+        if (end - i >= silenceFrames) {
+            silenceStarts.push_back(i);
+            report.silentFrames += end - i;
+        }
+        i = end > i ? end : i + 1;
+    }
+    report.silences = static_cast<int>(silenceStarts.size());
+    // An event near a silence is that silence; the rest moved the tone.
+    const size_t near = DiscontinuityOptions{}.blockFrames * 2;
+    for (const size_t event : changes.eventFrames) {
+        const bool silent = std::any_of(silenceStarts.begin(), silenceStarts.end(), [&](size_t start) {
+            return (start > event ? start - event : event - start) <= near;
+        });
+        report.dropped += silent ? 0 : 1;
+    }
+    return report;
+}
+
 DelayEstimate EstimateDelayFrames(std::span<const float> reference, std::span<const float> other,
                                   size_t maxLagFrames)
 {

@@ -118,6 +118,19 @@ DiscontinuityReport CountDiscontinuities(std::span<const float> x, double freqHz
                                          int sampleRate = kAnalysisSampleRate,
                                          const DiscontinuityOptions& options = {});
 
+// What a listener hears go wrong in a steady tone: inserted silences (runs
+// of at least silenceFrames samples with no sound, inside the tone) and
+// dropped or repeated frames (discontinuities with no silence next to them,
+// so a phase jump of the tone). Needs a tone trimmed to where it is heard.
+struct DropoutReport {
+    bool analysed = false;
+    int silences = 0;
+    size_t silentFrames = 0;
+    int dropped = 0;
+};
+DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t silenceFrames = 24,
+                               int sampleRate = kAnalysisSampleRate);
+
 // Lag (in frames) at which `other` best matches `reference`, searched over
 // -maxLagFrames..+maxLagFrames by FFT cross-correlation; positive means that
 // `other` is late. Needs a signal that is not periodic (noise, a chirp): a

@@ -155,13 +155,17 @@ int RunProbe(const CommandLine& line)
     const std::span<const float> signal = SubSpan(*samples, span);
     const LevelStats level = MeasureLevel(signal);
     const DiscontinuityReport gaps = CountDiscontinuities(signal, *freq);
+    const DropoutReport dropouts = ClassifyDropouts(signal, *freq);
     // -1 marks "nothing to measure", so a silent file never passes as clean.
     std::printf("frames=%zu first_signal_frame=%lld signal_frames=%zu peak=%.6f rms=%.6f "
-                "amplitude=%.6f freq=%.3f discontinuities=%d first_discontinuity_frame=%lld\n",
+                "amplitude=%.6f freq=%.3f discontinuities=%d first_discontinuity_frame=%lld "
+                "silences=%d silent_frames=%zu dropped=%d\n",
                 samples->size(), span.Empty() ? -1LL : static_cast<long long>(span.first),
                 span.Length(), level.peak, level.rms, EstimateSineAmplitude(signal, *freq),
                 EstimateFrequencyHz(signal), gaps.analysed ? gaps.count : -1,
-                gaps.eventFrames.empty() ? -1LL : static_cast<long long>(span.first + gaps.eventFrames[0]));
+                gaps.eventFrames.empty() ? -1LL : static_cast<long long>(span.first + gaps.eventFrames[0]),
+                dropouts.analysed ? dropouts.silences : -1, dropouts.silentFrames,
+                dropouts.analysed ? dropouts.dropped : -1);
     return 0;
 }
 

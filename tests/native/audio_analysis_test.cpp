@@ -232,3 +232,26 @@ TEST(Delay, UnrelatedOrSilentSignalsAreRecognisable)
 }
 
 }  // namespace
+
+TEST(ClassifyDropouts, TellsInsertedSilenceFromDroppedFrames)
+{
+    const std::vector<float> clean = GenerateSine(440.0, 0.5, 5 * kAnalysisSampleRate);
+    struct Case {
+        const char* what;
+        int silences;
+        int dropped;
+    };
+    std::vector<float> silenced = clean;
+    std::fill(silenced.begin() + 48000, silenced.begin() + 48480, 0.0f);  // 10 ms of silence
+    std::fill(silenced.begin() + 150000, silenced.begin() + 150720, 0.0f);
+    std::vector<float> skipped = clean;
+    skipped.erase(skipped.begin() + 100000, skipped.begin() + 100037);  // 37 frames dropped
+    for (const auto& [audio, expected] : {std::pair{clean, Case{"clean", 0, 0}},
+                                          std::pair{silenced, Case{"two silences", 2, 0}},
+                                          std::pair{skipped, Case{"a skip", 0, 1}}}) {
+        const DropoutReport report = ClassifyDropouts(audio, 440.0);
+        ASSERT_TRUE(report.analysed) << expected.what;
+        EXPECT_EQ(report.silences, expected.silences) << expected.what;
+        EXPECT_EQ(report.dropped, expected.dropped) << expected.what;
+    }
+}

@@ -1,0 +1,232 @@
+#!/usr/bin/env bash
+# What a listener hears go wrong on a route, under Wine and PulseAudio: a
+# steady tone played into "Speakers", routed from its monitor to
+# "Headphones" and "HDMI Output" for a minute, and counted on each target as
+# inserted silences and as dropped (or repeated) frames. At buffers of 30, 20
+# and 10 ms; Tonefork hidden in the tray, with its window shown (under Xvfb
+# the window is drawn by the processor), and hidden while a busy loop holds
+# one core; beside it PulseAudio's module-loopback at the same latency, alone
+# and beside the busy loop. Then, per buffer, the first seconds after a start:
+# no silence may follow the first packet heard.
+#
+# usage: e2e_gaps.sh <dist/Tonefork> <audio_probe> <tfctl.exe> <results folder>
+# E2E_GAPS_SECONDS (60) and E2E_GAPS_LATENCIES ("30 20 10") shorten it.
+# Needs the headless desktop of scripts/services.sh and owns HKCU\SOFTWARE\Wavecaster.
+set -euo pipefail
+
+[ $# -eq 4 ] || { sed -n 12,13p "$0" | sed 's/^# //' >&2; exit 2; }
+DIST=$1 PROBE=$2 TFCTL=$3 OUT=$4
+WINE=${TONEFORK_WINE:-wine}
+WORK="$OUT/gaps-work"
+RESULT="$OUT/e2e_gaps.txt"
+KEY='HKCU\SOFTWARE\Wavecaster'
+RATE=48000
+SECONDS_PER_RUN=${E2E_GAPS_SECONDS:-60}
+TARGETS=(headphones hdmi)
+read -r -a LATENCIES <<<"${E2E_GAPS_LATENCIES:-30 20 10}"
+MONITOR_SOURCE='{"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"}'
+BOTH_TARGETS='[{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}]'
+
+TF_PID="" HOG_PID="" TONE_PID="" MODULES=()
+declare -A REC_PID
+
+log() { printf '[gaps] %s\n' "$*" >&2; }
+
+cleanup() {
+  local pid
+  for pid in "${REC_PID[@]}" $TONE_PID $HOG_PID $TF_PID; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${MODULES[@]}"; do pactl unload-module "$pid" 2>/dev/null || true; done
+  "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# --- sound --------------------------------------------------------------------
+
+start_recorders() {  # <run folder>
+  local t
+  for t in "${TARGETS[@]}"; do
+    parec -d "$t.monitor" --format=float32le --rate=$RATE --channels=2 --raw --latency-msec=10 \
+      >"$1/$t.raw" 2>"$1/$t.parec.log" &
+    REC_PID[$t]=$!
+  done
+  sleep 1
+}
+
+stop_recorders() {
+  local t
+  for t in "${TARGETS[@]}"; do kill "${REC_PID[$t]}" 2>/dev/null || true; wait "${REC_PID[$t]}" 2>/dev/null || true; done
+  REC_PID=()
+}
+
+start_tone() {
+  pacat -d speakers --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
+  TONE_PID=$!
+}
+
+stop_tone() { kill "$TONE_PID" 2>/dev/null || true; wait "$TONE_PID" 2>/dev/null || true; TONE_PID=""; }
+
+# One core busy for as long as a run lasts.
+start_hog() {
+  timeout $(( SECONDS_PER_RUN + 30 )) sh -c 'while :; do :; done' &
+  HOG_PID=$!
+}
+
+stop_hog() { [ -n "$HOG_PID" ] && { kill "$HOG_PID" 2>/dev/null || true; wait "$HOG_PID" 2>/dev/null || true; }; HOG_PID=""; }
+
+# "silences dropped" of one recording: the tone from half a second after it
+# is first heard to a tenth of a second before it is last heard.
+judge() {  # <raw file> [skip seconds]
+  local skip=${2:-0.5} line
+  line=$("$PROBE" "$1" --threshold 0.01 2>/dev/null) || { echo "n/a n/a"; return; }
+  local first heard
+  first=$(sed -n 's/.*first_signal_frame=\(-\{0,1\}[0-9]*\).*/\1/p' <<<"$line")
+  heard=$(sed -n 's/.*signal_frames=\([0-9]*\).*/\1/p' <<<"$line")
+  [ "${first:--1}" -ge 0 ] || { echo "n/a n/a"; return; }
+  local from=$(( first + $(awk -v s="$skip" -v r=$RATE 'BEGIN { printf "%d", s * r }') ))
+  local count=$(( first + heard - from - RATE / 10 ))
+  [ "$count" -gt $RATE ] || { echo "n/a n/a"; return; }
+  dd if="$1" of="$1.steady" bs=64K iflag=skip_bytes,count_bytes skip=$(( from * 8 )) count=$(( count * 8 )) status=none
+  line=$("$PROBE" "$1.steady" --threshold 0.01)
+  echo "$(sed -n 's/.*silences=\(-\{0,1\}[0-9]*\).*/\1/p' <<<"$line") $(sed -n 's/.*dropped=\(-\{0,1\}[0-9]*\).*/\1/p' <<<"$line")"
+}
+
+# --- Tonefork -----------------------------------------------------------------
+
+seed_tonefork() {  # <bufferMs> <hidden in the tray 0|1>
+  "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
+  local name
+  for name in "StartRedirectingOnStartup=1" "Volume=50" "BufferMs=$1" "MinimizeToTray=$2"; do
+    "$WINE" reg add "$KEY" /v "${name%%=*}" /t REG_DWORD /d "${name#*=}" /f >/dev/null
+  done
+  "$WINE" reg add "$KEY" /v SelectedSource /t REG_SZ /d "$MONITOR_SOURCE" /f >/dev/null
+  "$WINE" reg add "$KEY" /v SelectedTargets /t REG_SZ /d "$BOTH_TARGETS" /f >/dev/null
+}
+
+start_tonefork() {
+  rm -rf "$WORK/tf" && cp -r "$DIST" "$WORK/tf"
+  "$WINE" "$WORK/tf/Tonefork.exe" >"$WORK/tf-wine.log" 2>&1 &
+  TF_PID=$!
+  for _ in $(seq 600); do
+    grep -q "WASAPI: source started" "$WORK/tf/log.txt" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  log "Tonefork did not start routing"; return 1
+}
+
+stop_tonefork() {
+  "$WINE" "$TFCTL" command 1003 >/dev/null 2>&1 || true   # the tray's Exit
+  for _ in $(seq 300); do kill -0 "$TF_PID" 2>/dev/null || break; sleep 0.1; done
+  kill "$TF_PID" 2>/dev/null || true
+  wait "$TF_PID" 2>/dev/null || true
+  TF_PID=""
+  "$WINE" "$TFCTL" wait-gone 15000 >/dev/null 2>&1 || true
+}
+
+# One minute of the tone through a running route, judged on every target;
+# the figures are left in FIGURES.
+record_run() {  # <run name>
+  local dir="$WORK/$1" t
+  mkdir -p "$dir"
+  start_recorders "$dir"
+  start_tone
+  sleep "$SECONDS_PER_RUN"
+  stop_tone
+  sleep 0.3
+  stop_recorders
+  FIGURES=""
+  for t in "${TARGETS[@]}"; do FIGURES+="$(judge "$dir/$t.raw") "; done
+}
+
+tonefork_run() {  # <bufferMs> <condition: hidden|visible|busy>
+  local hidden=1
+  [ "$2" = visible ] && hidden=0
+  seed_tonefork "$1" "$hidden"
+  start_tonefork
+  sleep 2
+  [ "$2" = busy ] && start_hog
+  record_run "tonefork-$1ms-$2"
+  stop_hog
+  stop_tonefork
+}
+
+loopback_run() {  # <bufferMs> <condition: alone|busy>
+  local t
+  for t in "${TARGETS[@]}"; do
+    MODULES+=("$(pactl load-module module-loopback source=speakers.monitor sink="$t" latency_msec="$1" \
+      source_dont_move=true sink_dont_move=true)")
+  done
+  sleep 3
+  [ "$2" = busy ] && start_hog
+  record_run "loopback-$1ms-$2"
+  stop_hog
+  for t in "${MODULES[@]}"; do pactl unload-module "$t"; done
+  MODULES=()
+}
+
+# The first seconds of a route: recorders and tone first, then Tonefork
+# starts routing; judged from the first sound heard on, silences only.
+first_audio_run() {  # <bufferMs>
+  local dir="$WORK/start-$1ms" t
+  mkdir -p "$dir"
+  seed_tonefork "$1" 1
+  start_recorders "$dir"
+  start_tone
+  start_tonefork
+  sleep 4
+  stop_tonefork
+  stop_tone
+  stop_recorders
+  FIGURES=""
+  for t in "${TARGETS[@]}"; do FIGURES+="$(judge "$dir/$t.raw" 0 | cut -d' ' -f1) "; done
+}
+
+# --- the run ------------------------------------------------------------------
+
+rm -rf "$WORK" && mkdir -p "$WORK"
+"$PROBE" --generate-sine "$WORK/tone.raw" --freq 440 --amp 0.5 --seconds $(( SECONDS_PER_RUN + 30 )) >/dev/null
+
+declare -A ROW
+FIGURES=""
+for ms in "${LATENCIES[@]}"; do
+  for condition in hidden visible busy; do
+    log "Tonefork at $ms ms, $condition"
+    tonefork_run "$ms" "$condition"
+    ROW[tf-$ms-$condition]=$FIGURES
+  done
+  for condition in alone busy; do
+    log "module-loopback at $ms ms, $condition"
+    loopback_run "$ms" "$condition"
+    ROW[lb-$ms-$condition]=$FIGURES
+  done
+  log "first audio at $ms ms"
+  first_audio_run "$ms"
+  ROW[start-$ms]=$FIGURES
+done
+
+row() {  # <label> <figures: silences dropped per target>
+  local hs hd ds dd
+  read -r hs hd ds dd <<<"$2"
+  printf '%-34s | %8s %8s | %8s %8s\n' "$1" "$hs" "$hd" "$ds" "$dd"
+}
+
+{
+  echo "Gaps heard on a route under Wine $("$WINE" --version 2>/dev/null) and PulseAudio $(pulseaudio --version | awk '{print $2}'), $(nproc) cores."
+  echo "A 440 Hz tone played into Speakers for ${SECONDS_PER_RUN} s, routed from its monitor to Headphones and HDMI Output"
+  echo "  (Tonefork: volume 50 %; module-loopback: one per target). Counted on each target from half a second after"
+  echo "  the tone is first heard: silences = runs of at least half a millisecond without sound inside the tone;"
+  echo "  dropped = discontinuities with no silence beside them (frames dropped or repeated)."
+  echo "  busy: a shell loop holds one of the cores for the whole run."
+  echo
+  printf '%-34s | %17s | %17s\n' route headphones "hdmi"
+  printf '%-34s | %8s %8s | %8s %8s\n' "" silences dropped silences dropped
+  for ms in "${LATENCIES[@]}"; do
+    for condition in hidden visible busy; do row "Tonefork $ms ms, $condition" "${ROW[tf-$ms-$condition]}"; done
+    for condition in alone busy; do row "module-loopback $ms ms, $condition" "${ROW[lb-$ms-$condition]}"; done
+  done
+  echo
+  echo "First audio after Start (silences after the first sound heard, in the first seconds; headphones hdmi):"
+  for ms in "${LATENCIES[@]}"; do echo "  $ms ms: ${ROW[start-$ms]}"; done
+  echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+} >"$RESULT"
+cat "$RESULT"
