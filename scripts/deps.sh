@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every tool and library the build and the tests need, and fetches
 # the Dear ImGui sources. Idempotent: does nothing when all is present.
+#   deps.sh        the build, the tests and the benchmarks
+#   deps.sh fuzz   also clang with its libFuzzer runtime (./dev fuzz)
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -10,9 +12,9 @@ PACKAGES=(
   libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans
 )
 
-install_packages() {
+install_packages() {  # <package>...
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -76,5 +78,16 @@ fetch_imgui() {
   echo "$version" >"$src/VERSION"
 }
 
-install_packages
+# libFuzzer comes with clang's runtime package, which carries clang's major
+# version in its name.
+install_fuzz_packages() {
+  install_packages clang
+  local major
+  major=$(clang --version | sed -n 's/.*clang version \([0-9]*\)\..*/\1/p' | head -n1)
+  [ -n "$major" ] || die "cannot tell the version of clang"
+  install_packages "libclang-rt-$major-dev"
+}
+
+install_packages "${PACKAGES[@]}"
+[ "${1:-}" = fuzz ] && install_fuzz_packages
 fetch_imgui
