@@ -142,7 +142,7 @@ TEST(ApplyGainSoftClipTest, GivesTheReferenceCurveBitForBit) {
             std::vector<float> out(length);
             ApplyGainSoftClip(in.data(), out.data(), length, gain);
             for (size_t k = 0; k < length; ++k) {
-                ASSERT_EQ(Bits(out[k]), Bits(ReferenceSoftClip(in[k] * gain)))
+                ASSERT_EQ(Bits(out[k]), Bits(ExpectedSoftClip(in[k] * gain)))
                     << "input " << in[k] << " gain " << gain << " at " << k << " of " << length;
             }
         }
