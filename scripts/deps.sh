@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # Installs every tool and library the build and the tests need, and fetches
 # the Dear ImGui sources. Idempotent: does nothing when all is present.
-#   deps.sh        the build, the tests and the benchmarks
-#   deps.sh fuzz   also clang with its libFuzzer runtime (./dev fuzz)
 set -euo pipefail
-source "$(dirname "$0")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
@@ -23,6 +21,16 @@ install_packages() {  # <package>...
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# clang and its libFuzzer runtime, for ./dev fuzz (which sources this file);
+# the runtime's package carries clang's major version in its name.
+install_fuzz_packages() {
+  install_packages clang
+  local major
+  major=$(clang --version | sed -n 's/.*clang version \([0-9]*\)\..*/\1/p' | head -n1)
+  [ -n "$major" ] || die "cannot tell the version of clang"
+  install_packages "libclang-rt-$major-dev"
 }
 
 # The Debian mirror this machine already uses, read from its own apt
@@ -78,16 +86,7 @@ fetch_imgui() {
   echo "$version" >"$src/VERSION"
 }
 
-# libFuzzer comes with clang's runtime package, which carries clang's major
-# version in its name.
-install_fuzz_packages() {
-  install_packages clang
-  local major
-  major=$(clang --version | sed -n 's/.*clang version \([0-9]*\)\..*/\1/p' | head -n1)
-  [ -n "$major" ] || die "cannot tell the version of clang"
-  install_packages "libclang-rt-$major-dev"
-}
-
-install_packages "${PACKAGES[@]}"
-[ "${1:-}" = fuzz ] && install_fuzz_packages
-fetch_imgui
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  install_packages "${PACKAGES[@]}"
+  fetch_imgui
+fi

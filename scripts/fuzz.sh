@@ -12,7 +12,9 @@ source "$(dirname "$0")/common.sh"
 
 seconds=${1:-${TONEFORK_FUZZ_SECONDS:-60}}
 [[ "$seconds" =~ ^[0-9]+$ ]] && [ "$seconds" -gt 0 ] || die "seconds must be a positive number: $seconds"
-"$TF_ROOT/scripts/deps.sh" fuzz
+"$TF_ROOT/scripts/deps.sh"
+source "$TF_ROOT/scripts/deps.sh"
+install_fuzz_packages
 
 build="$TF_BUILD/fuzz"
 out="$TF_BUILD/fuzz-results"
