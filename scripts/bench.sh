@@ -4,7 +4,10 @@
 #   sim     the delivery policy against drifting device clocks (one simulated hour)
 #   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
 #           beside PulseAudio's module-loopback
-# Arguments pick parts; none means all three. Ends with a short summary.
+#   soak    ten minutes of routing with start/stop cycles from the tray and
+#           device-change bursts: crashes, hangs, gaps, private memory
+# Arguments pick parts; none means the first three (the soak only when
+# named). Ends with a short summary.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
@@ -12,7 +15,7 @@ source "$TF_ROOT/scripts/services.sh"
 parts=("$@")
 [ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e)
 for p in "${parts[@]}"; do
-  case "$p" in kernel|sim|e2e) ;; *) die "unknown benchmark: $p (kernel, sim, e2e)" ;; esac
+  case "$p" in kernel|sim|e2e|soak) ;; *) die "unknown benchmark: $p (kernel, sim, e2e, soak)" ;; esac
 done
 
 bench_build="$TF_BUILD/bench"
@@ -20,12 +23,8 @@ out="$TF_BUILD/bench-results"
 summary="$out/summary.txt"
 
 build_bench() {
-  say "building (bench)"
   cd "$TF_ROOT"
-  cmake --preset bench -B "$bench_build" >"$TF_BUILD/bench.configure.log" 2>&1 ||
-    { cat "$TF_BUILD/bench.configure.log" >&2; die "configure failed (bench)"; }
-  cmake --build "$bench_build" >"$TF_BUILD/bench.build.log" 2>&1 ||
-    { tail -n 30 "$TF_BUILD/bench.build.log" >&2; die "build failed (bench)"; }
+  build_preset bench "$bench_build"
 }
 
 run_kernel() {
@@ -59,6 +58,19 @@ run_e2e() {
     "$(cat "$TF_RUN/pulse.pid")" "$out" >"$out/e2e_latency.log" 2>&1 ||
     { tail -n 20 "$out/e2e_latency.log" >&2; die "e2e benchmark failed (see $out/e2e_latency.log)"; }
   { echo "e2e: $out/e2e_latency.txt"; sed -n '/^route /,/^$/p' "$out/e2e_latency.txt"; } | tee -a "$summary"
+}
+
+# Its own desktop, stopped again at its end, whatever part runs next.
+run_soak() {
+  local status=0
+  tf_services_up "$TF_BUILD/soak-run"
+  "$TF_ROOT/bench/soak.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out" \
+    >"$out/soak.log" 2>&1 || status=$?
+  tf_services_stop
+  trap - EXIT
+  { echo "soak: $out/soak.txt"; sed -n '/^Crashes/,/growth/p' "$out/soak.txt" 2>/dev/null | sed 's/^/  /'; } |
+    tee -a "$summary"
+  [ "$status" -eq 0 ] || { tail -n 20 "$out/soak.log" >&2; die "soak failed (see $out/soak.log)"; }
 }
 
 rm -rf "$out" && mkdir -p "$out"
