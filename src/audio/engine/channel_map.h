@@ -42,7 +42,6 @@ inline constexpr uint32_t kStereo = kFrontLeft | kFrontRight;
 inline constexpr uint32_t kQuad = kStereo | kBackLeft | kBackRight;
 inline constexpr uint32_t kFivePointOne = kStereo | kFrontCenter | kLowFrequency | kBackLeft | kBackRight;
 inline constexpr uint32_t kFivePointOneSide = kStereo | kFrontCenter | kLowFrequency | kSideLeft | kSideRight;
-inline constexpr uint32_t kSevenPointOne = kFivePointOne | kSideLeft | kSideRight;
 }  // namespace speaker
 
 // One source channel's share of a target channel.
