@@ -4,10 +4,10 @@
 #   sim     the delivery policy against drifting device clocks (one simulated hour)
 #   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
 #           beside PulseAudio's module-loopback
+# Arguments pick parts; none means all three. Ends with a short summary.
+# One more part runs only when named:
 #   soak    ten minutes of routing with start/stop cycles from the tray and
 #           device-change bursts: crashes, hangs, gaps, private memory
-# Arguments pick parts; none means the first three (the soak only when
-# named). Ends with a short summary.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
