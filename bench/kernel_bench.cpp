@@ -106,10 +106,11 @@ BENCHMARK(BM_Before_GainSoftClip_LoudNoise);
 void BM_WriteToTarget_Pcm16Stereo(benchmark::State& state) {
     const std::vector<float> in = MakeLoudSine();
     const SampleLayout target{SampleKind::Pcm16, 2, 4, 48000};
+    const ChannelMap map = BuildChannelMap(kChannels, 0, target.channels, 0);
     std::vector<unsigned char> out(kFrames * target.blockAlign);
     const float gain = GainFromVolume(50.0f);
     for (auto _ : state) {
-        WriteToTarget(in.data(), kChannels, kFrames, gain, target, out.data());
+        WriteToTarget(in.data(), map, kFrames, gain, target, out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }

@@ -6,8 +6,11 @@ find_package(Threads REQUIRED)
 tonefork_add_gtest()
 
 file(GLOB TONEFORK_NATIVE_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/native/*_test.cpp)
-add_executable(tonefork_native_tests ${TONEFORK_NATIVE_TESTS} tests/e2e/audio_analysis.cpp)
-target_include_directories(tonefork_native_tests PRIVATE tests/native tests/e2e)
+file(GLOB TONEFORK_FUZZ_TARGETS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+add_executable(tonefork_native_tests ${TONEFORK_NATIVE_TESTS} ${TONEFORK_FUZZ_TARGETS} tests/e2e/audio_analysis.cpp)
+target_include_directories(tonefork_native_tests PRIVATE tests/native tests/e2e tests/fuzz)
+# The fuzz targets' committed inputs run with the unit tests.
+target_compile_definitions(tonefork_native_tests PRIVATE TONEFORK_FUZZ_CORPUS="${PROJECT_SOURCE_DIR}/tests/fuzz/corpus")
 target_link_libraries(tonefork_native_tests PRIVATE tonefork_rules gtest_main gmock)
 tonefork_warnings(tonefork_native_tests)
 tonefork_sanitize(tonefork_native_tests)

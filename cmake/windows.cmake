@@ -30,8 +30,8 @@ target_link_options(Tonefork PRIVATE ${TONEFORK_STATIC_RUNTIME} $<$<BOOL:${MINGW
 tonefork_warnings(Tonefork)
 
 file(GLOB TONEFORK_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
-add_executable(tonefork_win_tests ${TONEFORK_WIN_TESTS})
-target_include_directories(tonefork_win_tests PRIVATE tests/win)
+add_executable(tonefork_win_tests ${TONEFORK_WIN_TESTS} tests/win/test_resources.rc)
+target_include_directories(tonefork_win_tests PRIVATE tests/win src/app/resources)
 target_link_libraries(tonefork_win_tests PRIVATE tonefork_win tonefork_imgui_probe gtest_main gmock)
 target_link_options(tonefork_win_tests PRIVATE ${TONEFORK_STATIC_RUNTIME})
 tonefork_warnings(tonefork_win_tests)

@@ -9,6 +9,9 @@
 #           minute, window hidden, shown and beside a busy core, beside
 #           module-loopback; and the first audio after a start
 # Arguments pick parts; none means all four. Ends with a short summary.
+# One more part runs only when named:
+#   soak    ten minutes of routing with start/stop cycles from the tray and
+#           device-change bursts: crashes, hangs, gaps, private memory
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
@@ -16,7 +19,7 @@ source "$TF_ROOT/scripts/services.sh"
 parts=("$@")
 [ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e gaps)
 for p in "${parts[@]}"; do
-  case "$p" in kernel|sim|e2e|gaps) ;; *) die "unknown benchmark: $p (kernel, sim, e2e, gaps)" ;; esac
+  case "$p" in kernel|sim|e2e|gaps|soak) ;; *) die "unknown benchmark: $p (kernel, sim, e2e, gaps, soak)" ;; esac
 done
 
 bench_build="$TF_BUILD/bench"
@@ -24,12 +27,8 @@ out="$TF_BUILD/bench-results"
 summary="$out/summary.txt"
 
 build_bench() {
-  say "building (bench)"
   cd "$TF_ROOT"
-  cmake --preset bench -B "$bench_build" >"$TF_BUILD/bench.configure.log" 2>&1 ||
-    { cat "$TF_BUILD/bench.configure.log" >&2; die "configure failed (bench)"; }
-  cmake --build "$bench_build" >"$TF_BUILD/bench.build.log" 2>&1 ||
-    { tail -n 30 "$TF_BUILD/bench.build.log" >&2; die "build failed (bench)"; }
+  build_preset bench "$bench_build"
 }
 
 run_kernel() {
@@ -73,21 +72,39 @@ wine10_for_bench() {
   export E2E_WINE10="${wine10%%|*}" E2E_WINE10_PREFIX="${wine10#*|}"
 }
 
-run_e2e() {
-  tf_services_up "$TF_BUILD/bench-run"
+# Each part with a desktop has one of its own, stopped again at its end,
+# whatever part runs next. The command writes <result>.txt (its output goes
+# to <result>.log); the lines the pattern picks go into the summary.
+# desktop_part <name> <result> <pattern> <command...>
+desktop_part() {
+  local name=$1 result=$2 pattern=$3 status=0
+  shift 3
+  tf_services_up "$TF_BUILD/bench-$name-run"
+  "$@" >"$out/$result.log" 2>&1 || status=$?
+  tf_services_stop
+  trap - EXIT
+  { echo "$name: $out/$result.txt"; sed -n "$pattern" "$out/$result.txt" 2>/dev/null; } | tee -a "$summary"
+  [ "$status" -eq 0 ] || { tail -n 20 "$out/$result.log" >&2; die "$name benchmark failed (see $out/$result.log)"; }
+}
+
+e2e_latency() {
   wine10_for_bench
   "$TF_ROOT/bench/e2e_latency.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" \
-    "$(cat "$TF_RUN/pulse.pid")" "$out" >"$out/e2e_latency.log" 2>&1 ||
-    { tail -n 20 "$out/e2e_latency.log" >&2; die "e2e benchmark failed (see $out/e2e_latency.log)"; }
-  { echo "e2e: $out/e2e_latency.txt"; sed -n '/^route /,/^$/p' "$out/e2e_latency.txt"; } | tee -a "$summary"
+    "$(cat "$TF_RUN/pulse.pid")" "$out"
+}
+
+run_e2e() {
+  desktop_part e2e e2e_latency '/^route /,/^$/p' e2e_latency
 }
 
 run_gaps() {
-  [ -n "${TF_RUN:-}" ] || tf_services_up "$TF_BUILD/bench-run"
-  "$TF_ROOT/bench/e2e_gaps.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out" \
-    >"$out/e2e_gaps.log" 2>&1 ||
-    { tail -n 20 "$out/e2e_gaps.log" >&2; die "gaps benchmark failed (see $out/e2e_gaps.log)"; }
-  { echo "gaps: $out/e2e_gaps.txt"; sed -n '/^route /,/^Load/p' "$out/e2e_gaps.txt"; } | tee -a "$summary"
+  desktop_part gaps e2e_gaps '/^route /,/^Load/p' \
+    "$TF_ROOT/bench/e2e_gaps.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out"
+}
+
+run_soak() {
+  desktop_part soak soak '/^Crashes/,/growth/p' \
+    "$TF_ROOT/bench/soak.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out"
 }
 
 rm -rf "$out" && mkdir -p "$out"

@@ -12,6 +12,16 @@ TF_DIST="${TONEFORK_DIST_DIR:-$TF_ROOT/dist/Tonefork}"
 TF_IMGUI_VERSION="1.92.2b+ds-1"
 TF_IMGUI_DIR="$TF_CACHE/imgui-src/imgui"
 
+# build_preset <preset> <build folder>: configures and builds one CMake
+# preset, its output kept in $TF_BUILD/<preset>.*.log and shown on failure.
+build_preset() {
+  say "building ($1)"
+  (cd "$TF_ROOT" && cmake --preset "$1" -B "$2") >"$TF_BUILD/$1.configure.log" 2>&1 ||
+    { cat "$TF_BUILD/$1.configure.log" >&2; die "configure failed ($1)"; }
+  cmake --build "$2" >"$TF_BUILD/$1.build.log" 2>&1 ||
+    { tail -n 30 "$TF_BUILD/$1.build.log" >&2; die "build failed ($1)"; }
+}
+
 say() { printf '[dev] %s\n' "$*" >&2; }
 die() { printf '[dev] error: %s\n' "$*" >&2; exit 1; }
 

@@ -24,6 +24,16 @@ install_packages() {  # <package>...
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# clang and its libFuzzer runtime, for ./dev fuzz (which sources this file);
+# the runtime's package carries clang's major version in its name.
+install_fuzz_packages() {
+  install_packages clang
+  local major
+  major=$(clang --version | sed -n 's/.*clang version \([0-9]*\)\..*/\1/p' | head -n1)
+  [ -n "$major" ] || die "cannot tell the version of clang"
+  install_packages "libclang-rt-$major-dev"
+}
+
 # The Debian mirror this machine already uses, read from its own apt
 # configuration so that no host name needs to live in the repository.
 debian_mirror() {

@@ -18,6 +18,7 @@
 #include "audio/inventory/endpoint_identity.h"
 #include "audio/inventory/endpoint_list.h"
 #include "common/com_ptr.h"
+#include "common/unique_handle.h"
 #include "gfx/frame_pacing.h"
 
 struct ImFont;
@@ -81,6 +82,13 @@ struct AppState
     bool startRedirectingOnStartup = false;
     bool minimizeOnClose = false;
     NOTIFYICONDATAW trayIcon{};
+    // Main thread only: whether the shell holds the tray icon now. Without
+    // it a window hidden to the tray could not be brought back.
+    bool trayIconAdded = false;
+    // Main thread only: the application icon at 32 and 16 pixels, loaded
+    // once for the window and the tray, destroyed with the state.
+    UniqueIcon largeIcon;
+    UniqueIcon smallIcon;
     bool hiddenInTray = false;
     int32_t windowWidth = 516;
     int32_t windowHeight = 720;

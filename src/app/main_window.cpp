@@ -25,21 +25,44 @@ DiagnosticLog& Log()
     return DiagnosticLog::Instance();
 }
 
+TrayNotifyFunction trayNotify = &Shell_NotifyIconW;
+
+// Sent to every top-level window when the taskbar is created: at logon once
+// the shell is up, and whenever it restarts (its tray icons are gone then).
+UINT TaskbarCreatedMessage()
+{
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
 HICON LoadAppIcon(int size)
 {
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON, size,
                                          size, LR_DEFAULTCOLOR));
 }
 
-void SetWindowIcons(HWND hwnd)
+// The state that CreateMainWindow hands to the window's creation owns the
+// icons, so they are loaded once and destroyed once; a window created
+// without it gets none.
+void SetWindowIcons(HWND hwnd, LPARAM createParameters)
 {
-    if (HICON big = LoadAppIcon(32))
+    auto* state = static_cast<AppState*>(reinterpret_cast<const CREATESTRUCTW*>(createParameters)->lpCreateParams);
+    if (state == nullptr)
     {
-        SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+        return;
     }
-    if (HICON small = LoadAppIcon(16))
+    if (!state->smallIcon)
     {
-        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+        state->largeIcon.reset(LoadAppIcon(32));
+        state->smallIcon.reset(LoadAppIcon(16));
+    }
+    if (state->largeIcon)
+    {
+        SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->largeIcon.get()));
+    }
+    if (state->smallIcon)
+    {
+        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->smallIcon.get()));
     }
 }
 
@@ -84,7 +107,7 @@ void FillTrayRecord(AppState& state, HWND hwnd)
     icon.uID = 1;
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = WM_TRAYICON;
-    icon.hIcon = LoadAppIcon(16);
+    icon.hIcon = state.smallIcon.get();
     if (icon.hIcon == nullptr)
     {
         icon.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconId));
@@ -125,8 +148,9 @@ LRESULT OnSize(AppState* state, HWND hwnd, WPARAM wParam, LPARAM lParam)
     {
         OnResize(*state, hwnd, lParam);
     }
-    else if (state->minimizeToTray)
+    else if (state->minimizeToTray && state->trayIconAdded)
     {
+        // Without a tray icon the window stays the minimised window it is.
         MinimizeToTray(*state, hwnd);
         Log().Log("WM_SIZE: minimized -> going to tray (per setting).");
     }
@@ -232,6 +256,16 @@ LRESULT OnDeviceListChanged(AppState* state, HWND hwnd)
     return 0;
 }
 
+LRESULT OnTaskbarCreated(AppState* state)
+{
+    if (state != nullptr)
+    {
+        Log().Log("MainWindowProc: the taskbar was created; adding the tray icon again.");
+        AddTrayIcon(*state);
+    }
+    return 0;
+}
+
 LRESULT ToHitCode(HitZone zone)
 {
     switch (zone)
@@ -294,7 +328,7 @@ HWND CreateMainWindow(AppState& state, HINSTANCE instance)
     // than the layout can use.
     const WindowSize size = UsableWindowSize({state.windowWidth, state.windowHeight});
     HWND hwnd = CreateWindowExW(0, kWindowClassName, L"Tonefork", WS_OVERLAPPEDWINDOW, 100, 100, size.width,
-                                size.height, nullptr, nullptr, instance, nullptr);
+                                size.height, nullptr, nullptr, instance, &state);
     if (hwnd == nullptr)
     {
         return nullptr;
@@ -302,7 +336,8 @@ HWND CreateMainWindow(AppState& state, HINSTANCE instance)
     MakeFrameless(hwnd);
     ApplyRoundedRegion(hwnd);
     CentreOnMouseMonitor(hwnd);
-    SetWindowIcons(hwnd);
+    // A program run elevated hears the shell's broadcast only if it says so.
+    ChangeWindowMessageFilterEx(hwnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     FillTrayRecord(state, hwnd);
     return hwnd;
@@ -315,10 +350,14 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 1;
     }
     auto* state = reinterpret_cast<AppState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (message != 0 && message == TaskbarCreatedMessage())
+    {
+        return OnTaskbarCreated(state);
+    }
     switch (message)
     {
     case WM_CREATE:
-        SetWindowIcons(hwnd);
+        SetWindowIcons(hwnd, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -359,11 +398,23 @@ void ApplyRoundedRegion(HWND hwnd)
     SetWindowRgn(hwnd, region, TRUE);
 }
 
-void MinimizeToTray(AppState& state, HWND hwnd)
+bool MinimizeToTray(AppState& state, HWND hwnd)
 {
+    if (!state.trayIconAdded)
+    {
+        // Hidden, the window could never be brought back: a second start
+        // only says that the program already runs.
+        Log().Log("MinimizeToTray: there is no tray icon to restore from; minimizing the window instead.");
+        if (!IsIconic(hwnd) || !IsWindowVisible(hwnd))
+        {
+            ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
+        }
+        return false;
+    }
     Log().Log("Window minimized to tray.");
     ShowWindow(hwnd, SW_HIDE);
     state.hiddenInTray = true;
+    return true;
 }
 
 void RestoreFromTray(AppState& state, HWND hwnd)
@@ -376,17 +427,27 @@ void RestoreFromTray(AppState& state, HWND hwnd)
 
 void AddTrayIcon(AppState& state)
 {
-    if (!Shell_NotifyIconW(NIM_ADD, &state.trayIcon))
+    // An icon the shell already holds is refused by NIM_ADD and updated.
+    state.trayIconAdded = trayNotify(NIM_ADD, &state.trayIcon) || trayNotify(NIM_MODIFY, &state.trayIcon);
+    if (state.trayIconAdded)
     {
-        Shell_NotifyIconW(NIM_MODIFY, &state.trayIcon);
+        Log().Log("System tray icon added.");
+        return;
     }
-    Log().Log("System tray icon added.");
+    Log().Log("AddTrayIcon: the shell did not take the tray icon (no notification area yet?); the window stays on "
+              "the taskbar until the taskbar is created.");
 }
 
 void RemoveTrayIcon(AppState& state)
 {
     Log().Log("System tray icon removed.");
-    Shell_NotifyIconW(NIM_DELETE, &state.trayIcon);
+    trayNotify(NIM_DELETE, &state.trayIcon);
+    state.trayIconAdded = false;
+}
+
+void SetTrayNotifyFunction(TrayNotifyFunction function)
+{
+    trayNotify = function != nullptr ? function : &Shell_NotifyIconW;
 }
 
 float CurrentLayoutScale(const AppState* state)

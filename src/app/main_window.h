@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 struct AppState;
 
@@ -15,10 +16,21 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 HWND CreateMainWindow(AppState& state, HINSTANCE instance);
 
 void ApplyRoundedRegion(HWND hwnd);
-void MinimizeToTray(AppState& state, HWND hwnd);
+
+// Hides the window to the tray; without a tray icon to bring it back from,
+// shows it minimised instead. Returns whether it went to the tray.
+bool MinimizeToTray(AppState& state, HWND hwnd);
 void RestoreFromTray(AppState& state, HWND hwnd);
+
+// Adds the tray icon (again, after the shell restarted: "TaskbarCreated")
+// and notes whether the shell took it.
 void AddTrayIcon(AppState& state);
 void RemoveTrayIcon(AppState& state);
+
+// The shell's tray call. Tests put a stand-in here to play a shell without
+// a notification area; null puts the shell's own back.
+using TrayNotifyFunction = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
+void SetTrayNotifyFunction(TrayNotifyFunction function);
 
 // The layout scale of the current frame; 1 while no interface is up.
 float CurrentLayoutScale(const AppState* state);

@@ -28,7 +28,22 @@ void WriteAllVolumes(const std::map<std::string, float>& volumes)
     }
 }
 
-void ReadAllVolumes(HKEY key, std::map<std::string, float>& volumes)
+// The program uses, and later saves, the volume in range.
+float VolumeInRange(const std::string& key, float stored)
+{
+    const std::optional<float> used = OutOfRangeReplacement(stored, kVolumeRange);
+    if (!used)
+    {
+        return stored;
+    }
+    DiagnosticLog::Instance().Log("LoadDeviceVolumes: stored volume of %.0f for '%s' is out of range; using %.0f.",
+                                  static_cast<double>(stored), key.c_str(), static_cast<double>(*used));
+    return *used;
+}
+
+}  // namespace
+
+void ReadDeviceVolumes(HKEY key, std::map<std::string, float>& volumes)
 {
     wchar_t name[kValueNameCapacity];
     BYTE data[4];
@@ -38,21 +53,28 @@ void ReadAllVolumes(HKEY key, std::map<std::string, float>& volumes)
         DWORD dataSize = sizeof(data);
         DWORD type = 0;
         const LSTATUS status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize);
-        if (status == ERROR_NO_MORE_ITEMS)
+        const EnumerationStep step = VolumeEnumerationStep(status);
+        if (step == EnumerationStep::Stop)
         {
+            if (status != ERROR_NO_MORE_ITEMS)
+            {
+                DiagnosticLog::Instance().Log(
+                    "LoadDeviceVolumes: reading stopped at entry %lu (error %ld); later entries are not loaded.",
+                    static_cast<unsigned long>(index), static_cast<long>(status));
+            }
             return;
         }
-        if (status != ERROR_SUCCESS)
+        if (step == EnumerationStep::Skip)
         {
             continue;
         }
         if (const std::optional<uint32_t> number = DwordFromRegistryData(type, dataSize, data))
         {
-            volumes[WideToUtf8(std::wstring(name, nameLength))] = static_cast<float>(*number);
+            const std::string volumeKey = WideToUtf8(std::wstring(name, nameLength));
+            volumes[volumeKey] = VolumeInRange(volumeKey, static_cast<float>(*number));
         }
     }
 }
-}  // namespace
 
 float LookupDeviceVolume(const AppState& state, const std::string& key, float defaultVolume)
 {
@@ -75,7 +97,7 @@ void LoadDeviceVolumes(AppState& state)
     state.deviceVolumes.clear();
     if (const UniqueRegistryKey key = OpenUserKey(kDeviceVolumesKeyPath, KEY_READ))
     {
-        ReadAllVolumes(key.get(), state.deviceVolumes);
+        ReadDeviceVolumes(key.get(), state.deviceVolumes);
     }
     DiagnosticLog::Instance().Log("LoadDeviceVolumes: loaded %zu device volume settings.", state.deviceVolumes.size());
 }

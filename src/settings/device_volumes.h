@@ -6,6 +6,9 @@
 // kSystemDefaultVolumeKey for the system-default source (DeviceVolumeKey in
 // settings_codec.h). Main thread only; the engine reads only AppState::volume.
 
+#include <windows.h>
+
+#include <map>
 #include <string>
 
 struct AppState;
@@ -19,5 +22,12 @@ float LookupDeviceVolume(const AppState& state, const std::string& key, float de
 void SaveDeviceVolumes(AppState& state, const std::string& key, float volume);
 
 // Replaces the map with the registry's entries; values that are not a 4-byte
-// REG_DWORD, or whose names do not fit 511 characters, are skipped.
+// REG_DWORD, or whose names do not fit 511 characters, are skipped. A volume
+// outside 0..100 is brought inside, with a log line. The walk stops at the
+// first error other than a name or data too long (logged unless it is the
+// end of the list).
 void LoadDeviceVolumes(AppState& state);
+
+// The walk of LoadDeviceVolumes over an open key: adds its entries to
+// `volumes` by the rules above.
+void ReadDeviceVolumes(HKEY key, std::map<std::string, float>& volumes);

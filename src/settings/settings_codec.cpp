@@ -232,6 +232,23 @@ bool DecodeSettingsDword(SettingsValues& values, SettingsDword field, uint32_t r
     return true;
 }
 
+std::optional<float> OutOfRangeReplacement(float stored, ValueRange range)
+{
+    if (stored >= range.low && stored <= range.high)
+        return std::nullopt;
+    return stored > range.high ? range.high : range.low;
+}
+
+EnumerationStep VolumeEnumerationStep(long result)
+{
+    switch (result)
+    {
+    case kRegResultSuccess: return EnumerationStep::Take;
+    case kRegResultMoreData: return EnumerationStep::Skip;
+    default: return EnumerationStep::Stop;
+    }
+}
+
 std::string DeviceVolumeKey(const EndpointIdentity& source)
 {
     return source.isDefault ? std::string(kSystemDefaultVolumeKey) : source.eid;

@@ -47,6 +47,12 @@ inline constexpr wchar_t kSelectedTargetsValueName[] = L"SelectedTargets";
 inline constexpr uint32_t kRegTypeSz = 1;
 inline constexpr uint32_t kRegTypeDword = 4;
 
+// Registry results that the walk over the per-device volumes tells apart
+// (ERROR_SUCCESS, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS).
+inline constexpr long kRegResultSuccess = 0;
+inline constexpr long kRegResultMoreData = 234;
+inline constexpr long kRegResultNoMoreItems = 259;
+
 // ---------------------------------------------------------------------------
 // Text conversions
 
@@ -156,6 +162,33 @@ uint32_t TruncateToDword(float value);
 // The DWORD stored for one field: booleans 1 or 0, the window size as is
 // (two's complement), the floats truncated with TruncateToDword.
 uint32_t EncodeSettingsDword(const SettingsValues& values, SettingsDword field);
+
+// The range the program works in for a stored number: what its slider
+// offers. A hand-edited value outside it would otherwise reach the engine as
+// it is (a volume of 1000 is a gain of 20; a buffer of 0 ms spins the loop).
+struct ValueRange
+{
+    float low;
+    float high;
+};
+inline constexpr ValueRange kVolumeRange{0.0f, 100.0f};   // percent
+inline constexpr ValueRange kBufferMsRange{1.0f, 60.0f};  // milliseconds
+
+// The value to use in place of a stored one that lies outside `range` (the
+// nearer end; NaN gives the low end), or nothing when it lies inside.
+std::optional<float> OutOfRangeReplacement(float stored, ValueRange range);
+
+// What one result of enumerating the per-device volumes means for the walk:
+// take the value, skip it (a name or data too long for the buffers: ERROR_MORE_DATA),
+// or stop. Every other result stops, not only the end of the list: an error
+// such as a key deleted while open would otherwise repeat for every index.
+enum class EnumerationStep
+{
+    Take,
+    Skip,
+    Stop,
+};
+EnumerationStep VolumeEnumerationStep(long result);
 
 // The number in a value read from the registry, or nothing unless it is a
 // REG_DWORD of exactly 4 bytes (read little-endian).

@@ -57,6 +57,17 @@ void WriteAll(HKEY key, const AppState& state)
                    Utf8ToWide(EncodeSelectedTargets(state.desiredTargets, converters)));
 }
 
+// The program uses, and later saves, the value in range.
+void KeepInRange(const char* name, float& value, ValueRange range)
+{
+    if (const std::optional<float> used = OutOfRangeReplacement(value, range))
+    {
+        DiagnosticLog::Instance().Log("LoadSettings: stored %s of %.0f is out of range; using %.0f.", name,
+                                      static_cast<double>(value), static_cast<double>(*used));
+        value = *used;
+    }
+}
+
 // A value that is missing, or not a 4-byte REG_DWORD, leaves its field alone.
 void ReadDwords(HKEY key, AppState& state)
 {
@@ -71,15 +82,19 @@ void ReadDwords(HKEY key, AppState& state)
             DecodeSettingsDword(values, value.field, type, size, data);
         }
     }
+    KeepInRange("Volume", values.volume, kVolumeRange);
+    KeepInRange("BufferMs", values.bufferMs, kBufferMsRange);
     ApplyValues(state, values);
 }
 
 // The saved JSON text as UTF-8, NUL included; nothing when the value is
-// missing or holds no more than a NUL.
+// missing, holds no more than a NUL, or is not text (bytes of another type
+// would be read as if they were UTF-16).
 std::optional<std::string> ReadJsonText(HKEY key, const wchar_t* name)
 {
+    DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size <= 2)
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ || size <= 2)
     {
         return std::nullopt;
     }

@@ -215,7 +215,7 @@ void DrawLatencySection(AppState& state)
         drag.startValue = value;
         drag.startKnown = true;
     }
-    const bool changed = ImGui::SliderFloat("##buffer", &value, 1.0f, 60.0f, "");
+    const bool changed = ImGui::SliderFloat("##buffer", &value, kBufferMsRange.low, kBufferMsRange.high, "");
     const bool active = ImGui::IsItemActive();
     if (!drag.active && active)
     {
@@ -307,7 +307,7 @@ void DrawVolumeSection(AppState& state)
     DrawHeading(state.fontBold, heading);
     Spacer(2);
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
-    if (ImGui::SliderFloat("##volume", &volume, 0.0f, 100.0f, ""))
+    if (ImGui::SliderFloat("##volume", &volume, kVolumeRange.low, kVolumeRange.high, ""))
     {
         // A running engine applies it from its next pass on.
         state.volume.exchange(volume);

@@ -22,6 +22,13 @@ inline float ReferenceSoftClip(float x) {
     return upper > -0.999f ? upper : -0.999f;
 }
 
+// What the kernel must give for one sample: the reference, except that NaN
+// is now silence (+0) where it used to leave as the ceiling. The benchmark
+// keeps measuring the reference itself.
+inline float ExpectedSoftClip(float x) {
+    return std::isnan(x) ? 0.0f : ReferenceSoftClip(x);
+}
+
 inline void ReferenceGainSoftClip(const float* in, float* out, size_t sampleCount, float gain) {
     for (size_t k = 0; k < sampleCount; ++k) {
         out[k] = ReferenceSoftClip(in[k] * gain);

@@ -45,7 +45,8 @@ Bytes Tail(const Bytes& bytes, size_t from) {
 Bytes WriteFilled(const std::vector<float>& source, uint16_t sourceChannels, uint32_t frames,
                   float gain, const SampleLayout& target, unsigned char fill) {
     Bytes buffer(static_cast<size_t>(frames) * target.blockAlign + 16, fill);
-    WriteToTarget(source.data(), sourceChannels, frames, gain, target, buffer.data());
+    WriteToTarget(source.data(), BuildChannelMap(sourceChannels, 0, target.channels, target.channelMask), frames,
+                  gain, target, buffer.data());
     return buffer;
 }
 
@@ -218,10 +219,10 @@ TEST(WriteToTargetTest, MapsChannels) {
         {"mono to stereo", 1, 2, {0.1f, 0.2f}, {0.1f, 0.1f, 0.2f, 0.2f}},
         {"mono to quad", 1, 4, {0.1f, 0.2f}, {0.1f, 0.1f, 0.0f, 0.0f, 0.2f, 0.2f, 0.0f, 0.0f}},
         {"stereo to mono", 2, 1, {0.2f, 0.6f, -0.5f, 0.1f}, {0.4f, -0.2f}},
-        {"surround to mono", 6, 1, {0.2f, 0.6f, 0.9f, 0.9f, 0.9f, 0.9f, 0.0f, 0.2f, 0.9f, 0.9f, 0.9f, 0.9f},
+        {"six channels without positions to mono", 6, 1, {0.2f, 0.6f, 0.9f, 0.9f, 0.9f, 0.9f, 0.0f, 0.2f, 0.9f, 0.9f, 0.9f, 0.9f},
          {0.4f, 0.1f}},
         {"stereo to quad", 2, 4, {0.1f, 0.2f, 0.3f, 0.4f}, {0.1f, 0.2f, 0.0f, 0.0f, 0.3f, 0.4f, 0.0f, 0.0f}},
-        {"surround to stereo", 6, 2, {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f, 0.1f, 0.2f, 0.3f},
+        {"six channels without positions to stereo", 6, 2, {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f, 0.1f, 0.2f, 0.3f},
          {0.1f, 0.2f, 0.7f, 0.8f}},
     };
     for (const Case& c : cases) {

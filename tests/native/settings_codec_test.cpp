@@ -3,74 +3,11 @@
 #include <limits>
 
 #include "settings/settings_codec.h"
+#include "test_text_convert.h"
 
 namespace {
 
-// Stand-ins for WideToUtf8/Utf8ToWide. wchar_t holds UTF-16 units on Windows
-// and code points elsewhere, so surrogate pairs are only formed and joined
-// where wchar_t is 16 bits. Inputs of these tests are valid text.
-void AppendUtf8(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80)
-    {
-        out += static_cast<char>(cp);
-        return;
-    }
-    const int extra = cp < 0x800 ? 1 : (cp < 0x10000 ? 2 : 3);
-    const uint32_t lead[] = {0, 0xC0, 0xE0, 0xF0};
-    out += static_cast<char>(lead[extra] | (cp >> (6 * extra)));
-    for (int i = extra - 1; i >= 0; --i)
-        out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
-}
-
-void AppendWide(std::wstring& out, uint32_t cp)
-{
-    if constexpr (sizeof(wchar_t) == 2)
-    {
-        if (cp >= 0x10000)
-        {
-            out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            return;
-        }
-    }
-    out += static_cast<wchar_t>(cp);
-}
-
-std::string TestWideToUtf8(const std::wstring& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i)
-    {
-        uint32_t cp = static_cast<uint32_t>(text[i]);
-        const uint32_t next = i + 1 < text.size() ? static_cast<uint32_t>(text[i + 1]) : 0;
-        if (cp >= 0xD800 && cp < 0xDC00 && next >= 0xDC00 && next < 0xE000)
-        {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
-
-std::wstring TestUtf8ToWide(const std::string& text)
-{
-    std::wstring out;
-    for (size_t i = 0; i < text.size();)
-    {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const int extra = byte < 0x80 ? 0 : (byte < 0xE0 ? 1 : (byte < 0xF0 ? 2 : 3));
-        uint32_t cp = extra == 0 ? byte : (byte & (0x3Fu >> extra));
-        for (int k = 1; k <= extra && i + static_cast<size_t>(k) < text.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-        AppendWide(out, cp);
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return out;
-}
-
-const TextConverters kConverters{&TestWideToUtf8, &TestUtf8ToWide};
+const TextConverters kConverters = kTestConverters;
 
 // A name with two-, three- and four-byte UTF-8 sequences (a surrogate pair
 // where wchar_t is 16 bits).
@@ -358,6 +295,46 @@ TEST(DeviceVolumes, LookupFallsBackToTheCallersDefault)
     EXPECT_EQ(LookupDeviceVolume(volumes, "{id}", 50.0f), 50.0f);
     EXPECT_EQ(LookupDeviceVolume(volumes, "", 42.0f), 42.0f);
     EXPECT_EQ(LookupDeviceVolume({}, "{Id}", 33.0f), 33.0f);
+}
+
+TEST(StoredRanges, OutOfRangeValuesAreReplacedByTheNearerEnd)
+{
+    struct Case
+    {
+        float stored;
+        ValueRange range;
+        std::optional<float> used;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] = {
+        {50.0f, kVolumeRange, std::nullopt},   {0.0f, kVolumeRange, std::nullopt},
+        {100.0f, kVolumeRange, std::nullopt},  {1000.0f, kVolumeRange, 100.0f},
+        {4294967295.0f, kVolumeRange, 100.0f}, {-1.0f, kVolumeRange, 0.0f},
+        {nan, kVolumeRange, 0.0f},             {0.0f, kBufferMsRange, 1.0f},
+        {1.0f, kBufferMsRange, std::nullopt},  {60.0f, kBufferMsRange, std::nullopt},
+        {100000.0f, kBufferMsRange, 60.0f},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(OutOfRangeReplacement(c.stored, c.range), c.used) << c.stored << " in " << c.range.low << ".."
+                                                                    << c.range.high;
+    }
+}
+
+TEST(DeviceVolumes, EnumerationStopsAtEveryErrorButTooLong)
+{
+    const std::pair<long, EnumerationStep> cases[] = {
+        {kRegResultSuccess, EnumerationStep::Take},
+        {kRegResultMoreData, EnumerationStep::Skip},
+        {kRegResultNoMoreItems, EnumerationStep::Stop},
+        {1018, EnumerationStep::Stop},  // ERROR_KEY_DELETED
+        {5, EnumerationStep::Stop},     // ERROR_ACCESS_DENIED
+        {6, EnumerationStep::Stop},     // ERROR_INVALID_HANDLE
+    };
+    for (const auto& [result, step] : cases)
+    {
+        EXPECT_EQ(VolumeEnumerationStep(result), step) << result;
+    }
 }
 
 } // namespace

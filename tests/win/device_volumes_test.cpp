@@ -64,11 +64,54 @@ TEST_F(DeviceVolumes, LoadTakesOnlyDwordsWithNamesThatFit)
     LoadDeviceVolumes(state);
     const std::map<std::string, float> expected = {
         {"__system_default__", 80.0f},
-        {"{0.0.1.00000000}.{mic}", 4294967295.0f},
+        {"{0.0.1.00000000}.{mic}", 100.0f},
         {std::string(511, 'n'), 11.0f},
     };
     EXPECT_EQ(state.deviceVolumes, expected);
-    EXPECT_EQ(LoggedMessages(log), std::vector<std::string>{"LoadDeviceVolumes: loaded 3 device volume settings."});
+    EXPECT_EQ(LoggedMessages(log),
+              (std::vector<std::string>{"LoadDeviceVolumes: stored volume of 4294967296 for '{0.0.1.00000000}.{mic}' "
+                                        "is out of range; using 100.",
+                                        "LoadDeviceVolumes: loaded 3 device volume settings."}));
+    // What is used is what a later save writes back.
+    SaveDeviceVolumes(state, "__system_default__", 80.0f);
+    EXPECT_EQ(ReadDword(kDeviceVolumesKeyPath, L"{0.0.1.00000000}.{mic}"), std::optional<uint32_t>(100));
+}
+
+// Every index of a key deleted while it is read fails with the same error:
+// the walk ends there, where it used to try index after index for ever and
+// start-up never reached its window.
+TEST_F(DeviceVolumes, AKeyDeletedWhileReadEndsTheWalk)
+{
+    WriteDword(kDeviceVolumesKeyPath, L"__system_default__", 80);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kDeviceVolumesKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+    DeleteUserTree(kDeviceVolumesKeyPath);
+    ASSERT_FALSE(UserKeyExists(kDeviceVolumesKeyPath));
+
+    const std::wstring log = OpenFreshTestLog(L"volumes-deleted");
+    struct Walk
+    {
+        HKEY key;
+        std::map<std::string, float> volumes;
+    } walk{key, {}};
+    const auto read = [](void* context) -> DWORD {
+        auto* walk = static_cast<Walk*>(context);
+        ReadDeviceVolumes(walk->key, walk->volumes);
+        return 0;
+    };
+    HANDLE reader = CreateThread(nullptr, 0, read, &walk, 0, nullptr);
+    ASSERT_NE(reader, nullptr);
+    const bool ended = WaitForSingleObject(reader, 5000) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateThread(reader, 1);  // only so that the other tests still run
+    CloseHandle(reader);
+    RegCloseKey(key);
+
+    ASSERT_TRUE(ended) << "the walk over a deleted key did not end";
+    EXPECT_TRUE(walk.volumes.empty());
+    const std::vector<std::string> messages = LoggedMessages(log);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("LoadDeviceVolumes: reading stopped at entry 0 (error ", 0), 0u) << messages[0];
 }
 
 TEST_F(DeviceVolumes, MissingKeyLoadsNothing)

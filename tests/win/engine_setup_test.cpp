@@ -7,7 +7,9 @@
 #include <cstring>
 #include <thread>
 
+#include "audio/engine/channel_map.h"
 #include "audio/engine/redirection_control.h"
+#include "audio/engine/soft_clip.h"
 #include "engine_fixture.h"
 #include "test_log.h"
 
@@ -191,6 +193,86 @@ TEST_F(EngineTest, IntegerSourceIsConvertedBeforeReachingAFloatTarget)
         {
             const float expected = static_cast<float>(Pcm16Of(PatternSample(5, frame, channel))) / 32768.0f;
             ASSERT_EQ(samples[frame * 2 + channel], expected) << "frame " << frame << " channel " << channel;
+        }
+    }
+}
+
+// A 5.1 film into stereo headphones that only take their own format: the
+// dialogue of the centre and the surrounds reach both sides at -3 dB, the
+// LFE does not.
+TEST_F(EngineTest, SurroundSourceReachesAStereoTargetBySpeakerPosition)
+{
+    FakeStreamBehaviour surround = SourceBehaviour();
+    surround.mixFormat = ExtensibleFloatFormat(6, 48000);
+    surround.mixFormat.channelMask = speaker::kFivePointOne;
+    AddSource("Speakers", surround);
+    FakeStreamBehaviour stereo = TargetBehaviour();
+    stereo.mixFormat = ExtensibleFloatFormat(2, 48000);
+    stereo.onlyOwnFormat = true;
+    const auto target = AddTarget("Headphones", stereo);
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*target, 2));
+    StopAndExpectIdle();
+
+    EXPECT_TRUE(InOrder(Log(), {"OpenRenderTarget: 'Headphones' plays the source's 6 channels on its 2, matched by "
+                                "speaker position."}));
+    const std::vector<float> samples = WrittenFloats(PacketWrites(*target).at(0));
+    ASSERT_EQ(samples.size(), 480u * 2u);
+    constexpr float k = 0.70710678f;
+    for (uint32_t frame = 0; frame < 480; ++frame)
+    {
+        // The first packet heard is the sixth captured; channels FL FR FC LFE BL BR.
+        const auto in = [frame](uint16_t channel) { return PatternSample(5, frame, channel); };
+        const float left = SoftClip(in(0) + k * in(2) + k * in(4));
+        const float right = SoftClip(in(1) + k * in(2) + k * in(5));
+        ASSERT_FLOAT_EQ(samples[frame * 2], left) << "frame " << frame;
+        ASSERT_FLOAT_EQ(samples[frame * 2 + 1], right) << "frame " << frame;
+    }
+}
+
+// A client whose Initialize failed may refuse all further use, so every
+// retry (without rate adjustment, then in the target's own format) starts
+// from a newly activated client.
+TEST_F(EngineTest, EveryRetryOfATargetStartsFromAFreshClient)
+{
+    struct Case
+    {
+        const char* name;
+        void (*refuse)(FakeStreamBehaviour& target);
+        size_t clients;
+    };
+    const Case cases[] = {
+        {"NoRateAdjust", [](FakeStreamBehaviour& t) { t.refuseRateAdjust = E_INVALIDARG; }, 2},
+        {"OwnFormatOnly", [](FakeStreamBehaviour& t) { t.onlyOwnFormat = true; }, 3},
+        {"OwnFormatNoRateAdjust",
+         [](FakeStreamBehaviour& t) {
+             t.onlyOwnFormat = true;
+             t.refuseRateAdjust = E_INVALIDARG;
+         },
+         4},
+    };
+    AddSource("Speakers", SourceBehaviour());
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        FakeStreamBehaviour behaviour = TargetBehaviour();
+        behaviour.mixFormat = PcmFormat(16, 2, 48000);
+        behaviour.spentByFailedInitialize = true;
+        cases[i].refuse(behaviour);
+        const auto target = AddTarget(cases[i].name, behaviour);
+        if (i > 0)
+            SelectTarget(i - 1, false);
+
+        StartAndWaitRunning();
+        ASSERT_TRUE(WaitForPacketWrites(*target, 2)) << cases[i].name;
+        StopAndExpectIdle();
+
+        const std::vector<FakeStreamRecord> streams = target->Streams();
+        EXPECT_EQ(streams.size(), cases[i].clients) << cases[i].name;
+        for (const FakeStreamRecord& stream : streams)
+        {
+            EXPECT_LE(stream.initializeCalls.size(), 1u) << cases[i].name;
+            EXPECT_EQ(stream.refusedCalls, 0) << cases[i].name;
         }
     }
 }

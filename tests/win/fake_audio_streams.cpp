@@ -76,7 +76,8 @@ FakeFormat PcmFormat(WORD bits, WORD channels, DWORD sampleRate)
 
 FakeFormat ExtensibleFloatFormat(WORD channels, DWORD sampleRate)
 {
-    return {WAVE_FORMAT_EXTENSIBLE, channels, sampleRate, 32, 32, FakeFormat::SubFormat::IeeeFloat};
+    return {WAVE_FORMAT_EXTENSIBLE, channels, sampleRate, 32, 32, FakeFormat::SubFormat::IeeeFloat,
+            channels == 2 ? 3u : 0u};
 }
 
 WAVEFORMATEX* AllocateWaveFormat(const FakeFormat& format)
@@ -96,7 +97,7 @@ WAVEFORMATEX* AllocateWaveFormat(const FakeFormat& format)
         auto* tail = reinterpret_cast<WAVEFORMATEXTENSIBLE*>(wave);
         wave->cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
         tail->Samples.wValidBitsPerSample = format.validBits;
-        tail->dwChannelMask = format.channels == 2 ? 3 : 0;
+        tail->dwChannelMask = format.channelMask;
         const WORD subTag = format.subFormat == FakeFormat::SubFormat::Pcm ? WAVE_FORMAT_PCM : WAVE_FORMAT_IEEE_FLOAT;
         tail->SubFormat = format.subFormat == FakeFormat::SubFormat::None ? GUID{} : SubFormatGuid(subTag);
     }
@@ -111,6 +112,7 @@ FakeFormat ReadFakeFormat(const WAVEFORMATEX& wave)
     {
         const auto& tail = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(wave);
         format.validBits = tail.Samples.wValidBitsPerSample;
+        format.channelMask = tail.dwChannelMask;
         if (IsEqualGUID(tail.SubFormat, SubFormatGuid(WAVE_FORMAT_PCM)))
             format.subFormat = FakeFormat::SubFormat::Pcm;
         else if (IsEqualGUID(tail.SubFormat, SubFormatGuid(WAVE_FORMAT_IEEE_FLOAT)))
@@ -139,7 +141,9 @@ public:
         std::lock_guard<std::mutex> lock(endpoint->mutex);
         const FakeStreamBehaviour& behaviour = endpoint->behaviour;
         FakeInitializeCall call{shareMode, flags, duration, periodicity, {}, session == nullptr, S_OK};
-        if (format == nullptr)
+        if (record->spent)
+            call.result = Refused();
+        else if (format == nullptr)
             call.result = E_POINTER;
         else
             call.format = ReadFakeFormat(*format);
@@ -153,13 +157,25 @@ public:
             call.result = behaviour.refuseRateAdjust;
         if (SUCCEEDED(call.result))
             record->format = call.format;
+        else
+            record->spent = behaviour.spentByFailedInitialize;
         record->initializeCalls.push_back(call);
         return call.result;
+    }
+    // Caller holds the endpoint's mutex.
+    HRESULT Refused() const
+    {
+        if (!record->spent)
+            return S_OK;
+        ++record->refusedCalls;
+        return AUDCLNT_E_DEVICE_INVALIDATED;
     }
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);
         *frames = 0;
+        if (FAILED(Refused()))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
         if (FAILED(endpoint->behaviour.getBufferSize))
             return endpoint->behaviour.getBufferSize;
         if (!record->format)
@@ -188,6 +204,8 @@ public:
         std::lock_guard<std::mutex> lock(endpoint->mutex);
         ++record->getMixFormatCalls;
         *format = nullptr;
+        if (FAILED(Refused()))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
         if (FAILED(endpoint->behaviour.getMixFormat))
             return endpoint->behaviour.getMixFormat;
         *format = AllocateWaveFormat(endpoint->behaviour.mixFormat);
@@ -204,6 +222,8 @@ public:
         std::lock_guard<std::mutex> lock(endpoint->mutex);
         ++record->startCalls;
         NoteEvent(endpoint->name, "Start");
+        if (FAILED(Refused()))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
         if (FAILED(endpoint->behaviour.start))
             return endpoint->behaviour.start;
         record->running = true;
@@ -398,6 +418,8 @@ HRESULT FakeAudioClient::GetService(REFIID iid, void** out)
     *out = nullptr;
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);
+        if (FAILED(Refused()))
+            return AUDCLNT_E_DEVICE_INVALIDATED;
         if (FAILED(endpoint->behaviour.getService))
             return endpoint->behaviour.getService;
         if (!record->format)

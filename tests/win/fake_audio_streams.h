@@ -37,6 +37,7 @@ struct FakeFormat
     WORD bits = 32;
     WORD validBits = 0;  // extensible only
     SubFormat subFormat = SubFormat::None;
+    DWORD channelMask = 0;  // extensible only
 
     WORD BlockAlign() const { return static_cast<WORD>(channels * (bits / 8)); }
     bool operator==(const FakeFormat&) const = default;
@@ -44,6 +45,7 @@ struct FakeFormat
 
 FakeFormat FloatFormat(WORD channels = 2, DWORD sampleRate = 48000);
 FakeFormat PcmFormat(WORD bits, WORD channels = 2, DWORD sampleRate = 48000);
+// With the usual speaker positions for two channels, else none.
 FakeFormat ExtensibleFloatFormat(WORD channels = 2, DWORD sampleRate = 48000);
 
 // The format as the audio system returns it: task memory, WAVEFORMATEX or
@@ -80,6 +82,9 @@ struct FakeStreamBehaviour
     // Initialize fails with AUDCLNT_E_UNSUPPORTED_FORMAT unless handed the
     // endpoint's own mix format.
     bool onlyOwnFormat = false;
+    // After a failed Initialize the client refuses every further call with
+    // AUDCLNT_E_DEVICE_INVALIDATED, as a Windows client may.
+    bool spentByFailedInitialize = false;
     HRESULT getService = S_OK;
     HRESULT getBufferSize = S_OK;
     HRESULT start = S_OK;
@@ -137,6 +142,8 @@ struct FakeStreamRecord
 {
     std::vector<FakeInitializeCall> initializeCalls;
     std::optional<FakeFormat> format;  // after a successful Initialize
+    bool spent = false;                // refuses every call (spentByFailedInitialize)
+    int refusedCalls = 0;
     int getMixFormatCalls = 0;
     int startCalls = 0;
     int stopCalls = 0;

@@ -188,8 +188,6 @@ TEST_F(MainWindowProcedure, CreatesAFramelessRoundedWindowCentredOnTheMonitor)
 
     EXPECT_TRUE(HasRoundedRegion(hwnd, 516, 720));
 
-    // The test program has no icon resource, so the tray falls back to the
-    // system's application icon.
     const NOTIFYICONDATAW& tray = state.trayIcon;
     EXPECT_EQ(tray.cbSize, sizeof(NOTIFYICONDATAW));
     EXPECT_EQ(tray.hWnd, hwnd);
@@ -198,6 +196,68 @@ TEST_F(MainWindowProcedure, CreatesAFramelessRoundedWindowCentredOnTheMonitor)
     EXPECT_EQ(tray.uCallbackMessage, WM_TRAYICON);
     EXPECT_NE(tray.hIcon, nullptr);
     EXPECT_STREQ(tray.szTip, L"Tonefork");
+}
+
+// The icons are loaded once, shared by the window and the tray, and go
+// with the state that owns them.
+TEST_F(MainWindowProcedure, IconsAreLoadedOnceForWindowAndTray)
+{
+    const auto shown = [this](WPARAM kind) {
+        return reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, kind, 0));
+    };
+    ASSERT_NE(state.smallIcon, nullptr);
+    EXPECT_EQ(shown(ICON_SMALL), state.smallIcon.get());
+    EXPECT_EQ(shown(ICON_BIG), state.largeIcon.get());
+    EXPECT_EQ(state.trayIcon.hIcon, state.smallIcon.get());
+
+    ICONINFO info{};
+    HICON small = nullptr;
+    {
+        AppState other{AppStateDefaultsOnly{}};
+        HWND window = CreateMainWindow(other, GetModuleHandleW(nullptr));
+        ASSERT_NE(window, nullptr);
+        small = other.smallIcon.get();
+        ASSERT_TRUE(GetIconInfo(small, &info));
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyWindow(window);
+    }
+    EXPECT_FALSE(GetIconInfo(small, &info)) << "the icon outlived its state";
+}
+
+// Hidden without a tray icon, the window could never be brought back: it is
+// minimised instead, and the icon returns once the taskbar is created.
+TEST_F(MainWindowProcedure, WithoutATrayIconTheWindowStaysReachable)
+{
+    RemoveTrayIcon(state);
+    TrayShellStandIn::accept = false;
+    TrayShellStandIn::calls.clear();
+    AddTrayIcon(state);
+    EXPECT_EQ(TrayShellStandIn::calls, (std::vector<DWORD>{NIM_ADD, NIM_MODIFY}));
+    EXPECT_FALSE(state.trayIconAdded);
+
+    state.minimizeToTray = true;
+    MinimizeToTray(state, hwnd);  // as a start in the tray does
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_TRUE(IsIconic(hwnd));
+    EXPECT_FALSE(state.hiddenInTray);
+    ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    EXPECT_EQ(SendMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0), 0);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+
+    TrayShellStandIn::accept = true;
+    EXPECT_EQ(SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0), 0);
+    EXPECT_TRUE(state.trayIconAdded);
+    EXPECT_TRUE(MinimizeToTray(state, hwnd));
+    EXPECT_FALSE(IsWindowVisible(hwnd));
+
+    const std::string noIcon = "MinimizeToTray: there is no tray icon to restore from; minimizing the window instead.";
+    EXPECT_EQ(Logged(), (Lines{"System tray icon removed.",
+                               "AddTrayIcon: the shell did not take the tray icon (no notification area yet?); the "
+                               "window stays on the taskbar until the taskbar is created.",
+                               noIcon, noIcon,
+                               "MainWindowProc: the taskbar was created; adding the tray icon again.",
+                               "System tray icon added.", kMinimizedToTray}));
 }
 
 TEST_F(MainWindowProcedure, HitTestFindsButtonsCaptionEdgesAndCorners)

@@ -2,6 +2,8 @@
 // behind byte for byte, and how LoadSettings copes with whatever it finds.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/app_state.h"
 #include "log/text_convert.h"
 #include "registry_test_support.h"
@@ -148,6 +150,103 @@ TEST_F(SettingsStore, ValuesOfTheWrongTypeOrSizeLeaveTheirFieldsAlone)
     EXPECT_EQ(state.desiredSource, SystemDefaultIdentity());
     ASSERT_EQ(state.desiredTargets.size(), 1u);
     EXPECT_EQ(state.desiredTargets[0].eid, "kept");
+}
+
+// A hand-edited volume of 1000 would be a gain of 20, a buffer of 0 ms a
+// loop that spins: each is brought into its slider's range, said once, and
+// what is used is what is saved.
+TEST_F(SettingsStore, StoredNumbersOutOfRangeAreUsedAndSavedInRange)
+{
+    struct Case
+    {
+        uint32_t volume, bufferMs, usedVolume, usedBufferMs;
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {1000, 0, 100, 1,
+         {"LoadSettings: stored Volume of 1000 is out of range; using 100.",
+          "LoadSettings: stored BufferMs of 0 is out of range; using 1."}},
+        {0, 100000, 0, 60, {"LoadSettings: stored BufferMs of 100000 is out of range; using 60."}},
+        {100, 60, 100, 60, {}},
+    };
+    for (const Case& c : cases)
+    {
+        WriteDword(kSettingsKeyPath, L"Volume", c.volume);
+        WriteDword(kSettingsKeyPath, L"BufferMs", c.bufferMs);
+        const std::wstring log = OpenFreshTestLog(L"settings-range");
+        AppState loaded{AppStateDefaultsOnly{}};
+        LoadSettings(loaded);
+        EXPECT_EQ(loaded.volume.load(), static_cast<float>(c.usedVolume)) << c.volume;
+        EXPECT_EQ(loaded.bufferMs.load(), static_cast<float>(c.usedBufferMs)) << c.bufferMs;
+        std::vector<std::string> said;
+        for (const std::string& message : LoggedMessages(log))
+        {
+            if (message.rfind("LoadSettings: stored ", 0) == 0)
+                said.push_back(message);
+        }
+        EXPECT_EQ(said, c.said);
+        SaveSettings(loaded);
+        EXPECT_EQ(ReadDword(kSettingsKeyPath, L"Volume"), std::optional<uint32_t>(c.usedVolume));
+        EXPECT_EQ(ReadDword(kSettingsKeyPath, L"BufferMs"), std::optional<uint32_t>(c.usedBufferMs));
+    }
+}
+
+// Whatever type and size a hand-edited value has, loading neither crashes
+// nor takes it: every field keeps the default of a first start.
+TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
+{
+    struct Wrong
+    {
+        const char* what;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    // As UTF-16, "[{}]" would be one target and "{}" a source.
+    const std::vector<BYTE> oneTarget = {'[', 0, '{', 0, '}', 0, ']', 0};
+    const Wrong wrongs[] = {
+        {"string", REG_SZ, {'7', 0, '5', 0, 0, 0}},
+        {"binary of 0 bytes", REG_BINARY, {}},
+        {"binary of 2 bytes", REG_BINARY, {0xE8, 0x03}},
+        {"binary of 8 bytes", REG_BINARY, oneTarget},
+        {"QWORD", REG_QWORD, oneTarget},
+        {"empty", REG_NONE, {}},
+        {"DWORD", REG_DWORD, {'{', 0, '}', 0}},
+    };
+    struct Stored
+    {
+        const wchar_t* key;
+        const wchar_t* name;
+        DWORD type;  // what the program writes
+    };
+    std::vector<Stored> stored;
+    for (const SettingsDwordValue& value : kSettingsDwordValues)
+        stored.push_back({kSettingsKeyPath, value.name, REG_DWORD});
+    stored.push_back({kSettingsKeyPath, kSelectedSourceValueName, REG_SZ});
+    stored.push_back({kSettingsKeyPath, kSelectedTargetsValueName, REG_SZ});
+    stored.push_back({kDeviceVolumesKeyPath, L"__system_default__", REG_DWORD});
+
+    AppState defaults{AppStateDefaultsOnly{}};
+    LoadSettings(defaults);
+    const auto fields = [](const AppState& s) {
+        return std::make_tuple(s.minimizeToTray, s.startRedirectingOnStartup, s.minimizeOnClose,
+                               s.rememberWindowSize, s.windowWidth, s.windowHeight, s.volume.load(),
+                               s.bufferMs.load(), s.desiredSource, s.desiredTargets, s.deviceVolumes);
+    };
+    for (const Stored& value : stored)
+    {
+        for (const Wrong& wrong : wrongs)
+        {
+            if (wrong.type == value.type)
+                continue;
+            DeleteUserTree(kSettingsKeyPath);
+            DeleteUserTree(kDeviceVolumesKeyPath);
+            WriteRawValue(value.key, value.name, wrong.type, wrong.data.data(), static_cast<DWORD>(wrong.data.size()));
+            AppState loaded{AppStateDefaultsOnly{}};
+            LoadSettings(loaded);
+            EXPECT_TRUE(fields(loaded) == fields(defaults)) << WideToUtf8(value.name) << " as " << wrong.what;
+        }
+    }
+    DeleteUserTree(kDeviceVolumesKeyPath);
 }
 
 TEST_F(SettingsStore, BadMembersStopTheReadingWhereTheyAre)

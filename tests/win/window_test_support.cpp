@@ -57,6 +57,12 @@ void DrainMessages()
     }
 }
 
+BOOL WINAPI TrayShellStandIn::Notify(DWORD message, PNOTIFYICONDATAW)
+{
+    calls.push_back(message);
+    return accept ? TRUE : FALSE;
+}
+
 void MainWindowTest::SetUp()
 {
     comResult = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -65,12 +71,17 @@ void MainWindowTest::SetUp()
     state.rememberWindowSize = false;
     hwnd = CreateMainWindow(state, instance);
     ASSERT_NE(hwnd, nullptr);
+    TrayShellStandIn::accept = true;
+    TrayShellStandIn::calls.clear();
+    SetTrayNotifyFunction(&TrayShellStandIn::Notify);
+    AddTrayIcon(state);
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     logPath = OpenFreshTestLog(L"window-" + std::wstring(name.begin(), name.end()));
 }
 
 void MainWindowTest::TearDown()
 {
+    SetTrayNotifyFunction(nullptr);
     if (IsWindow(hwnd))
     {
         DestroyWindow(hwnd);

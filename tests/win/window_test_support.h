@@ -30,9 +30,19 @@ bool TakeQuitMessage();
 // reaches the next test.
 void DrainMessages();
 
+// A stand-in for the shell's tray call that records every call and answers
+// with `accept`; main thread only, like the window.
+struct TrayShellStandIn
+{
+    static inline bool accept = true;
+    static inline std::vector<DWORD> calls;
+    static BOOL WINAPI Notify(DWORD message, PNOTIFYICONDATAW data);
+};
+
 // COM (the imaging component needs it), the window class, and the window
 // made by CreateMainWindow on `state`, which the window holds in its user
-// data. Settings are not written on resize unless a test asks for it.
+// data, with its tray icon in a stand-in shell that takes it. Settings are
+// not written on resize unless a test asks for it.
 class MainWindowTest : public ::testing::Test
 {
 protected:

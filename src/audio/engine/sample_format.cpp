@@ -113,29 +113,38 @@ struct StorePcm {
     }
 };
 
-// The source sample that target channel `channel` plays (see WriteToTarget).
-inline float MappedSample(const float* frame, uint16_t sourceChannels, uint16_t targetChannels,
-                          uint16_t channel) {
-    if (targetChannels == 1 && sourceChannels >= 2) {
-        return (frame[0] + frame[1]) * 0.5f;
+// What target channel `channel` plays of one source frame: its taps summed,
+// the first one alone when there is just one (so a copied sample keeps its
+// bits), silence when there is none.
+inline float MixedSample(const float* frame, const ChannelMap& map, uint16_t channel) {
+    const uint32_t first = map.firstTap[channel];
+    const uint32_t end = map.firstTap[channel + 1u];
+    if (first == end) {
+        return 0.0f;
     }
-    if (sourceChannels == 1) {
-        return channel < 2 ? frame[0] : 0.0f;
+    float value = map.taps[first].weight * frame[map.taps[first].source];
+    for (uint32_t t = first + 1; t < end; ++t) {
+        value += map.taps[t].weight * frame[map.taps[t].source];
     }
-    return channel < sourceChannels ? frame[channel] : 0.0f;
+    return value;
 }
 
 template <typename Store>
-void WriteMapped(Store store, const float* source, uint16_t sourceChannels, uint32_t frames,
-                 float gain, uint16_t targetChannels, unsigned char* out) {
+void WriteMapped(Store store, const float* source, const ChannelMap& map, uint32_t frames, float gain,
+                 unsigned char* out) {
     for (uint32_t f = 0; f < frames; ++f) {
-        const float* frame = source + static_cast<size_t>(f) * sourceChannels;
-        for (uint16_t c = 0; c < targetChannels; ++c) {
-            const float value = MappedSample(frame, sourceChannels, targetChannels, c);
+        const float* frame = source + static_cast<size_t>(f) * map.sourceChannels;
+        for (uint16_t c = 0; c < map.targetChannels; ++c) {
+            const float value = map.identity ? frame[c] : MixedSample(frame, map, c);
             store(SoftClip(value * gain), out);
             out += Store::kBytes;
         }
     }
+}
+
+// A map made for other channel counts would read or write out of bounds.
+bool Fits(const ChannelMap& map, const SampleLayout& target) {
+    return map.targetChannels == target.channels && map.firstTap.size() == map.targetChannels + 1u;
 }
 
 }  // namespace
@@ -149,6 +158,7 @@ LayoutResult DeriveSampleLayout(const WaveFormatFields& format) {
     result.layout.channels = format.channels;
     result.layout.blockAlign = format.blockAlign;
     result.layout.sampleRate = format.samplesPerSec;
+    result.layout.channelMask = format.channelMask;
     if (format.channels == 0) {
         result.status = LayoutStatus::NoChannels;
     } else if (format.samplesPerSec == 0) {
@@ -217,34 +227,37 @@ uint32_t ConvertPacketToFloat(const void* packet, const SampleLayout& source, ui
     return fitting;
 }
 
-void WriteToTarget(const float* source, uint16_t sourceChannels, uint32_t frames, float gain,
+ChannelMap ChannelMapFor(const SampleLayout& source, const SampleLayout& target) {
+    return BuildChannelMap(source.channels, source.channelMask, target.channels, target.channelMask);
+}
+
+void WriteToTarget(const float* source, const ChannelMap& map, uint32_t frames, float gain,
                    const SampleLayout& target, void* dest) {
-    if (!IsConsistent(target)) {
+    if (!IsConsistent(target) || !Fits(map, target)) {
         WriteSilence(target, frames, dest);
         return;
     }
-    if (target.kind == SampleKind::Float32 && target.channels == sourceChannels) {
-        ApplyGainSoftClip(source, static_cast<float*>(dest),
-                          static_cast<size_t>(frames) * sourceChannels, gain);
+    if (target.kind == SampleKind::Float32 && map.identity) {
+        ApplyGainSoftClip(source, static_cast<float*>(dest), static_cast<size_t>(frames) * target.channels,
+                          gain);
         return;
     }
     auto* out = static_cast<unsigned char*>(dest);
-    const uint16_t channels = target.channels;
     switch (target.kind) {
     case SampleKind::Float32:
-        WriteMapped(StoreFloat{}, source, sourceChannels, frames, gain, channels, out);
+        WriteMapped(StoreFloat{}, source, map, frames, gain, out);
         break;
     case SampleKind::Pcm16:
-        WriteMapped(StorePcm<16, 2>{}, source, sourceChannels, frames, gain, channels, out);
+        WriteMapped(StorePcm<16, 2>{}, source, map, frames, gain, out);
         break;
     case SampleKind::Pcm24:
-        WriteMapped(StorePcm<24, 3>{}, source, sourceChannels, frames, gain, channels, out);
+        WriteMapped(StorePcm<24, 3>{}, source, map, frames, gain, out);
         break;
     case SampleKind::Pcm24In32:
-        WriteMapped(StorePcm<24, 4>{}, source, sourceChannels, frames, gain, channels, out);
+        WriteMapped(StorePcm<24, 4>{}, source, map, frames, gain, out);
         break;
     case SampleKind::Pcm32:
-        WriteMapped(StorePcm<32, 4>{}, source, sourceChannels, frames, gain, channels, out);
+        WriteMapped(StorePcm<32, 4>{}, source, map, frames, gain, out);
         break;
     }
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/engine/channel_map.h"
+
 // Stream formats as the engine sees them, and the conversions of the packet
 // path between the source's samples and a target's render buffer.
 //
@@ -30,6 +32,7 @@ struct SampleLayout {
     uint16_t channels = 0;
     uint16_t blockAlign = 0;  // bytes per frame
     uint32_t sampleRate = 0;
+    uint32_t channelMask = 0;  // speaker positions; 0: none given
 
     bool operator==(const SampleLayout&) const = default;
 };
@@ -51,6 +54,8 @@ struct WaveFormatFields {
     // Extensible formats only; 0 means "same as bitsPerSample".
     uint16_t validBitsPerSample = 0;
     SubFormat subFormat = SubFormat::Other;
+    // Extensible formats only; 0: no speaker positions given.
+    uint32_t channelMask = 0;
 };
 
 enum class LayoutStatus {
@@ -88,15 +93,16 @@ size_t ScratchFloatsFor(const SampleLayout& source, uint32_t maxPacketFrames);
 uint32_t ConvertPacketToFloat(const void* packet, const SampleLayout& source, uint32_t frames,
                               float* scratch, size_t scratchFloats);
 
+// The channel map of a target opened in `target`'s layout, fed from `source`.
+ChannelMap ChannelMapFor(const SampleLayout& source, const SampleLayout& target);
+
 // Writes `frames` frames into a target's render buffer: every sample is the
-// soft clip of gain x the source sample, the source's channels are mapped onto
-// the target's (matching channels copied; a mono source feeds the first two
-// target channels; a mono target takes the average of the source's first two;
-// target channels the source lacks are silent; extra source channels are
-// dropped) and encoded in the target's sample kind. Exactly
-// frames x target.blockAlign bytes are written. `dest` must be aligned for
-// float when the target is float (render buffers are).
-void WriteToTarget(const float* source, uint16_t sourceChannels, uint32_t frames, float gain,
+// soft clip of gain x its mix of source samples (channel_map.h), encoded in
+// the target's sample kind. The source holds map.sourceChannels interleaved
+// channels. Exactly frames x target.blockAlign bytes are written (silence
+// when the map is not one for the target's channels). `dest` must be aligned
+// for float when the target is float (render buffers are).
+void WriteToTarget(const float* source, const ChannelMap& map, uint32_t frames, float gain,
                    const SampleLayout& target, void* dest);
 
 // Fills `frames` frames of the target's render buffer with silence:

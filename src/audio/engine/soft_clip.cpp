@@ -42,7 +42,9 @@ __m128 SoftClip4(__m128 x) {
     const __m128 curved = _mm_or_ps(shaped, _mm_and_ps(sign, x));
     const __m128 beyond = _mm_cmpgt_ps(magnitude, knee);
     const __m128 y = _mm_or_ps(_mm_and_ps(beyond, curved), _mm_andnot_ps(beyond, x));
-    return _mm_max_ps(_mm_min_ps(y, ceiling), _mm_sub_ps(_mm_setzero_ps(), ceiling));
+    const __m128 clamped = _mm_max_ps(_mm_min_ps(y, ceiling), _mm_sub_ps(_mm_setzero_ps(), ceiling));
+    // All ones for a number, all zeros for NaN: NaN leaves as +0.
+    return _mm_and_ps(clamped, _mm_cmpord_ps(x, x));
 }
 #endif
 

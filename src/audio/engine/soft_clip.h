@@ -8,8 +8,9 @@
 // allocate nothing.
 
 // Shapes one sample: values up to the knee pass unchanged, the next 0.1 blends
-// into a gentle slope, and the result never leaves -0.999 .. 0.999 (NaN and
-// infinities included, which map to the ceiling). Every step is a 32-bit float
+// into a gentle slope, and the result never leaves -0.999 .. 0.999. An
+// infinity maps to the ceiling of its sign; NaN maps to 0, so that one bad
+// sample is a click rather than a level stuck at full scale. Every step is a 32-bit float
 // operation, in a fixed order, so that the curve is the same on every build.
 // Written without branches (the curve is computed for every value and then
 // selected) so that a loop over it vectorises; defined here so that the
@@ -30,9 +31,11 @@ inline float SoftClip(float x) {
     // the ceiling.
     shaped = shaped < kCeiling ? shaped : kCeiling;
     const float y = magnitude > kKnee ? std::copysign(shaped, x) : x;
-    // Written as comparisons that fail for NaN, so NaN leaves as the ceiling.
     const float upper = y < kCeiling ? y : kCeiling;
-    return upper > -kCeiling ? upper : -kCeiling;
+    const float clamped = upper > -kCeiling ? upper : -kCeiling;
+    // The comparisons above send NaN to the ceiling; only a number equals
+    // itself.
+    return x == x ? clamped : 0.0f;
 }
 
 // 50 % is unity gain, 100 % doubles the signal.

@@ -322,6 +322,20 @@ void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointI
                                   entry.displayName.c_str());
 }
 
+// Said once per target whose own layout differs from the source's: how its
+// channels are made tells why it sounds as it does.
+void PrepareChannelMap(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target)
+{
+    target.channelMap = ChannelMapFor(engine.sourceLayout, target.layout);
+    if (!target.channelMap.identity)
+    {
+        DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' plays the source's %u channels on its %u, matched by %s.",
+                                      entry.displayName.c_str(), static_cast<unsigned>(engine.sourceLayout.channels),
+                                      static_cast<unsigned>(target.layout.channels),
+                                      target.channelMap.byPosition ? "speaker position" : "channel index");
+    }
+}
+
 // Caller holds selectionMutex.
 bool OpenTargetsAtStart(RedirectionEngine& engine)
 {
@@ -373,6 +387,7 @@ WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
     {
         const auto& extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(format);
         fields.validBitsPerSample = extensible.Samples.wValidBitsPerSample;
+        fields.channelMask = extensible.dwChannelMask;
         if (IsSubFormatOfTag(extensible.SubFormat, WAVE_FORMAT_PCM))
         {
             fields.subFormat = WaveFormatFields::SubFormat::Pcm;
@@ -426,6 +441,7 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
         return std::nullopt;
     }
     target.bufferFrames = frames;
+    PrepareChannelMap(engine, entry, target);
     PrepareRateAdjustment(engine, entry, target, *adjustable);
     ReadStreamClock(target);
     std::lock_guard<std::mutex> lock(engine.state.streamMutex);

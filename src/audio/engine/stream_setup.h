@@ -39,6 +39,9 @@ struct RenderTarget
     // What the render buffer holds per frame: the source's layout when the
     // stream took the source's format, else the target's own mix format.
     SampleLayout layout;
+    // Which source channels make each of the layout's channels; made when
+    // the target opens, so the packet path only reads it.
+    ChannelMap channelMap;
 
     // Present where the stream lets its rate be nudged: the controller then
     // holds its queue at the set point, and each rate it decides is handed

@@ -21,7 +21,6 @@ struct PacketView
 {
     const float* samples = nullptr;  // interleaved source channels; null: silence
     uint32_t frames = 0;
-    uint16_t channels = 0;
     float gain = 1.0f;
     double now = 0.0;  // seconds, the engine's clock
 };
@@ -144,7 +143,7 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     }
     if (packet.samples)
     {
-        WriteToTarget(packet.samples, packet.channels, frames, packet.gain, target.layout, dest);
+        WriteToTarget(packet.samples, target.channelMap, frames, packet.gain, target.layout, dest);
     }
     else
     {
@@ -182,7 +181,6 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
         {
             PacketView packet;
             packet.frames = frames;
-            packet.channels = engine.sourceLayout.channels;
             packet.gain = gain;
             packet.now = now;
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
