@@ -13,9 +13,11 @@
 //   first 5 packets are dropped (warm-up).
 // - Each target's buffer is the target buffer duration; it is primed with
 //   half of it and starts 10 ms after the source. Before its first packet,
-//   and whenever it has run dry (its queue empty and, by its clock, all it
-//   was given played), its queue is topped up to the cushion with silence. Its clock runs at +ppm against the source's; with rate
-//   adjustment the controller's rate multiplies that.
+//   and whenever it has run dry (its queue empty, more time gone than the
+//   audio it was left with, and by its clock all it was given played), its
+//   queue is topped up to the cushion with silence. Its clock runs at +ppm
+//   against the source's; with rate adjustment the controller's rate
+//   multiplies that.
 // - Consumption, two models:
 //   periodic:   the shared-mode engine takes one 480-frame device period every
 //               10 ms of the target's own clock; a period that finds fewer
@@ -71,6 +73,8 @@ struct TargetState {
     bool dry = false;
     bool delivering = false;
     uint64_t written = 0;      // every frame handed to the target
+    double lastWrite = 0.0;    // when a packet was last written, and the queue then
+    uint32_t queuedAfterWrite = 0;
     double taken = 0.0;        // frames the device has taken from its queue
     double lastTick = -1.0;    // periodic: when it last took a period, and how much
     double lastTickFrames = 0.0;
@@ -185,7 +189,8 @@ void Deliver(TargetState& t, double now) {
         t.minRate = std::min(t.minRate, t.controller.Rate());
         t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
-    const bool dry = t.delivering && RanDryByClock(queued, t.written, Played(t, now));
+    const bool dry = t.delivering && RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate) &&
+                     RanDryByClock(queued, t.written, Played(t, now));
     t.topUps += dry ? 1 : 0;
     if (!t.delivering || dry) {
         const uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
@@ -198,6 +203,8 @@ void Deliver(TargetState& t, double now) {
     t.droppedFrames += kPacketFrames - frames;
     t.queued += frames;
     t.written += frames;
+    t.lastWrite = now;
+    t.queuedAfterWrite = queued + frames;
     t.dry = false;
     NoteLevel(t, now);
 }

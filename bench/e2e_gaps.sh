@@ -59,8 +59,14 @@ stop_recorders() {
   REC_PID=()
 }
 
+# The tone is played the way a Windows program's stream reaches its
+# endpoint, a period of 10 ms at a time. pacat's own default buffers two
+# seconds ahead, and the null sink then renders in large, uneven blocks for
+# the first seconds of the stream; PLAYER=default measures that case too.
 start_tone() {
-  pacat -d speakers --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
+  local buffering=(--latency-msec=10)
+  [ "${PLAYER:-}" = default ] && buffering=()
+  pacat -d speakers "${buffering[@]}" --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
   TONE_PID=$!
 }
 

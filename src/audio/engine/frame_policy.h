@@ -73,15 +73,15 @@ double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames);
 // Whether a target ran dry since it was last written to: its queue is empty
 // and more time has passed than the audio it was left with lasts. An empty
 // queue alone is not enough: a device that takes whole periods empties it
-// at a period's start and still has that period to play. For a stream
-// without a clock; the clock's judgement below is the better one.
+// at a period's start and still has that period to play.
 bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed);
 
 // The same judged by the stream's clock, where it has one: its queue is
-// empty and it has played everything ever written to it. A device that
-// hands its queue on at once to a buffer of its own (as some sound servers
-// do) shows an empty queue while plenty is still to be heard; its clock
-// tells the truth.
+// empty and it has played everything ever written to it. It catches a
+// device that hands its queue on at once to a buffer of its own (as some
+// sound servers do) and shows an empty queue while plenty is still to be
+// heard; but such a server's clock may count what it took as played, so
+// the engine asks for both judgements.
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed);
 
 // Silence queued ahead of a target when the streams start, and when a target

@@ -90,17 +90,22 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
-// By the stream's clock where it has one, else by the time since the last
-// write.
+// Both judgements must agree where the stream has a clock: a sound server
+// that hands the queue on at once may count what it took as played, and a
+// late packet must not be mistaken for a gap (its silence would be heard).
 bool TargetRanDry(const RenderTarget& target, uint32_t queued, double now)
 {
+    const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
+    if (!RanDry(queued, target.queuedAfterWrite, framesElapsed))
+    {
+        return false;
+    }
     UINT64 position = 0;
     if (target.clock && SUCCEEDED(target.clock->GetPosition(&position, nullptr)))
     {
         return RanDryByClock(queued, target.framesWritten, static_cast<double>(position) * target.clockToFrames);
     }
-    const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
-    return RanDry(queued, target.queuedAfterWrite, framesElapsed);
+    return true;
 }
 
 // Before its first packet, and after it ran dry, a target's queue is
