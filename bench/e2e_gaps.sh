@@ -23,6 +23,10 @@ KEY='HKCU\SOFTWARE\Wavecaster'
 RATE=48000
 SECONDS_PER_RUN=${E2E_GAPS_SECONDS:-60}
 TARGETS=(headphones hdmi)
+# What was played into Speakers is recorded from its monitor too: a gap
+# there (the player starved of the processor) is heard on every target and
+# is none of the route's doing.
+RECORDED=("${TARGETS[@]}" speakers)
 read -r -a LATENCIES <<<"${E2E_GAPS_LATENCIES:-30 20 10}"
 MONITOR_SOURCE='{"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"}'
 BOTH_TARGETS='[{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}]'
@@ -45,7 +49,7 @@ trap cleanup EXIT
 
 start_recorders() {  # <run folder>
   local t
-  for t in "${TARGETS[@]}"; do
+  for t in "${RECORDED[@]}"; do
     parec -d "$t.monitor" --format=float32le --rate=$RATE --channels=2 --raw --latency-msec=10 \
       >"$1/$t.raw" 2>"$1/$t.parec.log" &
     REC_PID[$t]=$!
@@ -55,7 +59,7 @@ start_recorders() {  # <run folder>
 
 stop_recorders() {
   local t
-  for t in "${TARGETS[@]}"; do kill "${REC_PID[$t]}" 2>/dev/null || true; wait "${REC_PID[$t]}" 2>/dev/null || true; done
+  for t in "${RECORDED[@]}"; do kill "${REC_PID[$t]}" 2>/dev/null || true; wait "${REC_PID[$t]}" 2>/dev/null || true; done
   REC_PID=()
 }
 
@@ -141,7 +145,7 @@ record_run() {  # <run name>
   sleep 0.3
   stop_recorders
   FIGURES=""
-  for t in "${TARGETS[@]}"; do FIGURES+="$(judge "$dir/$t.raw") "; done
+  for t in "${RECORDED[@]}"; do FIGURES+="$(judge "$dir/$t.raw") "; done
 }
 
 tonefork_run() {  # <bufferMs> <condition: hidden|visible|busy>
@@ -154,6 +158,7 @@ tonefork_run() {  # <bufferMs> <condition: hidden|visible|busy>
   record_run "tonefork-$1ms-$2"
   stop_hog
   stop_tonefork
+  cp "$WORK/tf/log.txt" "$WORK/tonefork-$1ms-$2/" 2>/dev/null || true
 }
 
 loopback_run() {  # <bufferMs> <condition: alone|busy>
@@ -210,10 +215,10 @@ for ms in "${LATENCIES[@]}"; do
   ROW[start-$ms]=$FIGURES
 done
 
-row() {  # <label> <figures: silences dropped per target>
-  local hs hd ds dd
-  read -r hs hd ds dd <<<"$2"
-  printf '%-34s | %8s %8s | %8s %8s\n' "$1" "$hs" "$hd" "$ds" "$dd"
+row() {  # <label> <figures: silences dropped per target, then in what was played>
+  local hs hd ds dd ss sd
+  read -r hs hd ds dd ss sd <<<"$2"
+  printf '%-34s | %8s %8s | %8s %8s | %8s %8s\n' "$1" "$hs" "$hd" "$ds" "$dd" "$ss" "$sd"
 }
 
 {
@@ -223,9 +228,11 @@ row() {  # <label> <figures: silences dropped per target>
   echo "  the tone is first heard: silences = runs of at least half a millisecond without sound inside the tone;"
   echo "  dropped = discontinuities with no silence beside them (frames dropped or repeated)."
   echo "  busy: a shell loop holds one of the cores for the whole run."
+  echo "  played: the same count on Speakers' monitor, what went into the route; a gap there is heard on every"
+  echo "  target and is the player's (starved of the processor), not the route's."
   echo
-  printf '%-34s | %17s | %17s\n' route headphones "hdmi"
-  printf '%-34s | %8s %8s | %8s %8s\n' "" silences dropped silences dropped
+  printf '%-34s | %17s | %17s | %17s\n' route headphones "hdmi" played
+  printf '%-34s | %8s %8s | %8s %8s | %8s %8s\n' "" silences dropped silences dropped silences dropped
   for ms in "${LATENCIES[@]}"; do
     for condition in hidden visible busy; do row "Tonefork $ms ms, $condition" "${ROW[tf-$ms-$condition]}"; done
     for condition in alone busy; do row "module-loopback $ms ms, $condition" "${ROW[lb-$ms-$condition]}"; done

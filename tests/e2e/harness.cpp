@@ -388,9 +388,13 @@ void ChildProcess::Stop()
     pid = -1;
 }
 
+// In periods of 10 ms, as a Windows program's stream reaches its endpoint:
+// with pacat's default of two seconds ahead, the null sink renders in large,
+// uneven blocks for the first seconds, and its monitor stutters with it.
 ChildProcess PlayRawAudio(const std::string& sink, const std::string& path)
 {
-    return ChildProcess({"pacat", "-d", sink, "--format=float32le", "--rate=48000", "--channels=2", "--raw", path},
+    return ChildProcess({"pacat", "-d", sink, "--format=float32le", "--rate=48000", "--channels=2", "--raw",
+                         "--latency-msec=10", path},
                         "/dev/null", path + ".play.log");
 }
 

@@ -40,29 +40,37 @@ protected:
     }
 
     // Starts the program with the route stored and waits until it streams.
-    void StartRouting(ToneforkInstance& app, uint32_t volume)
+    void StartRouting(ToneforkInstance& app, uint32_t volume, bool inTray = false)
     {
         SeedRoute(volume, kMonitorSource);
+        RegSetDword(kSettingsKey, "MinimizeToTray", inTray ? 1 : 0);
         app.Start();
         ASSERT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 90s)) << app.LogText();
     }
 };
 
-TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteIsMeasuredForGaps)
+// Half a minute at 30 ms with the window in the tray must be heard without a
+// single gap; one in what was played (the player starved of the processor)
+// reaches every target and is not the route's.
+TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasNoGap)
 {
     ToneforkInstance app("routing-unity");
-    StartRouting(app, 50);
+    StartRouting(app, 50, true);
     constexpr auto kRun = 30s;
     const SinkRecordings recordings = RecordTone(app.Folder(), kRun);
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, kRun - 1s);
+    const int played =
+        ReportDiscontinuities("routing_discontinuities.txt", "played", recordings.at("speakers"), "speakers");
     const ExpectedTone unity = ExpectedAtVolume(50.0f);
     ASSERT_NEAR(unity.amplitude, kToneAmplitude, 1e-3) << "50 % must be unity gain";
     for (const std::string& sink : kTargetSinks)
     {
         ExpectToneAt(recordings.at(sink), unity, sink, kRun - 1s);
-        ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink);
+        const int heard = ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink);
+        EXPECT_GE(heard, 0) << sink;
+        EXPECT_LE(heard, played) << sink << ": gaps the route made itself";
     }
     EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), kRoutedRun)) << app.LogText();
 }

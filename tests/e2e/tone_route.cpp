@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 
 namespace
 {
-constexpr double kToneFileSeconds = 40.0;
+constexpr double kToneFileSeconds = 70.0;
 // The start of every heard tone is skipped: the player's own start-up and
 // the route's first packets are not what is being judged.
 constexpr size_t kSettleFrames = kAnalysisSampleRate / 2;
@@ -165,12 +165,16 @@ void CloseAndExpectCleanExit(ToneforkInstance& app)
     ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
 }
 
-void ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
-                           const std::string& sink)
+int ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
+                          const std::string& sink)
 {
     const std::vector<float> tone = SteadyTone(audio, 0);
     const DiscontinuityReport gaps = CountDiscontinuities(tone, kToneHz);
-    ASSERT_TRUE(gaps.analysed) << sink;
+    EXPECT_TRUE(gaps.analysed) << sink;
+    if (!gaps.analysed)
+    {
+        return -1;
+    }
     char line[256];
     std::snprintf(line, sizeof line,
                   "%s target=%s seconds=%.1f discontinuities=%d max_phase_step_rad=%.5f "
@@ -181,4 +185,5 @@ void ReportDiscontinuities(const std::string& fileName, const std::string& label
     std::ofstream(Environment().results + "/" + fileName, std::ios::app) << line;
     std::fputs(line, stdout);
     ::testing::Test::RecordProperty("discontinuities_" + sink, gaps.count);
+    return gaps.count;
 }

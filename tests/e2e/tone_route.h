@@ -84,8 +84,7 @@ void CloseAndExpectCleanExit(ToneforkInstance& app);
 
 // The discontinuities of the tone heard on `sink` (channel 0), as one line
 // "<label> target=<sink> seconds=... discontinuities=..." appended to
-// `fileName` in the results folder and printed: a measured figure of the
-// route, not a pass mark, since a loaded machine drops packets that an idle
-// one does not.
-void ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
+// `fileName` in the results folder and printed; returns the count (-1 when
+// the tone could not be analysed).
+int ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
                            const std::string& sink);

@@ -166,4 +166,76 @@ TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
         << app.LogText();
     EXPECT_EQ(CountStartingWith(messages, "Tray: Starting redirection."), 1u);
 }
+
+// The program reads this variable when a route starts.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const char* name, const char* value) : name(name) { setenv(name, value, 1); }
+    ~ScopedEnvironment() { unsetenv(name); }
+
+private:
+    const char* name;
+};
+
+struct BiasCase
+{
+    const char* name;
+    const char* bias;  // a fraction of the rate
+    const char* logged;
+};
+
+void PrintTo(const BiasCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LoopbackRateBias : public LoopbackE2e, public ::testing::WithParamInterface<BiasCase>
+{
+};
+
+// No two devices share a clock exactly. Every target is made to play half a
+// per cent fast (its queue drains) or slow (it fills) for a minute: the
+// knob is applied and said, every target follows the source by rate
+// adjustment, and the tone keeps its level.
+// The gaps are reported: this Wine's queue and clock do not show what its
+// sound server holds, so they measure the environment as much as the route.
+TEST_P(LoopbackRateBias, ATargetOffByHalfAPerCentIsSteeredForAMinute)
+{
+    const BiasCase& c = GetParam();
+    ToneforkInstance app(std::string("loopback-bias-") + c.name);
+    {
+        ScopedEnvironment bias("TONEFORK_TEST_RATE_BIAS", c.bias);
+        StartRouting(app, 50, kSpeakersPlaybackSource);
+    }
+    constexpr auto kRun = 60s;
+    const SinkRecordings recordings = RecordTone(app.Folder(), kRun);
+    CloseAndExpectCleanExit(app);
+
+    ExpectPlayedTone(recordings, kRun - 1s);
+    const ExpectedTone unity = ExpectedAtVolume(50.0f);
+    const std::string label = std::string("loopback bias=") + c.bias;
+    ReportDiscontinuities("loopback_discontinuities.txt", label, recordings.at("speakers"), "speakers");
+    for (const std::string& sink : kTargetSinks)
+    {
+        ExpectToneRms(SteadyTone(recordings.at(sink), 0), unity, sink, kRun - 1s);
+        ReportDiscontinuities("loopback_discontinuities.txt", label, recordings.at(sink), sink);
+    }
+    const std::vector<std::string> messages = LogMessages(app.LogText());
+    EXPECT_TRUE(ContainsInOrder(messages, {c.logged, kStarted})) << app.LogText();
+    for (const std::string name : {"Headphones", "HDMI Output"})
+    {
+        EXPECT_EQ(CountStartingWith(messages, "OpenRenderTarget: '" + name +
+                                                  "' follows the source's clock by rate adjustment."),
+                  1u)
+            << app.LogText();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Loopback, LoopbackRateBias,
+                         ::testing::Values(BiasCase{"Fast", "0.005",
+                                                    "Rate adjustment: test bias of +0.50% on every target."},
+                                           BiasCase{"Slow", "-0.005",
+                                                    "Rate adjustment: test bias of -0.50% on every target."}),
+                         [](const ::testing::TestParamInfo<BiasCase>& info) { return std::string(info.param.name); });
 }  // namespace
