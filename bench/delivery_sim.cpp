@@ -190,16 +190,20 @@ void Deliver(TargetState& t, double now) {
         t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
     const bool dry = t.delivering && RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate) &&
-                     RanDryByClock(queued, t.written, Played(t, now));
+                     RanDryByClock(queued, t.written, Played(t, now), t.bufferFrames);
     t.topUps += dry ? 1 : 0;
     if (!t.delivering || dry) {
         const uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
+        if (t.delivering) {
+            t.controller.Adjusted(silence);
+        }
         t.queued += silence;
         t.written += silence;
         queued += silence;
         t.delivering = true;
     }
     const uint32_t frames = TargetFrameCount(kPacketFrames, queued, t.bufferFrames, t.cushion);
+    t.controller.Adjusted(-static_cast<double>(kPacketFrames - frames));
     t.droppedFrames += kPacketFrames - frames;
     t.queued += frames;
     t.written += frames;

@@ -60,6 +60,28 @@ TEST(FramePolicyTest, TopUpAndRunningDry) {
     EXPECT_DOUBLE_EQ(QueueSetPoint(720, 480), 960.0);
 }
 
+TEST(FramePolicyTest, RunningDryByTheClock) {
+    struct Case {
+        const char* what;
+        uint32_t queued;
+        uint64_t written;
+        double played;
+        bool dry;
+    };
+    const Case cases[] = {
+        {"all played", 0, 96000, 96000.0, true},
+        {"the server still holds 20 ms", 0, 96000, 95040.0, false},
+        {"frames still queued", 480, 96000, 96000.0, false},
+        // Started again from zero after a rate change, or running off: more
+        // waiting than the 2640-frame buffer holds is not this stream's.
+        {"a clock started again", 0, 96000, 1200.0, true},
+        {"just within the buffer", 0, 96000, 93360.0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RanDryByClock(c.queued, c.written, c.played, 2640), c.dry) << c.what;
+    }
+}
+
 TEST(FramePolicyTest, PacingFollowsTheLatency) {
     EXPECT_EQ(PassWaitFor(1.0f), PassWait::Timer1Ms);
     EXPECT_EQ(PassWaitFor(15.0f), PassWait::Timer1Ms);

@@ -18,13 +18,29 @@ struct Outcome {
     double maxQueue = -1e30;
     double meanQueue = 0.0;
     int decisions = 0;
+    int lateTopUps = 0;  // in the last minute
 };
+
+// The engine's own hand on the queue: an empty one is topped up to the
+// cushion with silence, one far above the set point is trimmed. Both are
+// told to the controller.
+void EngineRules(RateController& controller, double& queue, Outcome& outcome, bool late) {
+    double added = 0.0;
+    if (queue <= 0.0) {
+        added = 720.0 - queue;
+        outcome.lateTopUps += late ? 1 : 0;
+    } else if (queue > kSetPoint + 960.0) {
+        added = kSetPoint + 960.0 - queue;
+    }
+    queue += added;
+    controller.Adjusted(added);
+}
 
 // ppm > 0: the target's clock runs fast. periodic: it takes 480 frames at
 // each of its 10 ms periods instead of draining continuously.
-Outcome Simulate(double ppm, bool periodic, double seconds) {
+Outcome Simulate(double ppm, bool periodic, double seconds, double startQueue = kSetPoint) {
     RateController controller(kSetPoint, kRate);
-    double queue = kSetPoint;
+    double queue = startQueue;
     double nextPacket = 0.0;
     double nextPeriod = 0.0043;
     double sum = 0.0;
@@ -41,13 +57,14 @@ Outcome Simulate(double ppm, bool periodic, double seconds) {
         }
         for (; nextPacket <= now; nextPacket += 0.010)
             queue += 480.0;
-        controller.Update(std::floor(queue), now);
         if (now > seconds - 60.0) {
             outcome.minQueue = std::min(outcome.minQueue, queue);
             outcome.maxQueue = std::max(outcome.maxQueue, queue);
             sum += queue;
             ++samples;
         }
+        EngineRules(controller, queue, outcome, now > seconds - 60.0);
+        controller.Update(std::floor(queue), now);
     }
     outcome.finalRate = controller.Rate();
     outcome.meanQueue = sum / samples;
@@ -71,6 +88,18 @@ TEST(RateControllerTest, LearnsTheClocksDifferenceAndHoldsTheQueue) {
             // a few times in ten minutes at most.
             EXPECT_LE(o.decisions, 5) << ppm;
         }
+    }
+}
+
+// A target so fast that it empties its cushion before the first decision,
+// and is topped up again and again: the silence added is not a queue that
+// holds, and the controller still finds the difference.
+TEST(RateControllerTest, SeesThroughTheEnginesTopUpsAndTrims) {
+    for (const double ppm : {-7500.0, 7500.0}) {
+        const Outcome o = Simulate(ppm, false, 180.0, 720.0);
+        EXPECT_NEAR((o.finalRate - 1.0) * 1e6, -ppm, 300.0) << ppm;
+        EXPECT_EQ(o.lateTopUps, 0) << ppm;
+        EXPECT_LE(o.maxQueue, kSetPoint + 960.0) << ppm;
     }
 }
 

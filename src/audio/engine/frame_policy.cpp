@@ -65,8 +65,9 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
     return queuedFrames == 0 && framesElapsed > static_cast<double>(queuedAfterLastWrite);
 }
 
-bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed) {
-    return queuedFrames == 0 && framesPlayed >= static_cast<double>(framesWritten);
+bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames) {
+    const double waiting = static_cast<double>(framesWritten) - framesPlayed;
+    return queuedFrames == 0 && (waiting <= 0.0 || waiting > static_cast<double>(bufferFrames));
 }
 
 uint32_t StartPrimingFrames(uint32_t bufferFrames) {

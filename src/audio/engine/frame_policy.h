@@ -81,8 +81,11 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
 // device that hands its queue on at once to a buffer of its own (as some
 // sound servers do) and shows an empty queue while plenty is still to be
 // heard; but such a server's clock may count what it took as played, so
-// the engine asks for both judgements.
-bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed);
+// the engine asks for both judgements. A clock by which more is waiting
+// than the stream's buffer holds is not counting this stream's frames (one
+// sound system starts it again from zero when the stream's rate changes,
+// and runs it off by the square of the rate): it has no say then.
+bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames);
 
 // Silence queued ahead of a target when the streams start, and when a target
 // is reopened while the source keeps running.

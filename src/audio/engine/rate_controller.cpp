@@ -45,7 +45,7 @@ RateController::RateController(double setPointFrames, double rateHz) : setPoint(
 void RateController::StartWindow(double seconds) {
     windowStart = seconds;
     windowEnd = seconds + WindowLength(windows);
-    count = sumT = sumTT = sumQ = sumTQ = 0.0;
+    count = sumT = sumTT = sumQ = sumTQ = shift = 0.0;
 }
 
 bool RateController::Update(double queuedFrames, double seconds) {
@@ -55,12 +55,14 @@ bool RateController::Update(double queuedFrames, double seconds) {
         return false;
     }
     if (seconds >= windowStart) {
+        // What the queue would be had the engine added and left out nothing.
+        const double q = queuedFrames - shift;
         const double t = seconds - windowStart;
         count += 1.0;
         sumT += t;
         sumTT += t * t;
-        sumQ += queuedFrames;
-        sumTQ += t * queuedFrames;
+        sumQ += q;
+        sumTQ += t * q;
         lastT = t;
     }
     return seconds >= windowEnd && Decide(seconds);
@@ -68,7 +70,7 @@ bool RateController::Update(double queuedFrames, double seconds) {
 
 // The least-squares line through the window's readings: its slope is how
 // fast the queue grows (frames per second), its value at the window's end
-// where the queue stands now. A queue that grows is consumed too slowly:
+// (with what the engine added and left out) where the queue stands now. A queue that grows is consumed too slowly:
 // the rate rises by the slope, plus what brings the level back to the set
 // point within the next window.
 bool RateController::Decide(double seconds) {
@@ -78,7 +80,7 @@ bool RateController::Decide(double seconds) {
         return false;
     }
     const double slope = (count * sumTQ - sumT * sumQ) / spread;
-    const double level = sumQ / count + slope * (lastT - sumT / count);
+    const double level = sumQ / count + slope * (lastT - sumT / count) + shift;
     const double step = ByWindow(kSmallestStep, windows);
     ++windows;
     const double next = WindowLength(windows);

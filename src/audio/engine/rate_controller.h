@@ -28,6 +28,12 @@ public:
     // holds it, and the stream should be set to it.
     bool Update(double queuedFrames, double seconds);
 
+    // Frames the engine itself added to the queue (silence after it ran
+    // dry) or left out of it (negative: the frame count's trims). They are
+    // not the clocks' difference, and where a sound server keeps most of
+    // the queue out of sight they are the only sign of it.
+    void Adjusted(double frames) { shift += frames; }
+
     // The rate factor to run the target at (1 = nominal; above 1 it plays
     // faster and its queue shrinks).
     double Rate() const { return rate; }
@@ -57,4 +63,5 @@ private:
     double sumQ = 0.0;
     double sumTQ = 0.0;
     double lastT = 0.0;
+    double shift = 0.0;  // Adjusted() since the window started
 };

@@ -103,7 +103,8 @@ bool TargetRanDry(const RenderTarget& target, uint32_t queued, double now)
     UINT64 position = 0;
     if (target.clock && SUCCEEDED(target.clock->GetPosition(&position, nullptr)))
     {
-        return RanDryByClock(queued, target.framesWritten, static_cast<double>(position) * target.clockToFrames);
+        return RanDryByClock(queued, target.framesWritten, static_cast<double>(position) * target.clockToFrames,
+                             target.bufferFrames);
     }
     return true;
 }
@@ -116,12 +117,16 @@ uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& targ
     {
         return queued;
     }
-    target.delivering = true;
     const uint32_t silence = TopUpFrames(queued, engine.cushionFrames, target.bufferFrames);
     if (silence > 0)
     {
         PrimeWithSilence(target, silence);
     }
+    if (target.delivering)
+    {
+        target.controller.Adjusted(silence);
+    }
+    target.delivering = true;
     return queued + silence;
 }
 
@@ -136,6 +141,7 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     }
     queued = TopUpBeforeDelivery(engine, target, queued, packet.now);
     const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, engine.cushionFrames);
+    target.controller.Adjusted(-static_cast<double>(packet.frames - frames));
     BYTE* dest = nullptr;
     if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &dest)))
     {
