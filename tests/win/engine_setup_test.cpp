@@ -438,9 +438,10 @@ TEST_F(EngineTest, RateAdjustableTargetsAreSteeredAndARefusingOneOpensWithout)
     AddSource("Speakers", SourceBehaviour());
     FakeStreamBehaviour adjustable = TargetBehaviour();
     adjustable.clockAdjustment = S_OK;
-    // Far above its set point (a 480-frame cushion and half a packet at
-    // 20 ms): the controller must play it faster.
-    adjustable.padding = 2000;
+    // Well above its set point (a 480-frame cushion and half a packet at
+    // 20 ms), yet below where the frame count trims: the controller must
+    // play it faster.
+    adjustable.padding = 1400;
     const auto steered = AddTarget("Steered", adjustable);
     FakeStreamBehaviour refusing = TargetBehaviour();
     refusing.refuseRateAdjust = E_INVALIDARG;
@@ -455,11 +456,11 @@ TEST_F(EngineTest, RateAdjustableTargetsAreSteeredAndARefusingOneOpensWithout)
     const std::vector<std::string> lines = Log();
     EXPECT_TRUE(InOrder(lines, {"OpenRenderTarget: 'Steered' follows the source's clock by rate adjustment.",
                                 "OpenRenderTarget: 'Plain' has no rate adjustment; the frame count keeps its queue."}));
-    // 1280 frames above the set point of 720, less the band of half of it
-    // that is left alone, played off over the next 8 s: +0.24 %.
+    // 680 frames above the set point of 720, less the band of half of it
+    // that is left alone, played off over the next 8 s: +0.08 %.
     const std::vector<float> rates = steered->Streams().at(0).sampleRates;
     ASSERT_EQ(rates.size(), 1u);
-    EXPECT_NEAR(rates.front(), 48000.0f * (1.0f + (1280.0f - 360.0f) / (48000.0f * 8.0f)), 1.0f);
+    EXPECT_NEAR(rates.front(), 48000.0f * (1.0f + (680.0f - 360.0f) / (48000.0f * 8.0f)), 1.0f);
 
     const std::vector<FakeStreamRecord> plainStreams = plain->Streams();
     ASSERT_EQ(plainStreams.size(), 2u) << "a fresh client for the second try";

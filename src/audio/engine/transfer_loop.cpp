@@ -93,6 +93,8 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
 // Both judgements must agree where the stream has a clock: a sound server
 // that hands the queue on at once may count what it took as played, and a
 // late packet must not be mistaken for a gap (its silence would be heard).
+// A stream whose rate is nudged shows its whole queue, and its clock may
+// not follow the new rate: the time alone judges it.
 bool TargetRanDry(const RenderTarget& target, uint32_t queued, double now)
 {
     const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
@@ -101,7 +103,7 @@ bool TargetRanDry(const RenderTarget& target, uint32_t queued, double now)
         return false;
     }
     UINT64 position = 0;
-    if (target.clock && SUCCEEDED(target.clock->GetPosition(&position, nullptr)))
+    if (target.clock && !target.clockAdjustment && SUCCEEDED(target.clock->GetPosition(&position, nullptr)))
     {
         return RanDryByClock(queued, target.framesWritten, static_cast<double>(position) * target.clockToFrames,
                              target.bufferFrames);
