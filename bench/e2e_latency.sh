@@ -203,8 +203,10 @@ wineserver_pid() {
   echo ""
 }
 
+# In 10 ms periods, as a Windows program's stream reaches its endpoint (with
+# pacat's own two seconds ahead the null sink renders unevenly at first).
 start_tone() {
-  pacat -d speakers --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
+  pacat -d speakers --latency-msec=10 --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
   TONE_PID=$!
   sleep 1
 }

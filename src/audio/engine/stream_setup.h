@@ -59,6 +59,8 @@ struct RenderTarget
     double lastWrite = 0.0;
     ComPtr<IAudioClock> clock;
     double clockToFrames = 0.0;
+    double clockBase = 0.0;        // frames played before the clock last started again
+    double lastClockFrames = 0.0;  // its last reading
     uint64_t framesWritten = 0;
 
     RenderTarget() = default;

@@ -58,6 +58,26 @@ void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
     }
 }
 
+// One sound system starts a stream's clock again from zero when its rate is
+// changed: the count of frames played carries on across that. The clock is
+// read just before every change, so little goes uncounted.
+bool FramesPlayed(RenderTarget& target, double& played)
+{
+    UINT64 position = 0;
+    if (!target.clock || FAILED(target.clock->GetPosition(&position, nullptr)))
+    {
+        return false;
+    }
+    const double frames = static_cast<double>(position) * target.clockToFrames;
+    if (frames < target.lastClockFrames)
+    {
+        target.clockBase += target.lastClockFrames;
+    }
+    target.lastClockFrames = frames;
+    played = target.clockBase + frames;
+    return true;
+}
+
 // Every pass reads the queue of each adjustable target, so that the
 // controller sees its level over time and not only when a packet comes.
 // A stream is given a new rate only when the controller decides one.
@@ -70,6 +90,8 @@ void SteerTargetRates(RedirectionEngine& engine, double now)
             target.controller.Update(queued, now))
         {
             const double hz = target.layout.sampleRate * target.controller.Rate() * engine.testRateBias;
+            double played = 0.0;
+            FramesPlayed(target, played);
             target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
             // Seldom (a few times a minute at first, then about once a
             // minute or less), and worth knowing when a target sounds wrong.
@@ -93,22 +115,15 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
 // Both judgements must agree where the stream has a clock: a sound server
 // that hands the queue on at once may count what it took as played, and a
 // late packet must not be mistaken for a gap (its silence would be heard).
-// A stream whose rate is nudged shows its whole queue, and its clock may
-// not follow the new rate: the time alone judges it.
-bool TargetRanDry(const RenderTarget& target, uint32_t queued, double now)
+bool TargetRanDry(RenderTarget& target, uint32_t queued, double now)
 {
     const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
     if (!RanDry(queued, target.queuedAfterWrite, framesElapsed))
     {
         return false;
     }
-    UINT64 position = 0;
-    if (target.clock && !target.clockAdjustment && SUCCEEDED(target.clock->GetPosition(&position, nullptr)))
-    {
-        return RanDryByClock(queued, target.framesWritten, static_cast<double>(position) * target.clockToFrames,
-                             target.bufferFrames);
-    }
-    return true;
+    double played = 0.0;
+    return !FramesPlayed(target, played) || RanDryByClock(queued, target.framesWritten, played, target.bufferFrames);
 }
 
 // Before its first packet, and after it ran dry, a target's queue is
