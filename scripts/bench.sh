@@ -52,7 +52,7 @@ EOF
 
 run_sim() {
   "$bench_build/delivery_sim" "$out/delivery_sim.txt" >/dev/null || die "delivery_sim failed"
-  { echo "sim: $out/delivery_sim.txt (per target: ppm | trimmed | missed | ... | silence ms | latency ms)"
+  { echo "sim: $out/delivery_sim.txt (per target: ppm | frames dropped | gaps at start, after | top-ups | silence ms | queue before a packet against the cushion, ms | queue heard min/mean/max ms | rate min/max ppm | rate changes)"
     grep -E '^bufferMs|^ +[-+][0-9]+ [|]' "$out/delivery_sim.txt" | sed 's/^/  /'; } | tee -a "$summary"
 }
 
