@@ -20,7 +20,7 @@ WINE=${TONEFORK_WINE:-wine}
 WORK="$OUT/gaps-work"
 RESULT="$OUT/e2e_gaps.txt"
 KEY='HKCU\SOFTWARE\Wavecaster'
-RATE=48000
+source "$(dirname "$0")/sound.sh"
 SECONDS_PER_RUN=${E2E_GAPS_SECONDS:-60}
 TARGETS=(headphones hdmi)
 # What was played into Speakers is recorded from its monitor too: a gap
@@ -50,9 +50,8 @@ trap cleanup EXIT
 start_recorders() {  # <run folder>
   local t
   for t in "${RECORDED[@]}"; do
-    parec -d "$t.monitor" --format=float32le --rate=$RATE --channels=2 --raw --latency-msec=10 \
-      >"$1/$t.raw" 2>"$1/$t.parec.log" &
-    REC_PID[$t]=$!
+    record_monitor "$t" "$1/$t.raw"
+    REC_PID[$t]=$SOUND_PID
   done
   sleep 1
 }
@@ -63,15 +62,12 @@ stop_recorders() {
   REC_PID=()
 }
 
-# The tone is played the way a Windows program's stream reaches its
-# endpoint, a period of 10 ms at a time. pacat's own default buffers two
-# seconds ahead, and the null sink then renders in large, uneven blocks for
-# the first seconds of the stream; PLAYER=default measures that case too.
+# PLAYER=default plays the tone with pacat's own two seconds ahead.
 start_tone() {
-  local buffering=(--latency-msec=10)
-  [ "${PLAYER:-}" = default ] && buffering=()
-  pacat -d speakers "${buffering[@]}" --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
-  TONE_PID=$!
+  local buffering=()
+  [ "${PLAYER:-}" = default ] && buffering=(--latency-msec=2000)
+  play_raw speakers "$WORK/tone.raw" "${buffering[@]}"
+  TONE_PID=$SOUND_PID
 }
 
 stop_tone() { kill "$TONE_PID" 2>/dev/null || true; wait "$TONE_PID" 2>/dev/null || true; TONE_PID=""; }

@@ -38,7 +38,7 @@ WINE10=${E2E_WINE10:-} PREFIX10=${E2E_WINE10_PREFIX:-}
 WORK="$OUT/e2e-work"
 RESULT="$OUT/e2e_latency.txt"
 KEY='HKCU\SOFTWARE\Wavecaster'
-RATE=48000
+source "$(dirname "$0")/sound.sh"
 FRAME_BYTES=8          # float32, two channels
 SINKS=(speakers headphones hdmi)
 TARGETS=(headphones hdmi)
@@ -70,9 +70,8 @@ frames_of() { echo $(( $(stat -c %s "$WORK/$1.raw") / FRAME_BYTES )); }
 start_recorders() {
   local s
   for s in "${SINKS[@]}"; do
-    parec -d "$s.monitor" --format=float32le --rate=$RATE --channels=2 --raw --latency-msec=10 \
-      >"$WORK/$s.raw" 2>"$WORK/$s.parec.log" &
-    REC_PID[$s]=$!
+    record_monitor "$s" "$WORK/$s.raw"
+    REC_PID[$s]=$SOUND_PID
   done
   for s in "${SINKS[@]}"; do
     for _ in $(seq 100); do [ "$(frames_of "$s")" -gt 0 ] && break; sleep 0.05; done
@@ -203,11 +202,9 @@ wineserver_pid() {
   echo ""
 }
 
-# In 10 ms periods, as a Windows program's stream reaches its endpoint (with
-# pacat's own two seconds ahead the null sink renders unevenly at first).
 start_tone() {
-  pacat -d speakers --latency-msec=10 --format=float32le --rate=$RATE --channels=2 --raw "$WORK/tone.raw" 2>/dev/null &
-  TONE_PID=$!
+  play_raw speakers "$WORK/tone.raw"
+  TONE_PID=$SOUND_PID
   sleep 1
 }
 

@@ -72,7 +72,6 @@ TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasNoGap)
     {
         ExpectToneAt(recordings.at(sink), unity, sink, kRun - 1s);
         const int heard = ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink);
-        EXPECT_GE(heard, 0) << sink;
         EXPECT_LE(heard, played) << sink << ": gaps the route made itself";
     }
     EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), kRoutedRun)) << app.LogText();

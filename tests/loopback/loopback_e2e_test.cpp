@@ -43,6 +43,17 @@ protected:
     }
 };
 
+// A variable set for the programs started while it lives.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const char* name, const char* value) : name(name) { setenv(name, value, 1); }
+    ~ScopedEnvironment() { unsetenv(name); }
+
+private:
+    const char* name;
+};
+
 // The host's mount table.
 std::string HostMounts()
 {
@@ -57,9 +68,10 @@ TEST_F(LoopbackE2e, TheWineKeepsItsMountsToItselfAndStartsWhateverTmpdirSays)
     const std::string before = HostMounts();
     const CommandResult version = RunWine({"--version"});
     EXPECT_NE(version.output.find("wine-10."), std::string::npos) << version.output;
-    setenv("TMPDIR", "/tmp", 1);
-    const CommandResult echo = RunWine({"cmd", "/c", "echo", "started"});
-    unsetenv("TMPDIR");
+    const CommandResult echo = [] {
+        ScopedEnvironment tmpdir("TMPDIR", "/tmp");
+        return RunWine({"cmd", "/c", "echo", "started"});
+    }();
     EXPECT_EQ(echo.exitCode, 0) << echo.output;
     EXPECT_NE(echo.output.find("started"), std::string::npos) << echo.output;
     {
@@ -166,17 +178,6 @@ TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
         << app.LogText();
     EXPECT_EQ(CountStartingWith(messages, "Tray: Starting redirection."), 1u);
 }
-
-// The program reads this variable when a route starts.
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment(const char* name, const char* value) : name(name) { setenv(name, value, 1); }
-    ~ScopedEnvironment() { unsetenv(name); }
-
-private:
-    const char* name;
-};
 
 struct BiasCase
 {

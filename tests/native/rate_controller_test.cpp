@@ -109,9 +109,9 @@ TEST(RateControllerTest, StaysWithinItsBoundsWhateverTheDrift) {
         EXPECT_LE(std::fabs(o.finalRate - 1.0), kMaxRateDeviation + 1e-12) << ppm;
         EXPECT_NEAR(std::fabs(o.finalRate - 1.0), kMaxRateDeviation, 1e-9) << ppm;
     }
-    // Nothing is decided before the first window (from 1 s to 3 s) is over, and then
-    // only when it is worth it: a queue that sits at the set point keeps
-    // the nominal rate.
+    // Nothing is decided before the first window (from 1 s to 3 s) is over,
+    // and then only when it is worth it: a queue that sits at the set point
+    // keeps the nominal rate.
     RateController steady(kSetPoint, kRate);
     for (double now = 0.0; now < 120.0; now += 0.0015)
         EXPECT_FALSE(steady.Update(kSetPoint, now)) << now;

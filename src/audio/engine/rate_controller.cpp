@@ -70,9 +70,9 @@ bool RateController::Update(double queuedFrames, double seconds) {
 
 // The least-squares line through the window's readings: its slope is how
 // fast the queue grows (frames per second), its value at the window's end
-// (with what the engine added and left out) where the queue stands now. A queue that grows is consumed too slowly:
-// the rate rises by the slope, plus what brings the level back to the set
-// point within the next window.
+// (with what the engine added and left out) where the queue stands now. A
+// queue that grows is consumed too slowly: the rate rises by the slope, plus
+// what brings the level back to the set point within the next window.
 bool RateController::Decide(double seconds) {
     const double spread = count * sumTT - sumT * sumT;
     if (count < kLeastReadings || sampleRate <= 0.0 || spread <= 0.0) {

@@ -91,7 +91,7 @@ void SteerTargetRates(RedirectionEngine& engine, double now)
         {
             const double hz = target.layout.sampleRate * target.controller.Rate() * engine.testRateBias;
             double played = 0.0;
-            FramesPlayed(target, played);
+            FramesPlayed(target, played);  // the last reading before the clock may start again
             target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
             // Seldom (a few times a minute at first, then about once a
             // minute or less), and worth knowing when a target sounds wrong.
