@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -79,6 +80,120 @@ TEST(SoftClipTest, NonFiniteInputStaysInRange) {
         for (size_t k = 1; k < packet.size(); ++k) {
             EXPECT_EQ(Bits(packet[k]), Bits(out)) << in << " at " << k;
         }
+    }
+}
+
+float FromBits(uint32_t bits) {
+    float value = 0.0f;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// One packet of values through the kernel, after `head` samples past the
+// knee; returns how many outputs differ from SoftClip (the first few are
+// reported).
+size_t CountPacketMismatches(const float* values, size_t count, float gain, size_t head) {
+    std::vector<float> packet(head, 2.0f);
+    packet.insert(packet.end(), values, values + count);
+    ApplyGainSoftClip(packet.data(), packet.data(), packet.size(), gain);
+    size_t mismatches = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const float expected = SoftClip(values[k] * gain);
+        if (Bits(packet[head + k]) != Bits(expected) && ++mismatches <= 5) {
+            ADD_FAILURE() << std::hexfloat << "input " << values[k] << " gain " << gain << " head " << head
+                          << " gave " << packet[head + k] << ", SoftClip " << expected;
+        }
+    }
+    return mismatches;
+}
+
+// Runs values through the kernel in packets of 8k + 5, each twice: as it
+// is, where the groups of eight up to the first that reaches the knee take
+// the scaled copy; and after one sample past the knee, where the whole
+// packet takes the vector curve eight and four at a time and the scalar
+// curve for the last two. Returns how many outputs differed from SoftClip.
+size_t CountKernelMismatches(const std::vector<float>& values, float gain) {
+    constexpr size_t kPerPacket = 8 * 64 + 5;
+    size_t mismatches = 0;
+    for (size_t start = 0; start < values.size(); start += kPerPacket) {
+        const size_t count = std::min(kPerPacket, values.size() - start);
+        for (const size_t head : {size_t{0}, size_t{1}}) {
+            mismatches += CountPacketMismatches(values.data() + start, count, gain, head);
+        }
+    }
+    return mismatches;
+}
+
+// The places where the curve changes its rule, and inputs a near miss of
+// the kernel's arithmetic would show in, with both signs, each in every
+// path of the kernel.
+TEST(ApplyGainSoftClipTest, EdgeValuesGiveSoftClipBitForBit) {
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Edge {
+        const char* what;
+        float value;
+    };
+    const Edge edges[] = {
+        {"zero", 0.0f},
+        {"smallest denormal", std::numeric_limits<float>::denorm_min()},
+        {"largest denormal", std::nextafter(std::numeric_limits<float>::min(), 0.0f)},
+        {"smallest normal", std::numeric_limits<float>::min()},
+        {"under the knee", 0.5f},
+        {"knee - ulp", std::nextafter(0.9f, 0.0f)},
+        {"knee", 0.9f},
+        {"knee + ulp", std::nextafter(0.9f, 2.0f)},
+        {"knee + 2 ulp", std::nextafter(std::nextafter(0.9f, 2.0f), 2.0f)},
+        {"in the transition", 0.95f},
+        // A product with a rounded 1/6 misses the quotient here by a step.
+        {"slope quotient 1", FromBits(0x3f680b24u)},
+        {"slope quotient 2", FromBits(0x3f6825afu)},
+        {"last of the transition (1 - ulp)", std::nextafter(1.0f, 0.0f)},
+        {"1.0, first of the slope", 1.0f},
+        {"1.0 + ulp", std::nextafter(1.0f, 2.0f)},
+        {"on the slope", 1.2f},
+        {"last under the ceiling", FromBits(0x3fbf3b64u)},
+        {"first at the ceiling", FromBits(0x3fbf3b65u)},
+        {"2", 2.0f},
+        {"large", 1.0e10f},
+        {"largest float", std::numeric_limits<float>::max()},
+        {"infinity", inf},
+        {"quiet NaN", std::numeric_limits<float>::quiet_NaN()},
+        {"signalling NaN", std::numeric_limits<float>::signaling_NaN()},
+        {"NaN, payload 1", FromBits(0x7fc00001u)},
+        {"NaN, largest signalling payload", FromBits(0x7fbfffffu)},
+        {"NaN, smallest payload", FromBits(0x7f800001u)},
+    };
+    for (const Edge& edge : edges) {
+        for (const float value : {edge.value, -edge.value}) {
+            SCOPED_TRACE(::testing::Message() << edge.what << " " << std::hexfloat << value);
+            EXPECT_EQ(CountKernelMismatches(std::vector<float>(13, value), 1.0f), 0u);
+        }
+    }
+    EXPECT_EQ(SoftClip(FromBits(0x3fbf3b64u)), std::nextafter(kCeiling, 0.0f));
+    EXPECT_EQ(SoftClip(FromBits(0x3fbf3b65u)), kCeiling);
+}
+
+// Every float from 0.85 to 1.55 of both signs: the knee, the whole
+// transition, the slope and where it meets the ceiling.
+TEST(ApplyGainSoftClipTest, EveryFloatAroundTheCurveGivesSoftClip) {
+    std::vector<float> values;
+    for (float x = 0.85f; x <= 1.55f; x = std::nextafter(x, 2.0f)) {
+        values.push_back(x);
+        values.push_back(-x);
+    }
+    EXPECT_EQ(CountKernelMismatches(values, 1.0f), 0u);
+}
+
+// Random bit patterns: every class of float in proportion to its share of
+// the patterns (large, tiny, denormal, infinite, NaN), at two gains.
+TEST(ApplyGainSoftClipTest, RandomBitPatternsGiveSoftClip) {
+    std::mt19937 generator(20240611u);
+    std::vector<float> values(2'000'000);
+    for (float& value : values) {
+        value = FromBits(static_cast<uint32_t>(generator()));
+    }
+    for (const float gain : {1.0f, 0.73f}) {
+        EXPECT_EQ(CountKernelMismatches(values, gain), 0u) << "gain " << gain;
     }
 }
 
