@@ -43,6 +43,6 @@ float GainFromVolume(float volumePercent);
 
 // out[k] = SoftClip(gain * in[k]) for sampleCount samples. in may equal out;
 // other overlaps are not supported. Most packets never reach the knee: they
-// cost one scaled copy; only a packet with a sample beyond the knee (or not a
-// number) goes through the curve as well.
+// cost one scaled copy; from the first group of eight samples with one beyond
+// the knee (or not a number) on, the packet goes through the curve instead.
 void ApplyGainSoftClip(const float* in, float* out, size_t sampleCount, float gain);
