@@ -17,7 +17,9 @@
 //   audio it was left with, and by its clock all it was given played), its
 //   queue is topped up to the cushion with silence. Its clock runs at +ppm
 //   against the source's; with rate adjustment the controller's rate
-//   multiplies that.
+//   multiplies that. A simulated stream keeps its queue when its rate
+//   changes, which the engine learns at the first change: from then on the
+//   controller holds the queue closely.
 // - Consumption, two models:
 //   periodic:   the shared-mode engine takes one 480-frame device period every
 //               10 ms of the target's own clock; a period that finds fewer
@@ -89,6 +91,13 @@ struct TargetState {
     double minQueued = 1e30;  // queue over time, steady window
     double maxQueued = 0.0;
     double queuedArea = 0.0;  // frame-seconds over the steady window
+    // The queue's level: its average over each second of the steady
+    // window, against the controller's set point.
+    double setPoint = 0.0;
+    double levelMark = kSteadyFrom;
+    double levelMarkArea = 0.0;
+    double minLevel = 1e30;
+    double maxLevel = -1e30;
     double minRate = 1e30;
     double maxRate = 0.0;
     int rateChanges = 0;
@@ -104,6 +113,17 @@ void NoteLevel(TargetState& t, double now) {
         t.minQueued = std::min(t.minQueued, t.queued);
         t.maxQueued = std::max(t.maxQueued, t.queued);
     }
+}
+
+void NoteSecondLevel(TargetState& t, double now) {
+    if (now < t.levelMark + 1.0) {
+        return;
+    }
+    const double level = (t.queuedArea - t.levelMarkArea) / (now - t.levelMark) - t.setPoint;
+    t.minLevel = std::min(t.minLevel, level);
+    t.maxLevel = std::max(t.maxLevel, level);
+    t.levelMark = now;
+    t.levelMarkArea = t.queuedArea;
 }
 
 void CountGap(TargetState& t, double now) {
@@ -229,7 +249,8 @@ TargetState NewTarget(const Scenario& scenario, double ppm, double phase) {
     t.ppm = ppm;
     t.bufferFrames = static_cast<uint32_t>(kRate * TargetBufferDuration(scenario.bufferMs, kDevicePeriod) / 1e7);
     t.cushion = CushionFrames(scenario.bufferMs, static_cast<uint32_t>(kRate), kDevicePeriod);
-    t.controller = RateController(QueueSetPoint(t.cushion, kPacketFrames), kRate);
+    t.setPoint = QueueSetPoint(t.cushion, kPacketFrames);
+    t.controller = RateController(t.setPoint, kRate);
     t.queued = StartPrimingFrames(t.bufferFrames);
     t.written = StartPrimingFrames(t.bufferFrames);
     t.nextTick = kTargetStartDelay + phase;
@@ -252,9 +273,13 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
     for (double now = 0.0; now < kRunSeconds; now += WaitSeconds(wait, random)) {
         for (TargetState& t : result.targets) {
             scenario.consumption == Consumption::Periodic ? AdvancePeriodic(t, now) : AdvanceContinuous(t, now);
+            NoteSecondLevel(t, now);
             // The engine reads every adjusted target's queue on every pass.
+            // The simulated stream keeps its queue when its rate changes,
+            // which the engine learns at the first change.
             if (scenario.rateAdjustment && t.delivering && t.controller.Update(std::floor(t.queued), now)) {
                 ++t.rateChanges;
+                t.controller.ChangesAreSeamless(true);
             }
         }
         const auto produced = static_cast<uint64_t>(std::floor(now / kPacketSeconds + 1e-9));
@@ -298,17 +323,17 @@ void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
           scenario.consumption == Consumption::Periodic ? "periodic" : "continuous",
           scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
     Print(out, "  packets read %" PRIu64 ", capture overflows %" PRIu64 " packets\n", r.packets, r.captureOverflows);
-    Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %17s | %7s\n", "ppm", "dropped", "gaps", "gaps",
-          "top-up", "silence", "before packet", "queue (heard)", "rate", "rate");
-    Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %17s | %7s\n", "", "frames", "start", "after", "",
-          "ms", "ms from cushion", "min / mean / max ms", "min / max ppm", "changes");
+    Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %15s | %17s | %7s\n", "ppm", "dropped", "gaps",
+          "gaps", "top-up", "silence", "before packet", "queue (heard)", "level", "rate", "rate");
+    Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %15s | %17s | %7s\n", "", "frames", "start", "after",
+          "", "ms", "ms from cushion", "min / mean / max ms", "ms from set pt", "min / max ppm", "changes");
     const double steadySeconds = kRunSeconds - kSteadyFrom;
     for (const TargetState& t : r.targets) {
         Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %6d | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
-                   " %+7.0f / %+7.0f | %7d\n",
+                   " %+6.2f .. %+5.2f | %+7.0f / %+7.0f | %7d\n",
               t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.topUps, Ms(t.silenceFrames), Ms(t.minBefore - t.cushion),
               Ms(t.maxBefore - t.cushion), Ms(t.minQueued), Ms(t.queuedArea / steadySeconds), Ms(t.maxQueued),
-              (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6, t.rateChanges);
+              Ms(t.minLevel), Ms(t.maxLevel), (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6, t.rateChanges);
     }
 }
 
@@ -328,6 +353,8 @@ int main(int argc, char** argv) {
            "  gaps = underruns (start: the first two minutes); top-up = silence added after a target ran dry;\n"
            "  silence = frames the device lacked;\n"
            "  before packet = the queue just before each delivery against the cushion; queue = over time;\n"
+           "  level = the queue's average over each second against the controller's set point (the cushion\n"
+           "  plus half a packet);\n"
            "  rate = the controller's rate against nominal, and how often it was changed in the hour.\n";
     for (float bufferMs : {30.0f, 20.0f, 10.0f}) {
         for (Consumption consumption : {Consumption::Periodic, Consumption::Continuous}) {

@@ -6,17 +6,26 @@
 namespace {
 // Windows grow as the estimate settles: a fast first guess before a large
 // difference empties the cushion, then ever finer corrections.
-constexpr double kWindowSeconds[] = {2.0, 8.0, 30.0, 60.0};
+constexpr double kWindowSeconds[] = {1.5, 8.0, 30.0, 60.0};
 // After a change the readings of this long are not used, and after the
 // first packet (the stream's own start-up moves its queue) those of the
-// first second.
+// first half second.
 constexpr double kSettleSeconds = 0.5;
-constexpr double kStartSeconds = 1.0;
+constexpr double kStartSeconds = 0.5;
 // The least change worth an interruption, by window: a first guess acts
 // only on a difference that would empty the cushion within half a minute,
 // the second on one of 100 ppm (6 ms a minute), later ones on 30 ppm (the
 // queue moves 1.8 ms a minute, which the next window corrects).
 constexpr double kSmallestStep[] = {500e-6, 100e-6, 30e-6};
+
+// Where a change of rate is not heard, the controller goes on deciding
+// every 8 s, down to a few ppm, brings the queue back over half a minute
+// (a gentler pull than over the next window, which would swing the rate),
+// and holds it within half a millisecond of its set point.
+constexpr double kSeamlessWindowSeconds = 8.0;
+constexpr double kSeamlessHorizonSeconds = 30.0;
+constexpr double kSeamlessStep = 5e-6;
+constexpr double kSeamlessBandSeconds = 0.0005;
 
 // Fewer readings than this in a window say nothing.
 constexpr double kLeastReadings = 20.0;
@@ -26,21 +35,32 @@ T ByWindow(const T (&values)[N], int window) {
     return values[std::min(window, N - 1)];
 }
 
-double WindowLength(int window) {
-    return ByWindow(kWindowSeconds, window);
-}
-
-// A queue within half its set point of it is where it should be: jitter
-// and the device's periods move it that much, and correcting that would
-// only change the rate for nothing.
-double LevelError(double level, double setPoint) {
-    const double band = setPoint / 2.0;
+// A queue within its band around the set point is where it should be.
+double LevelError(double level, double setPoint, double band) {
     const double error = level - setPoint;
     return std::fabs(error) <= band ? 0.0 : error - std::copysign(band, error);
 }
 }  // namespace
 
 RateController::RateController(double setPointFrames, double rateHz) : setPoint(setPointFrames), sampleRate(rateHz) {}
+
+// The first two windows find the clocks' difference alike; after them a
+// stream whose changes are heard is left alone for ever longer, and one
+// whose changes are not is held closely.
+bool RateController::HoldingClosely(int window) const {
+    return seamless && window >= 2;
+}
+
+double RateController::WindowLength(int window) const {
+    return HoldingClosely(window) ? kSeamlessWindowSeconds : ByWindow(kWindowSeconds, window);
+}
+
+// Where changes are heard, a queue within half its set point of it is left
+// alone: jitter and the device's periods move it that much, and correcting
+// that would interrupt the sound for nothing.
+double RateController::Band() const {
+    return seamless ? sampleRate * kSeamlessBandSeconds : setPoint / 2.0;
+}
 
 void RateController::StartWindow(double seconds) {
     windowStart = seconds;
@@ -81,16 +101,16 @@ bool RateController::Decide(double seconds) {
     }
     const double slope = (count * sumTQ - sumT * sumQ) / spread;
     const double level = sumQ / count + slope * (lastT - sumT / count) + shift;
-    const double step = ByWindow(kSmallestStep, windows);
+    const double step = HoldingClosely(windows) ? kSeamlessStep : ByWindow(kSmallestStep, windows);
     ++windows;
-    const double next = WindowLength(windows);
-    const double wanted = rate + slope / sampleRate + LevelError(level, setPoint) / (sampleRate * next);
+    const double next = HoldingClosely(windows) ? kSeamlessHorizonSeconds : WindowLength(windows);
+    const double wanted = rate + slope / sampleRate + LevelError(level, setPoint, Band()) / (sampleRate * next);
     const double bounded = std::clamp(wanted, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation);
     const bool worthIt = std::fabs(bounded - rate) >= step;
     if (worthIt) {
         rate = bounded;
         ++decisions;
     }
-    StartWindow(worthIt ? seconds + kSettleSeconds : seconds);
+    StartWindow(worthIt && !seamless ? seconds + kSettleSeconds : seconds);
     return worthIt;
 }

@@ -9,9 +9,9 @@
 //
 // A new rate is decided seldom, and only when it is worth it: some systems
 // interrupt a stream's sound for a moment whenever its rate is changed. The
-// controller watches the queue over a window (2 s after the first second,
-// then 8 s, 30 s and 60 s), fits a line through its readings, and at the
-// window's end sets the rate that cancels the line's slope (the clocks'
+// controller watches the queue over a window (1.5 s after the first half
+// second, then 8 s, 30 s and 60 s), fits a line through its readings, and at
+// the window's end sets the rate that cancels the line's slope (the clocks'
 // difference) and brings the queue back to the set point over the next
 // window. The rate stays within +-kMaxRateDeviation.
 
@@ -41,7 +41,19 @@ public:
     // How many rates have been decided so far.
     int Decisions() const { return decisions; }
 
+    // Whether a change of the stream's rate goes unheard (as where the
+    // system resamples on the fly) or interrupts its sound (as where it
+    // throws the queue away). Until told, the controller takes changes to be
+    // heard and decides seldom; told they are not, it holds the queue
+    // within half a millisecond of the set point, with a change every few
+    // windows of 8 s.
+    void ChangesAreSeamless(bool yes) { seamless = yes; }
+    bool Seamless() const { return seamless; }
+
 private:
+    bool HoldingClosely(int window) const;
+    double WindowLength(int window) const;
+    double Band() const;
     void StartWindow(double seconds);
     bool Decide(double seconds);
 
@@ -51,6 +63,7 @@ private:
     int decisions = 0;
     int windows = 0;  // windows ended so far
     bool started = false;
+    bool seamless = false;
     // The current window: readings are taken from windowStart on (the
     // moments after a change are left out: the stream is settling), and it
     // ends at windowEnd. Sums for the least-squares line, time relative to
