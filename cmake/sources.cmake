@@ -14,6 +14,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/device_change_decision.cpp
     src/audio/engine/frame_policy.cpp
     src/audio/engine/rate_controller.cpp
+    src/audio/engine/replay_history.cpp
     src/audio/engine/sample_format.cpp
     src/audio/engine/soft_clip.cpp
     src/audio/inventory/name_match.cpp

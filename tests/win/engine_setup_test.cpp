@@ -469,6 +469,68 @@ TEST_F(EngineTest, RateAdjustableTargetsAreSteeredAndARefusingOneOpensWithout)
     EXPECT_TRUE(plainStreams[1].sampleRates.empty());
 }
 
+class RateChangeTest : public EngineTest
+{
+protected:
+    // A target well above its set point, with a clock, whose first rate
+    // change comes after 2 s: the log lines, and the first write after the
+    // change with the frames written before it.
+    void RunToTheFirstChange(bool dropsQueue)
+    {
+        AddSource("Speakers", SourceBehaviour());
+        FakeStreamBehaviour adjustable = TargetBehaviour();
+        adjustable.clockAdjustment = S_OK;
+        adjustable.clock = true;
+        adjustable.dropQueueOnRateChange = dropsQueue;
+        adjustable.padding = 1400;
+        const auto steered = AddTarget("Steered", adjustable);
+        StartAndWaitRunning();
+        ASSERT_TRUE(WaitFor([&] { return !steered->Streams().at(0).sampleRates.empty(); }, std::chrono::seconds(5)));
+        const size_t writesThen = steered->Streams().at(0).writesAtRateChange.at(0);
+        ASSERT_TRUE(WaitForPacketWrites(*steered, writesThen + 2));
+        StopAndExpectIdle();
+        lines = Log();
+        const FakeStreamRecord record = steered->Streams().at(0);
+        for (size_t i = 0; i < writesThen; ++i)
+            before.insert(before.end(), record.writes[i].bytes.begin(), record.writes[i].bytes.end());
+        after = record.writes.at(writesThen);
+    }
+
+    std::vector<std::string> lines;
+    std::vector<uint8_t> before;
+    FakeRenderWrite after;
+};
+
+// 680 frames above the set point of 720, less the band of half of it, over
+// the next 8 s.
+constexpr const char* kFirstChange = "Rate adjustment: 'Steered' now plays at 48040.00 Hz.";
+
+// A stream that throws its queue away at a rate change (and starts its
+// clock again) is given the same frames once more, the newest written.
+TEST_F(RateChangeTest, AStreamThatThrowsItsQueueAwayIsGivenTheSameFramesAgain)
+{
+    RunToTheFirstChange(true);
+    EXPECT_TRUE(InOrder(lines, {kFirstChange, "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; "
+                                              "1400 were queued again."}));
+    ASSERT_EQ(after.releasedFrames, 1400u);
+    const size_t bytes = 1400 * 8;
+    ASSERT_GE(before.size(), bytes);
+    EXPECT_TRUE(std::equal(after.bytes.begin(), after.bytes.end(), before.end() - static_cast<std::ptrdiff_t>(bytes)));
+}
+
+// A stream that plays on through a change is not written twice, and the
+// engine says once that it holds its queue closely from then on.
+TEST_F(RateChangeTest, AStreamThatPlaysOnIsHeldClosely)
+{
+    RunToTheFirstChange(false);
+    EXPECT_TRUE(InOrder(lines, {kFirstChange, "Rate adjustment: 'Steered' changes its rate without a break; its queue "
+                                              "is held closely from now on."}));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("dropped") != std::string::npos; }),
+              0);
+    EXPECT_EQ(after.releasedFrames, 480u);
+}
+
 TEST_F(EngineTest, TestBiasSetsEveryAdjustableTargetOffItsRateFromTheStart)
 {
     AddSource("Speakers", SourceBehaviour());

@@ -194,7 +194,7 @@ public:
         return S_OK;
     }
     // Caller holds the endpoint's mutex.
-    UINT32 Padding() const { return record->running ? endpoint->behaviour.padding : 0; }
+    UINT32 Padding() const { return record->running && !record->queueDropped ? endpoint->behaviour.padding : 0; }
     HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override
     {
         return E_NOTIMPL;
@@ -385,6 +385,8 @@ public:
         write.overrun = std::any_of(buffer.begin() + static_cast<std::ptrdiff_t>(std::min(requestedBytes, buffer.size())),
                                     buffer.end(), [](uint8_t byte) { return byte != kUntouched; });
         client->record->writes.push_back(std::move(write));
+        client->record->framesReleased += frames;
+        client->record->queueDropped = false;
         requested = 0;
         return frames > client->record->writes.back().requestedFrames ? AUDCLNT_E_INVALID_SIZE : S_OK;
     }
@@ -405,7 +407,47 @@ public:
     HRESULT STDMETHODCALLTYPE SetSampleRate(float rate) override
     {
         std::lock_guard<std::mutex> lock(client->endpoint->mutex);
-        client->record->sampleRates.push_back(rate);
+        FakeStreamRecord& record = *client->record;
+        record.sampleRates.push_back(rate);
+        record.writesAtRateChange.push_back(record.writes.size());
+        if (client->endpoint->behaviour.dropQueueOnRateChange)
+        {
+            record.queueDropped = true;
+            record.clockStartFrames = record.framesReleased;
+        }
+        return S_OK;
+    }
+
+private:
+    Microsoft::WRL::ComPtr<FakeAudioClient> client;
+};
+
+class FakeClock final : public FakeComObject<IAudioClock>
+{
+public:
+    explicit FakeClock(Microsoft::WRL::ComPtr<FakeAudioClient> client) : client(std::move(client)) {}
+
+    HRESULT STDMETHODCALLTYPE GetFrequency(UINT64* frequency) override
+    {
+        std::lock_guard<std::mutex> lock(client->endpoint->mutex);
+        const FakeFormat& format = *client->record->format;
+        *frequency = static_cast<UINT64>(format.sampleRate) * format.BlockAlign();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPosition(UINT64* position, UINT64* qpc) override
+    {
+        std::lock_guard<std::mutex> lock(client->endpoint->mutex);
+        const FakeStreamRecord& record = *client->record;
+        const uint64_t since = record.framesReleased - record.clockStartFrames;
+        const uint64_t queued = std::min<uint64_t>(client->Padding(), since);
+        *position = (since - queued) * record.format->BlockAlign();
+        if (qpc)
+            *qpc = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override
+    {
+        *characteristics = 0;
         return S_OK;
     }
 
@@ -444,6 +486,14 @@ HRESULT FakeAudioClient::GetService(REFIID iid, void** out)
         if (!opened || FAILED(endpoint->behaviour.clockAdjustment))
             return opened ? endpoint->behaviour.clockAdjustment : AUDCLNT_E_WRONG_ENDPOINT_TYPE;
         *out = static_cast<IAudioClockAdjustment*>(MakeFake<FakeClockAdjustment>(self).Detach());
+        return S_OK;
+    }
+    if (iid == __uuidof(IAudioClock))
+    {
+        std::lock_guard<std::mutex> lock(endpoint->mutex);
+        if (!endpoint->behaviour.clock)
+            return E_NOINTERFACE;
+        *out = static_cast<IAudioClock*>(MakeFake<FakeClock>(self).Detach());
         return S_OK;
     }
     return E_NOINTERFACE;

@@ -97,6 +97,13 @@ struct FakeStreamBehaviour
     // IAudioClockAdjustment unless clockAdjustment is a failure.
     HRESULT refuseRateAdjust = S_OK;
     HRESULT clockAdjustment = E_NOINTERFACE;
+    // IAudioClock, when set: its position is the frames released less the
+    // queue, in bytes (its frequency: bytes a second at the format's rate).
+    bool clock = false;
+    // At every SetSampleRate the stream throws its queue away (it reads
+    // empty until the next write) and starts its clock again from zero, as
+    // one sound system does.
+    bool dropQueueOnRateChange = false;
     // GetDevicePeriod's default period and result.
     REFERENCE_TIME devicePeriod = 0;
     HRESULT getDevicePeriod = E_NOTIMPL;
@@ -153,8 +160,16 @@ struct FakeStreamRecord
     uint32_t packetsReleased = 0;
     std::vector<FakeRenderWrite> writes;
     int failedRenderRequests = 0;
-    // Every rate handed to the stream's IAudioClockAdjustment, in order.
+    // Every rate handed to the stream's IAudioClockAdjustment, in order, and
+    // how many writes the stream had had by then.
     std::vector<float> sampleRates;
+    std::vector<size_t> writesAtRateChange;
+    // The clock and the queue (dropQueueOnRateChange): frames released in
+    // all, those released before the clock last started again, and whether
+    // the queue was thrown away since the last write.
+    uint64_t framesReleased = 0;
+    uint64_t clockStartFrames = 0;
+    bool queueDropped = false;
 };
 
 // A timestamped Start or Stop of any fake stream, in process order.
@@ -202,6 +217,7 @@ private:
     friend class FakeCaptureClient;
     friend class FakeRenderClient;
     friend class FakeClockAdjustment;
+    friend class FakeClock;
 
     const std::string name;
     mutable std::mutex mutex;

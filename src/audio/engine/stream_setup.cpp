@@ -283,14 +283,14 @@ std::optional<bool> InitializeTargetStream(const RedirectionEngine& engine, cons
 }
 
 // The stream's clock, where it offers one, tells how much of what was
-// written has been played.
-void ReadStreamClock(RenderTarget& target)
+// written has been played. A stream whose rate was set (the test bias)
+// plays its frames at that rate from the start.
+void ReadStreamClock(const RedirectionEngine& engine, RenderTarget& target)
 {
-    UINT64 frequency = 0;
+    const double hz = target.layout.sampleRate * (target.clockAdjustment ? engine.testRateBias : 1.0);
     if (SUCCEEDED(target.client->GetService(IID_PPV_ARGS(target.clock.ReleaseAndGetAddressOf()))) && target.clock &&
-        SUCCEEDED(target.clock->GetFrequency(&frequency)) && frequency > 0)
+        ReadClockFrequency(target, hz))
     {
-        target.clockToFrames = static_cast<double>(target.layout.sampleRate) / static_cast<double>(frequency);
         return;
     }
     target.clock.Reset();
@@ -308,6 +308,7 @@ void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointI
         target.controller = RateController(QueueSetPoint(engine.cushionFrames, engine.packetFrames),
                                            static_cast<double>(target.layout.sampleRate));
         target.name = entry.displayName;
+        target.history.Reserve(target.bufferFrames, target.layout.blockAlign);
         if (engine.testRateBias != 1.0)
         {
             target.clockAdjustment->SetSampleRate(
@@ -443,10 +444,21 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
     target.bufferFrames = frames;
     PrepareChannelMap(engine, entry, target);
     PrepareRateAdjustment(engine, entry, target, *adjustable);
-    ReadStreamClock(target);
+    ReadStreamClock(engine, target);
     std::lock_guard<std::mutex> lock(engine.state.streamMutex);
     engine.state.publishedRenderClients.push_back(target.client);
     return target;
+}
+
+bool ReadClockFrequency(RenderTarget& target, double streamHz)
+{
+    UINT64 frequency = 0;
+    if (FAILED(target.clock->GetFrequency(&frequency)) || frequency == 0)
+    {
+        return false;
+    }
+    target.clockToFrames = streamHz / static_cast<double>(frequency);
+    return true;
 }
 
 void PrimeWithSilence(RenderTarget& target, uint32_t frames)
@@ -464,6 +476,7 @@ void PrimeWithSilence(RenderTarget& target, uint32_t frames)
     // The target's own layout: a target in its own format may have wider
     // frames than the source.
     WriteSilence(target.layout, frames, data);
+    target.history.Append(data, frames);
     if (SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)))
     {
         target.framesWritten += frames;

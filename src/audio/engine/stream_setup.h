@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/engine/rate_controller.h"
+#include "audio/engine/replay_history.h"
 #include "audio/engine/sample_format.h"
 #include "common/com_ptr.h"
 #include "common/unique_handle.h"
@@ -48,6 +49,9 @@ struct RenderTarget
     // to the stream.
     ComPtr<IAudioClockAdjustment> clockAdjustment;
     RateController controller{0.0, 0.0};
+    // What was written to such a target, to queue it again should a rate
+    // change throw the queue away.
+    ReplayHistory history;
     std::string name;  // for the log, the entry's display name
 
     // Delivery: whether the target has had a packet since it was opened,
@@ -58,9 +62,9 @@ struct RenderTarget
     uint32_t queuedAfterWrite = 0;
     double lastWrite = 0.0;
     ComPtr<IAudioClock> clock;
-    double clockToFrames = 0.0;
-    double clockBase = 0.0;        // frames played before the clock last started again
-    double lastClockFrames = 0.0;  // its last reading
+    double clockToFrames = 0.0;  // at the stream's present rate
+    uint64_t lastPosition = 0;   // the clock's last reading
+    double framesPlayed = 0.0;   // counted on across changes of rate
     uint64_t framesWritten = 0;
 
     RenderTarget() = default;
@@ -125,6 +129,11 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
 // with its entry. Redirect thread, with selectionMutex held by the caller.
 void OpenSelectedTargets(RedirectionEngine& engine,
                          const std::function<void(RenderTarget&, const AudioEndpointInfo&)>& opened);
+
+// How the clock's positions turn into frames, for a stream that plays at
+// streamHz (its rate as last set). False, leaving it as it was, when the
+// clock cannot say its frequency. Redirect thread.
+bool ReadClockFrequency(RenderTarget& target, double streamHz);
 
 // Queues `frames` frames of silence on a target that has not started or
 // whose queue has room for them. Redirect thread.

@@ -58,9 +58,11 @@ void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
     }
 }
 
-// One sound system starts a stream's clock again from zero when its rate is
-// changed: the count of frames played carries on across that. The clock is
-// read just before every change, so little goes uncounted.
+// The clock's position is turned into frames at the rate the stream plays
+// at, so each stretch between two readings is counted at the rate of its
+// time. One sound system starts a stream's clock again from zero when its
+// rate is changed: the count carries on across that, and the clock is read
+// just before every change, so little goes uncounted.
 bool FramesPlayed(RenderTarget& target, double& played)
 {
     UINT64 position = 0;
@@ -68,14 +70,77 @@ bool FramesPlayed(RenderTarget& target, double& played)
     {
         return false;
     }
-    const double frames = static_cast<double>(position) * target.clockToFrames;
-    if (frames < target.lastClockFrames)
-    {
-        target.clockBase += target.lastClockFrames;
-    }
-    target.lastClockFrames = frames;
-    played = target.clockBase + frames;
+    const UINT64 advance = position >= target.lastPosition ? position - target.lastPosition : position;
+    target.framesPlayed += static_cast<double>(advance) * target.clockToFrames;
+    target.lastPosition = position;
+    played = target.framesPlayed;
     return true;
+}
+
+// One sound system throws a stream's queue away when its rate is changed,
+// and starts its clock again from zero. What it threw away, the newest
+// frames written, is queued again, and the count of frames written is taken
+// afresh from the clock and the queue: the frames thrown away will never be
+// counted as played.
+void QueueAgainAfterRateChange(RenderTarget& target, uint32_t queuedBefore, double now)
+{
+    UINT32 queued = 0;
+    if (FAILED(target.client->GetCurrentPadding(&queued)) || queued >= queuedBefore)
+    {
+        return;
+    }
+    const uint32_t lost = queuedBefore - queued;
+    const uint32_t frames = std::min({lost, target.history.Held(), target.bufferFrames - queued});
+    BYTE* dest = nullptr;
+    if (frames > 0 && SUCCEEDED(target.renderClient->GetBuffer(frames, &dest)) && dest)
+    {
+        target.history.CopyNewest(frames, dest);
+        queued += SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)) ? frames : 0;
+    }
+    double played = 0.0;
+    if (FramesPlayed(target, played))
+    {
+        target.framesWritten = static_cast<uint64_t>(played) + queued;
+    }
+    target.queuedAfterWrite = queued;
+    target.lastWrite = now;
+    DiagnosticLog::Instance().Log("Rate adjustment: '%s' dropped %u queued frames at the change; %u were queued again.",
+                                  target.name.c_str(), lost, frames);
+}
+
+// The clock is read just before the change and just after it, at the new
+// rate: a clock that went back tells a stream that started again. A stream
+// that did not keeps on playing through every change, and its queue is held
+// closely from then on (its changes are then too many to log each).
+void ChangeTargetRate(RenderTarget& target, double hz, double now)
+{
+    UINT32 queued = 0;
+    double played = 0.0;
+    const bool clocked = FramesPlayed(target, played);
+    const uint64_t positionBefore = target.lastPosition;
+    target.client->GetCurrentPadding(&queued);
+    target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
+    const bool seamlessBefore = target.controller.Seamless();
+    if (!seamlessBefore)
+    {
+        DiagnosticLog::Instance().Log("Rate adjustment: '%s' now plays at %.2f Hz.", target.name.c_str(), hz);
+    }
+    if (!clocked || !ReadClockFrequency(target, hz) || !FramesPlayed(target, played))
+    {
+        return;
+    }
+    const bool startedAgain = target.lastPosition < positionBefore;
+    if (startedAgain)
+    {
+        QueueAgainAfterRateChange(target, queued, now);
+    }
+    else if (!seamlessBefore)
+    {
+        DiagnosticLog::Instance().Log(
+            "Rate adjustment: '%s' changes its rate without a break; its queue is held closely from now on.",
+            target.name.c_str());
+    }
+    target.controller.ChangesAreSeamless(!startedAgain);
 }
 
 // Every pass reads the queue of each adjustable target, so that the
@@ -89,13 +154,7 @@ void SteerTargetRates(RedirectionEngine& engine, double now)
         if (target.clockAdjustment && target.delivering && SUCCEEDED(target.client->GetCurrentPadding(&queued)) &&
             target.controller.Update(queued, now))
         {
-            const double hz = target.layout.sampleRate * target.controller.Rate() * engine.testRateBias;
-            double played = 0.0;
-            FramesPlayed(target, played);  // the last reading before the clock may start again
-            target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
-            // Seldom (a few times a minute at first, then about once a
-            // minute or less), and worth knowing when a target sounds wrong.
-            DiagnosticLog::Instance().Log("Rate adjustment: '%s' now plays at %.2f Hz.", target.name.c_str(), hz);
+            ChangeTargetRate(target, target.layout.sampleRate * target.controller.Rate() * engine.testRateBias, now);
         }
     }
 }
@@ -177,6 +236,7 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     {
         WriteSilence(target.layout, frames, dest);
     }
+    target.history.Append(dest, frames);
     if (SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)))
     {
         target.framesWritten += frames;
