@@ -233,6 +233,16 @@ void Deliver(TargetState& t, double now) {
     NoteLevel(t, now);
 }
 
+// The engine reads every adjusted target's queue before and after each
+// pass's deliveries. The simulated stream keeps its queue when its rate
+// changes, which the engine learns at the first change.
+void Steer(const Scenario& scenario, TargetState& t, double now) {
+    if (scenario.rateAdjustment && t.delivering && t.controller.Update(std::floor(t.queued), now)) {
+        ++t.rateChanges;
+        t.controller.ChangesAreSeamless(true);
+    }
+}
+
 double WaitSeconds(PassWait wait, std::mt19937& random) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     return (wait == PassWait::Sleep2Ms ? 0.002 : 0.001) + 0.001 * unit(random);
@@ -274,13 +284,7 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
         for (TargetState& t : result.targets) {
             scenario.consumption == Consumption::Periodic ? AdvancePeriodic(t, now) : AdvanceContinuous(t, now);
             NoteSecondLevel(t, now);
-            // The engine reads every adjusted target's queue on every pass.
-            // The simulated stream keeps its queue when its rate changes,
-            // which the engine learns at the first change.
-            if (scenario.rateAdjustment && t.delivering && t.controller.Update(std::floor(t.queued), now)) {
-                ++t.rateChanges;
-                t.controller.ChangesAreSeamless(true);
-            }
+            Steer(scenario, t, now);
         }
         const auto produced = static_cast<uint64_t>(std::floor(now / kPacketSeconds + 1e-9));
         if (produced >= nextPacket + captureCapacity) {
@@ -297,6 +301,9 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
             for (TargetState& t : result.targets) {
                 Deliver(t, now);
             }
+        }
+        for (TargetState& t : result.targets) {
+            Steer(scenario, t, now);
         }
     }
     return result;

@@ -19,11 +19,11 @@ constexpr double kStartSeconds = 0.5;
 constexpr double kSmallestStep[] = {500e-6, 100e-6, 30e-6};
 
 // Where a change of rate is not heard, the controller goes on deciding
-// every 8 s, down to a few ppm, brings the queue back over half a minute
-// (a gentler pull than over the next window, which would swing the rate),
-// and holds it within half a millisecond of its set point.
+// every 8 s, down to a few ppm, brings the queue back over 20 s (a gentler
+// pull than over the next window, which would swing the rate), and holds it
+// within half a millisecond of its set point.
 constexpr double kSeamlessWindowSeconds = 8.0;
-constexpr double kSeamlessHorizonSeconds = 30.0;
+constexpr double kSeamlessHorizonSeconds = 20.0;
 constexpr double kSeamlessStep = 5e-6;
 constexpr double kSeamlessBandSeconds = 0.0005;
 

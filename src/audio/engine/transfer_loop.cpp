@@ -143,9 +143,12 @@ void ChangeTargetRate(RenderTarget& target, double hz, double now)
     target.controller.ChangesAreSeamless(!startedAgain);
 }
 
-// Every pass reads the queue of each adjustable target, so that the
-// controller sees its level over time and not only when a packet comes.
-// A stream is given a new rate only when the controller decides one.
+// Every pass reads the queue of each adjustable target, before and after
+// its deliveries, so that the controller sees its level over time and not
+// only when a packet comes: either reading alone would misjudge it by about
+// a millisecond (before, it is at its lowest in every pass that brings a
+// packet; after, at its highest until the next pass). A stream is given a
+// new rate only when the controller decides one.
 void SteerTargetRates(RedirectionEngine& engine, double now)
 {
     for (RenderTarget& target : engine.targets)
@@ -392,6 +395,7 @@ void RunTransferLoop(RedirectionEngine& engine)
             const float bufferMs = state.bufferMs.load();
             HandlePackets(engine, packetSize, GainFromVolume(volume), bufferMs, now);
         }
+        SteerTargetRates(engine, now);
         running = !state.redirectStopRequested;
     }
     CleanUp(engine);
