@@ -15,7 +15,6 @@ namespace
 constexpr double kToneFileSeconds = 70.0;
 // The start of every heard tone is skipped: the player's own start-up and
 // the route's first packets are not what is being judged.
-constexpr size_t kSettleFrames = kAnalysisSampleRate / 2;
 constexpr size_t kTailFrames = kAnalysisSampleRate / 10;
 constexpr float kHeardThreshold = 0.01f;
 constexpr float kSilentPeak = 1e-4f;
@@ -82,15 +81,16 @@ SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds d
     return session.Finish();
 }
 
-std::vector<float> SteadyTone(const AudioBuffer& audio, int channel)
+std::vector<float> SteadyTone(const AudioBuffer& audio, int channel, std::chrono::milliseconds settle)
 {
     const std::vector<float> samples = ExtractChannel(audio, channel);
     const SignalSpan heard = FindSignalSpan(samples, kHeardThreshold);
-    if (heard.Length() <= kSettleFrames + kTailFrames)
+    const auto settleFrames = static_cast<size_t>(settle.count()) * kAnalysisSampleRate / 1000;
+    if (heard.Length() <= settleFrames + kTailFrames)
     {
         return {};
     }
-    return {samples.begin() + static_cast<std::ptrdiff_t>(heard.first + kSettleFrames),
+    return {samples.begin() + static_cast<std::ptrdiff_t>(heard.first + settleFrames),
             samples.begin() + static_cast<std::ptrdiff_t>(heard.end - kTailFrames)};
 }
 
@@ -166,9 +166,9 @@ void CloseAndExpectCleanExit(ToneforkInstance& app)
 }
 
 int ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
-                          const std::string& sink)
+                          const std::string& sink, std::chrono::milliseconds settle)
 {
-    const std::vector<float> tone = SteadyTone(audio, 0);
+    const std::vector<float> tone = SteadyTone(audio, 0, settle);
     const DiscontinuityReport gaps = CountDiscontinuities(tone, kToneHz);
     EXPECT_TRUE(gaps.analysed) << sink;
     if (!gaps.analysed)

@@ -51,9 +51,11 @@ private:
 SinkRecordings RecordTone(const std::string& folder, std::chrono::milliseconds duration,
                           const std::vector<std::string>& sinks = kDesktopSinks);
 
-// One channel of a recording from half a second after the tone is first
-// heard to just before the recorder stopped; empty when nothing was heard.
-std::vector<float> SteadyTone(const AudioBuffer& audio, int channel);
+// One channel of a recording from `settle` (half a second unless given)
+// after the tone is first heard to just before the recorder stopped; empty
+// when nothing was heard.
+std::vector<float> SteadyTone(const AudioBuffer& audio, int channel,
+                              std::chrono::milliseconds settle = std::chrono::milliseconds(500));
 
 struct ExpectedTone
 {
@@ -82,9 +84,10 @@ void ExpectPlayedTone(const SinkRecordings& recordings, std::chrono::millisecond
 void SeedRoute(uint32_t volume, const std::string& source);
 void CloseAndExpectCleanExit(ToneforkInstance& app);
 
-// The discontinuities of the tone heard on `sink` (channel 0), as one line
+// The discontinuities of the tone heard on `sink` (channel 0, from `settle`
+// after it is first heard), as one line
 // "<label> target=<sink> seconds=... discontinuities=..." appended to
 // `fileName` in the results folder and printed; returns the count (-1 when
 // the tone could not be analysed).
 int ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
-                           const std::string& sink);
+                          const std::string& sink, std::chrono::milliseconds settle = std::chrono::milliseconds(500));
