@@ -129,7 +129,7 @@ TEST(RateControllerTest, StaysWithinItsBoundsWhateverTheDrift) {
         EXPECT_LE(std::fabs(o.finalRate - 1.0), kMaxRateDeviation + 1e-12) << ppm;
         EXPECT_NEAR(std::fabs(o.finalRate - 1.0), kMaxRateDeviation, 1e-9) << ppm;
     }
-    // Nothing is decided before the first window (from 0.5 s to 2 s) is over,
+    // Nothing is decided before the first window (from 1 s to 3 s) is over,
     // and then only when it is worth it: a queue that sits at the set point
     // keeps the nominal rate.
     RateController steady(kSetPoint, kRate);
@@ -144,10 +144,10 @@ TEST(RateControllerTest, StaysWithinItsBoundsWhateverTheDrift) {
         when = now;
     }
     EXPECT_TRUE(decided);
-    EXPECT_NEAR(when, 2.0, 0.01);
-    // The slope's 0.5 %: the 10 ms lost are still within the band of half
-    // the set point.
-    EXPECT_NEAR((1.0 - emptying.Rate()) * 1e6, 5000.0, 100.0);
+    EXPECT_NEAR(when, 3.0, 0.01);
+    // The slope's 0.5 %, and the 15 ms lost (less the band of half the set
+    // point) brought back over the next 8 s.
+    EXPECT_NEAR((1.0 - emptying.Rate()) * 1e6, 5000.0 + (720.0 - 480.0) / 48000.0 / 8.0 * 1e6, 100.0);
 }
 
 }  // namespace

@@ -473,7 +473,7 @@ class RateChangeTest : public EngineTest
 {
 protected:
     // A target well above its set point, with a clock, whose first rate
-    // change comes after 2 s: the log lines, and the first write after the
+    // change comes after 3 s: the log lines, and the first write after the
     // change with the frames written before it.
     void RunToTheFirstChange(bool dropsQueue)
     {
@@ -529,6 +529,32 @@ TEST_F(RateChangeTest, AStreamThatPlaysOnIsHeldClosely)
                             [](const std::string& line) { return line.find("dropped") != std::string::npos; }),
               0);
     EXPECT_EQ(after.releasedFrames, 480u);
+}
+
+// A stream that refuses the rate decided for it is left at its own, said
+// once, and kept by the frame count: its packets go on.
+TEST_F(RateChangeTest, AStreamThatRefusesARateIsLeftAtItsOwn)
+{
+    AddSource("Speakers", SourceBehaviour());
+    FakeStreamBehaviour refusing = TargetBehaviour();
+    refusing.clockAdjustment = S_OK;
+    refusing.clock = true;
+    refusing.setSampleRate = E_FAIL;
+    refusing.padding = 1400;
+    const auto target = AddTarget("Steered", refusing);
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitFor([&] { return !target->Streams().at(0).sampleRates.empty(); }, std::chrono::seconds(5)));
+    const size_t writesThen = target->Streams().at(0).writesAtRateChange.at(0);
+    ASSERT_TRUE(WaitForPacketWrites(*target, writesThen + 10));
+    StopAndExpectIdle();
+
+    const std::vector<std::string> lines = Log();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Rate adjustment: 'Steered' refused 48040.00 Hz (HRESULT=0x80004005); its rate is left alone."),
+              1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("now plays at") != std::string::npos; }),
+              0);
 }
 
 TEST_F(EngineTest, TestBiasSetsEveryAdjustableTargetOffItsRateFromTheStart)

@@ -410,6 +410,8 @@ public:
         FakeStreamRecord& record = *client->record;
         record.sampleRates.push_back(rate);
         record.writesAtRateChange.push_back(record.writes.size());
+        if (FAILED(client->endpoint->behaviour.setSampleRate))
+            return client->endpoint->behaviour.setSampleRate;
         if (client->endpoint->behaviour.dropQueueOnRateChange)
         {
             record.queueDropped = true;

@@ -104,6 +104,8 @@ struct FakeStreamBehaviour
     // empty until the next write) and starts its clock again from zero, as
     // one sound system does.
     bool dropQueueOnRateChange = false;
+    // What SetSampleRate returns (a failure leaves the rate as it was).
+    HRESULT setSampleRate = S_OK;
     // GetDevicePeriod's default period and result.
     REFERENCE_TIME devicePeriod = 0;
     HRESULT getDevicePeriod = E_NOTIMPL;

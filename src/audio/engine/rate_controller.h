@@ -9,9 +9,9 @@
 //
 // A new rate is decided seldom, and only when it is worth it: some systems
 // interrupt a stream's sound for a moment whenever its rate is changed. The
-// controller watches the queue over a window (1.5 s after the first half
-// second, then 8 s, 30 s and 60 s), fits a line through its readings, and at
-// the window's end sets the rate that cancels the line's slope (the clocks'
+// controller watches the queue over a window (2 s after the first second,
+// then 8 s, 30 s and 60 s), fits a line through its readings, and at the
+// window's end sets the rate that cancels the line's slope (the clocks'
 // difference) and brings the queue back to the set point over the next
 // window. The rate stays within +-kMaxRateDeviation.
 

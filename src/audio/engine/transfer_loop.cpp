@@ -119,7 +119,15 @@ void ChangeTargetRate(RenderTarget& target, double hz, double now)
     const bool clocked = FramesPlayed(target, played);
     const uint64_t positionBefore = target.lastPosition;
     target.client->GetCurrentPadding(&queued);
-    target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
+    const HRESULT hr = target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
+    if (FAILED(hr))
+    {
+        // Left at the rate it has, the target is kept by the frame count.
+        DiagnosticLog::Instance().Log("Rate adjustment: '%s' refused %.2f Hz (HRESULT=0x%08lX); its rate is left alone.",
+                                      target.name.c_str(), hz, static_cast<unsigned long>(hr));
+        target.clockAdjustment.Reset();
+        return;
+    }
     const bool seamlessBefore = target.controller.Seamless();
     if (!seamlessBefore)
     {
