@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -120,6 +121,27 @@ TEST(RateControllerTest, SeesThroughTheEnginesTopUpsAndTrims) {
         EXPECT_NEAR((o.finalRate - 1.0) * 1e6, -ppm, 300.0) << ppm;
         EXPECT_EQ(o.lateTopUps, 0) << ppm;
         EXPECT_LE(o.maxQueue, kSetPoint + 960.0) << ppm;
+    }
+}
+
+// A queue that falls by a packet in the first half of the first window and
+// then holds (a stream still settling, as a loopback capture does at 10 ms)
+// is no clock difference: the halves disagree and nothing is decided. A
+// steady fall of the same size over the whole window is one.
+TEST(RateControllerTest, AStreamStillSettlingIsReadAgain) {
+    struct Case {
+        const char* what;
+        double fallSeconds;  // from the window's start at 1 s
+        bool decided;
+    };
+    for (const Case c : {Case{"settling", 1.0, false}, Case{"drifting", 2.0, true}}) {
+        RateController controller(kSetPoint, kRate);
+        bool decided = false;
+        for (double now = 0.0; now < 3.5; now += 0.0015) {
+            const double fallen = std::clamp((now - 1.0) / c.fallSeconds, 0.0, 1.0) * 480.0;
+            decided = controller.Update(kSetPoint - fallen, now) || decided;
+        }
+        EXPECT_EQ(decided, c.decided) << c.what;
     }
 }
 

@@ -31,6 +31,13 @@ constexpr double kSeamlessBandSeconds = 0.0005;
 // Fewer readings than this in a window say nothing.
 constexpr double kLeastReadings = 20.0;
 
+// A clock difference is steady: the two halves of a window show the same
+// slope, give or take half of it and this much (0.1 % of the rate, what
+// jitter moves a half window's slope by). Halves that disagree more are a
+// stream still settling (a capture by loopback delivers unevenly for its
+// first seconds), and the window is read again.
+constexpr double kHalvesAgreeWithin = 0.001;
+
 template <typename T, int N>
 T ByWindow(const T (&values)[N], int window) {
     return values[std::min(window, N - 1)];
@@ -63,10 +70,43 @@ double RateController::Band() const {
     return seamless ? sampleRate * kSeamlessBandSeconds : setPoint / 2.0;
 }
 
+void RateController::LineSums::Add(double t, double q) {
+    count += 1.0;
+    sumT += t;
+    sumTT += t * t;
+    sumQ += q;
+    sumTQ += t * q;
+}
+
+RateController::LineSums RateController::LineSums::Less(const LineSums& part) const {
+    return {count - part.count, sumT - part.sumT, sumTT - part.sumTT, sumQ - part.sumQ, sumTQ - part.sumTQ};
+}
+
+bool RateController::LineSums::Fits() const {
+    return count >= kLeastReadings && count * sumTT - sumT * sumT > 0.0;
+}
+
+double RateController::LineSums::Slope() const {
+    return (count * sumTQ - sumT * sumQ) / (count * sumTT - sumT * sumT);
+}
+
 void RateController::StartWindow(double seconds) {
     windowStart = seconds;
     windowEnd = seconds + WindowLength(windows);
-    count = sumT = sumTT = sumQ = sumTQ = shift = 0.0;
+    whole = firstHalf = LineSums{};
+    shift = 0.0;
+}
+
+// Where changes are heard, a window is only acted on when its halves agree.
+bool RateController::Steady() const {
+    const LineSums secondHalf = whole.Less(firstHalf);
+    if (HoldingClosely(windows) || !firstHalf.Fits() || !secondHalf.Fits()) {
+        return true;
+    }
+    const double first = firstHalf.Slope();
+    const double second = secondHalf.Slope();
+    const double larger = std::max(std::fabs(first), std::fabs(second));
+    return std::fabs(first - second) <= larger / 2.0 + kHalvesAgreeWithin * sampleRate;
 }
 
 bool RateController::Update(double queuedFrames, double seconds) {
@@ -79,11 +119,10 @@ bool RateController::Update(double queuedFrames, double seconds) {
         // What the queue would be had the engine added and left out nothing.
         const double q = queuedFrames - shift;
         const double t = seconds - windowStart;
-        count += 1.0;
-        sumT += t;
-        sumTT += t * t;
-        sumQ += q;
-        sumTQ += t * q;
+        whole.Add(t, q);
+        if (t < (windowEnd - windowStart) / 2.0) {
+            firstHalf.Add(t, q);
+        }
         lastT = t;
     }
     return seconds >= windowEnd && Decide(seconds);
@@ -95,13 +134,12 @@ bool RateController::Update(double queuedFrames, double seconds) {
 // queue that grows is consumed too slowly: the rate rises by the slope, plus
 // what brings the level back to the set point within the next window.
 bool RateController::Decide(double seconds) {
-    const double spread = count * sumTT - sumT * sumT;
-    if (count < kLeastReadings || sampleRate <= 0.0 || spread <= 0.0) {
+    if (!whole.Fits() || sampleRate <= 0.0 || !Steady()) {
         StartWindow(seconds);
         return false;
     }
-    const double slope = (count * sumTQ - sumT * sumQ) / spread;
-    const double level = sumQ / count + slope * (lastT - sumT / count) + shift;
+    const double slope = whole.Slope();
+    const double level = whole.sumQ / whole.count + slope * (lastT - whole.sumT / whole.count) + shift;
     const double step = HoldingClosely(windows) ? kSeamlessStep : ByWindow(kSmallestStep, windows);
     ++windows;
     const double next = HoldingClosely(windows) ? kSeamlessHorizonSeconds : WindowLength(windows);

@@ -55,6 +55,7 @@ private:
     double WindowLength(int window) const;
     double Band() const;
     void StartWindow(double seconds);
+    bool Steady() const;
     bool Decide(double seconds);
 
     double setPoint;
@@ -64,17 +65,28 @@ private:
     int windows = 0;  // windows ended so far
     bool started = false;
     bool seamless = false;
+    // Sums for a least-squares line through readings (time, queue).
+    struct LineSums {
+        double count = 0.0;
+        double sumT = 0.0;
+        double sumTT = 0.0;
+        double sumQ = 0.0;
+        double sumTQ = 0.0;
+
+        void Add(double t, double q);
+        LineSums Less(const LineSums& part) const;
+        bool Fits() const;      // enough readings, spread in time
+        double Slope() const;   // frames per second
+    };
+
     // The current window: readings are taken from windowStart on (the
     // moments after a change are left out: the stream is settling), and it
-    // ends at windowEnd. Sums for the least-squares line, time relative to
-    // windowStart.
+    // ends at windowEnd. Sums for the whole window and its first half, time
+    // relative to windowStart.
     double windowStart = 0.0;
     double windowEnd = 0.0;
-    double count = 0.0;
-    double sumT = 0.0;
-    double sumTT = 0.0;
-    double sumQ = 0.0;
-    double sumTQ = 0.0;
+    LineSums whole;
+    LineSums firstHalf;
     double lastT = 0.0;
     double shift = 0.0;  // Adjusted() since the window started
 };
