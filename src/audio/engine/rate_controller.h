@@ -13,7 +13,9 @@
 // then 8 s, 30 s and 60 s), fits a line through its readings, and at the
 // window's end sets the rate that cancels the line's slope (the clocks'
 // difference) and brings the queue back to the set point over the next
-// window. The rate stays within +-kMaxRateDeviation.
+// window. A window whose two halves show different slopes is a stream still
+// settling, not a clock difference, and is read again. The rate stays
+// within +-kMaxRateDeviation.
 
 #include <cstdint>
 
