@@ -66,8 +66,8 @@ double RateController::WindowLength(int window) const {
 // Where changes are heard, a queue within half its set point of it is left
 // alone: jitter and the device's periods move it that much, and correcting
 // that would interrupt the sound for nothing.
-double RateController::Band() const {
-    return seamless ? sampleRate * kSeamlessBandSeconds : setPoint / 2.0;
+double RateController::Band(int window) const {
+    return HoldingClosely(window) ? sampleRate * kSeamlessBandSeconds : setPoint / 2.0;
 }
 
 void RateController::LineSums::Add(double t, double q) {
@@ -142,8 +142,10 @@ bool RateController::Decide(double seconds) {
     const double level = whole.sumQ / whole.count + slope * (lastT - whole.sumT / whole.count) + shift;
     const double step = HoldingClosely(windows) ? kSeamlessStep : ByWindow(kSmallestStep, windows);
     ++windows;
+    // The level is brought back over the window that starts now.
     const double next = HoldingClosely(windows) ? kSeamlessHorizonSeconds : WindowLength(windows);
-    const double wanted = rate + slope / sampleRate + LevelError(level, setPoint, Band()) / (sampleRate * next);
+    const double wanted =
+        rate + slope / sampleRate + LevelError(level, setPoint, Band(windows)) / (sampleRate * next);
     const double bounded = std::clamp(wanted, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation);
     const bool worthIt = std::fabs(bounded - rate) >= step;
     if (worthIt) {

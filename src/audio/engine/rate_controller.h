@@ -55,7 +55,7 @@ public:
 private:
     bool HoldingClosely(int window) const;
     double WindowLength(int window) const;
-    double Band() const;
+    double Band(int window) const;
     void StartWindow(double seconds);
     bool Steady() const;
     bool Decide(double seconds);

@@ -11,7 +11,8 @@
 // Platform-free; one history per target, used by the redirect thread only.
 class ReplayHistory {
 public:
-    // Sized once, when the target opens; until then nothing is kept.
+    // Sized when the target opens (until then nothing is kept); a size of 0
+    // keeps nothing from then on.
     void Reserve(uint32_t capacityFrames, uint32_t frameBytes);
 
     // Keeps `frames` frames just written (the oldest held give way once the

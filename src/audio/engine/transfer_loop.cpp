@@ -126,6 +126,7 @@ void ChangeTargetRate(RenderTarget& target, double hz, double now)
         DiagnosticLog::Instance().Log("Rate adjustment: '%s' refused %.2f Hz (HRESULT=0x%08lX); its rate is left alone.",
                                       target.name.c_str(), hz, static_cast<unsigned long>(hr));
         target.clockAdjustment.Reset();
+        target.history.Reserve(0, 0);  // nothing to queue again any more
         return;
     }
     const bool seamlessBefore = target.controller.Seamless();
