@@ -10,11 +10,12 @@
 # no silence may follow the first packet heard.
 #
 # usage: e2e_gaps.sh <dist/Tonefork> <audio_probe> <tfctl.exe> <results folder>
-# E2E_GAPS_SECONDS (60) and E2E_GAPS_LATENCIES ("30 20 10") shorten it.
+# E2E_GAPS_SECONDS (60), E2E_GAPS_LATENCIES ("30 20 10") and E2E_GAPS_STARTS
+# (3, starts per buffer) shorten it.
 # Needs the headless desktop of scripts/services.sh and owns HKCU\SOFTWARE\Wavecaster.
 set -euo pipefail
 
-[ $# -eq 4 ] || { sed -n 12,13p "$0" | sed 's/^# //' >&2; exit 2; }
+[ $# -eq 4 ] || { sed -n 12,14p "$0" | sed 's/^# //' >&2; exit 2; }
 DIST=$1 PROBE=$2 TFCTL=$3 OUT=$4
 WINE=${TONEFORK_WINE:-wine}
 WORK="$OUT/gaps-work"
@@ -22,6 +23,8 @@ RESULT="$OUT/e2e_gaps.txt"
 KEY='HKCU\SOFTWARE\Wavecaster'
 source "$(dirname "$0")/sound.sh"
 SECONDS_PER_RUN=${E2E_GAPS_SECONDS:-60}
+# A start is over in a moment and goes wrong rarely: it is tried more than once.
+STARTS=${E2E_GAPS_STARTS:-3}
 TARGETS=(headphones hdmi)
 # What was played into Speakers is recorded from its monitor too: a gap
 # there (the player starved of the processor) is heard on every target and
@@ -173,8 +176,8 @@ loopback_run() {  # <bufferMs> <condition: alone|busy>
 
 # The first seconds of a route: recorders and tone first, then Tonefork
 # starts routing; judged from the first sound heard on, silences only.
-first_audio_run() {  # <bufferMs>
-  local dir="$WORK/start-$1ms" t
+first_audio_run() {  # <bufferMs> <start number>
+  local dir="$WORK/start-$1ms-$2" t
   mkdir -p "$dir"
   seed_tonefork "$1" 1
   start_recorders "$dir"
@@ -184,8 +187,10 @@ first_audio_run() {  # <bufferMs>
   stop_tonefork
   stop_tone
   stop_recorders
+  cp "$WORK/tf/log.txt" "$dir/" 2>/dev/null || true
   FIGURES=""
   for t in "${TARGETS[@]}"; do FIGURES+="$(judge "$dir/$t.raw" 0 | cut -d' ' -f1) "; done
+  FIGURES=${FIGURES% }
 }
 
 # --- the run ------------------------------------------------------------------
@@ -206,9 +211,12 @@ for ms in "${LATENCIES[@]}"; do
     loopback_run "$ms" "$condition"
     ROW[lb-$ms-$condition]=$FIGURES
   done
-  log "first audio at $ms ms"
-  first_audio_run "$ms"
-  ROW[start-$ms]=$FIGURES
+  ROW[start-$ms]=""
+  for n in $(seq "$STARTS"); do
+    log "first audio at $ms ms, start $n"
+    first_audio_run "$ms" "$n"
+    ROW[start-$ms]+="${ROW[start-$ms]:+, }$FIGURES"
+  done
 done
 
 row() {  # <label> <figures: silences dropped per target, then in what was played>
@@ -234,7 +242,7 @@ row() {  # <label> <figures: silences dropped per target, then in what was playe
     for condition in alone busy; do row "module-loopback $ms ms, $condition" "${ROW[lb-$ms-$condition]}"; done
   done
   echo
-  echo "First audio after Start (silences after the first sound heard, in the first seconds; headphones hdmi):"
+  echo "First audio after Start (silences after the first sound heard, in the first seconds; headphones hdmi, for each of $STARTS starts):"
   for ms in "${LATENCIES[@]}"; do echo "  $ms ms: ${ROW[start-$ms]}"; done
   echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 } >"$RESULT"

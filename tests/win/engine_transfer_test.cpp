@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "audio/engine/redirection_control.h"
@@ -42,6 +44,24 @@ void ExpectPattern(const FakeRenderWrite& write, uint32_t packetIndex, float gai
             ASSERT_EQ(samples[frame * 2 + channel], PatternSample(packetIndex, frame, channel) * gain)
                 << "packet " << packetIndex << " frame " << frame << " channel " << channel;
     }
+}
+
+// From the line each delivering target leaves in the log when the run ends.
+std::optional<uint64_t> FramesLeftOut(const std::vector<std::string>& lines, const std::string& name)
+{
+    const std::string prefix = "Delivery: '" + name + "' ran dry ";
+    for (const std::string& line : lines)
+    {
+        unsigned dry = 0;
+        unsigned long long leftOut = 0;
+        if (line.rfind(prefix, 0) == 0 &&
+            std::sscanf(line.c_str() + prefix.size(), "%u times; the frame count left out %llu frames.", &dry,
+                        &leftOut) == 2)
+        {
+            return leftOut;
+        }
+    }
+    return std::nullopt;
 }
 
 void ExpectConstant(const FakeRenderWrite& write, float value)
@@ -174,8 +194,22 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
             EXPECT_EQ(write.requestedFrames, cases[i].expectedFrames);
             EXPECT_EQ(write.releasedFrames, cases[i].expectedFrames);
         }
+        // What was left out is said when the run ends; a full queue is
+        // given nothing, every packet of it left out.
+        const std::optional<uint64_t> leftOut = FramesLeftOut(Log(), targets[i]->Name());
+        ASSERT_TRUE(leftOut.has_value());
+        if (writes.empty())
+        {
+            EXPECT_GT(*leftOut, 0u);
+            EXPECT_EQ(*leftOut % 480u, 0u);
+        }
+        else
+        {
+            EXPECT_EQ(*leftOut, (480u - cases[i].expectedFrames) * writes.size());
+        }
     }
     EXPECT_TRUE(PacketWrites(*unreadable).empty());
+    EXPECT_FALSE(FramesLeftOut(Log(), "Unreadable queue").has_value()) << "it never had a packet";
 }
 
 TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)

@@ -307,7 +307,6 @@ void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointI
     {
         target.controller = RateController(QueueSetPoint(engine.cushionFrames, engine.packetFrames),
                                            static_cast<double>(target.layout.sampleRate));
-        target.name = entry.displayName;
         target.history.Reserve(target.bufferFrames, target.layout.blockAlign);
         if (engine.testRateBias != 1.0)
         {
@@ -442,6 +441,7 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
         return std::nullopt;
     }
     target.bufferFrames = frames;
+    target.name = entry.displayName;
     PrepareChannelMap(engine, entry, target);
     PrepareRateAdjustment(engine, entry, target, *adjustable);
     ReadStreamClock(engine, target);

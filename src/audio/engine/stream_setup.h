@@ -66,6 +66,10 @@ struct RenderTarget
     uint64_t lastPosition = 0;   // the clock's last reading
     double framesPlayed = 0.0;   // counted on across changes of rate
     uint64_t framesWritten = 0;
+    // Said in the log when the target closes: how often it ran dry and was
+    // brought back with silence, and what the frame count left out.
+    uint32_t dryRuns = 0;
+    uint64_t framesLeftOut = 0;
 
     RenderTarget() = default;
     RenderTarget(RenderTarget&&) = default;

@@ -213,6 +213,7 @@ uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& targ
     if (target.delivering)
     {
         target.controller.Adjusted(silence);
+        ++target.dryRuns;
     }
     target.delivering = true;
     return queued + silence;
@@ -230,6 +231,7 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     queued = TopUpBeforeDelivery(engine, target, queued, packet.now);
     const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, engine.cushionFrames);
     target.controller.Adjusted(-static_cast<double>(packet.frames - frames));
+    target.framesLeftOut += packet.frames - frames;
     BYTE* dest = nullptr;
     if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &dest)))
     {
@@ -314,6 +316,20 @@ void DrainAndStopTargets(RedirectionEngine& engine)
     }
 }
 
+// Once per target and run, where a listener who heard a dropout can find it.
+void ReportDelivery(const RedirectionEngine& engine)
+{
+    for (const RenderTarget& target : engine.targets)
+    {
+        if (target.delivering)
+        {
+            DiagnosticLog::Instance().Log("Delivery: '%s' ran dry %u times; the frame count left out %llu frames.",
+                                          target.name.c_str(), target.dryRuns,
+                                          static_cast<unsigned long long>(target.framesLeftOut));
+        }
+    }
+}
+
 void WithdrawTargets(RedirectionEngine& engine)
 {
     {
@@ -346,6 +362,7 @@ bool CheckTargets(RedirectionEngine& engine)
     {
         return true;
     }
+    ReportDelivery(engine);
     DrainAndStopTargets(engine);
     DiagnosticLog::Instance().Log("Targets changed: rebuilding render targets (old=%zu).", engine.targets.size());
     WithdrawTargets(engine);
@@ -372,6 +389,7 @@ void CleanUp(RedirectionEngine& engine)
     {
         target.client->Stop();
     }
+    ReportDelivery(engine);
     ReleaseRun(engine);
     DiagnosticLog::Instance().Log("Redirect thread exiting (cleanup done).");
 }
