@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "app/app_state.h"
+#include "gfx/images.h"
 #include "log/diagnostic_log.h"
 
 namespace
@@ -75,8 +76,12 @@ void CreateRenderTargetView(AppState& state)
     }
 }
 
+// Every view made on the device goes before the device itself: a view left
+// over would keep the device alive past the window and COM, to be torn down
+// by the state's members in whatever order they happen to be declared.
 void CleanupDeviceD3D(AppState& state)
 {
+    ReleaseImageAssets(state);
     state.renderTargetView.Reset();
     state.swapChain.Reset();
     state.d3dDeviceContext.Reset();

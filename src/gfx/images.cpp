@@ -77,6 +77,17 @@ struct ImageAsset
     const char* loadedFormat;
     const char* failedFormat;
 };
+
+const ImageAsset kImageAssets[] = {
+    {L"logo.png", &AppState::logoTexture, &AppState::logoWidth, &AppState::logoHeight, "Logo loaded: %dx%d",
+     "Logo load failed from %s"},
+    {L"Dravok_logo.png", &AppState::makerLogoTexture, &AppState::makerLogoWidth, &AppState::makerLogoHeight,
+     "DravokSRV loaded: %dx%d", "DravokSRV load failed from %s"},
+    {L"minimize.png", &AppState::minimizeTexture, &AppState::minimizeWidth, &AppState::minimizeHeight,
+     "Minimize icon loaded: %dx%d", "Minimize icon load failed from %s"},
+    {L"exit.png", &AppState::exitTexture, &AppState::exitWidth, &AppState::exitHeight, "Exit icon loaded: %dx%d",
+     "Exit icon load failed from %s"},
+};
 }  // namespace
 
 bool LoadTextureFromFile(ID3D11Device* device, const std::wstring& path, ID3D11ShaderResourceView** outView,
@@ -118,18 +129,8 @@ bool LoadTextureFromFile(ID3D11Device* device, const std::wstring& path, ID3D11S
 
 void LoadImageAssets(AppState& state)
 {
-    static const ImageAsset assets[] = {
-        {L"logo.png", &AppState::logoTexture, &AppState::logoWidth, &AppState::logoHeight, "Logo loaded: %dx%d",
-         "Logo load failed from %s"},
-        {L"Dravok_logo.png", &AppState::makerLogoTexture, &AppState::makerLogoWidth, &AppState::makerLogoHeight,
-         "DravokSRV loaded: %dx%d", "DravokSRV load failed from %s"},
-        {L"minimize.png", &AppState::minimizeTexture, &AppState::minimizeWidth, &AppState::minimizeHeight,
-         "Minimize icon loaded: %dx%d", "Minimize icon load failed from %s"},
-        {L"exit.png", &AppState::exitTexture, &AppState::exitWidth, &AppState::exitHeight,
-         "Exit icon loaded: %dx%d", "Exit icon load failed from %s"},
-    };
     const std::wstring folder = JoinPath(GetExecutableDirectory(), L"assets");
-    for (const ImageAsset& asset : assets)
+    for (const ImageAsset& asset : kImageAssets)
     {
         const std::wstring path = JoinPath(folder, asset.fileName);
         int32_t& width = state.*asset.width;
@@ -166,4 +167,12 @@ void LoadFonts(AppState& state)
     }
     state.fontRegular = regular;
     state.fontBold = bold;
+}
+
+void ReleaseImageAssets(AppState& state)
+{
+    for (const ImageAsset& asset : kImageAssets)
+    {
+        (state.*asset.view).Reset();
+    }
 }

@@ -15,6 +15,9 @@ bool LoadTextureFromFile(ID3D11Device* device, const std::wstring& path, ID3D11S
 
 // The four pictures of the window, from the "assets" folder beside the exe.
 void LoadImageAssets(AppState& state);
+// Their views, made on the device, go before it (the device's clean-up calls
+// this); their sizes stay. Main thread only.
+void ReleaseImageAssets(AppState& state);
 
 // The regular and bold 23-pixel faces (Segoe UI, or the toolkit's default).
 void LoadFonts(AppState& state);

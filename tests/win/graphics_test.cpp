@@ -423,6 +423,14 @@ TEST_F(Graphics, AssetsBesideTheProgramFillTheirOwnFields)
     EXPECT_EQ((std::array<int32_t, 8>{state.logoWidth, state.logoHeight, state.makerLogoWidth, state.makerLogoHeight,
                                       state.minimizeWidth, state.minimizeHeight, state.exitWidth, state.exitHeight}),
               (std::array<int32_t, 8>{1, 1, 2, 1, 3, 2, 1, 4}));
+
+    // The clean-up takes the pictures' views with the device: nothing made
+    // on it keeps it alive after that.
+    ID3D11Device* device = state.d3dDevice.Get();
+    device->AddRef();
+    CleanupDeviceD3D(state);
+    EXPECT_FALSE(state.logoTexture || state.makerLogoTexture || state.minimizeTexture || state.exitTexture);
+    EXPECT_EQ(device->Release(), 0u);
 }
 TEST_F(Graphics, AWindowWithoutABackBufferViewBuildsNoFrameAndRests)
 {
