@@ -334,6 +334,12 @@ CommandResult ToneforkInstance::Control(const std::vector<std::string>& args)
     return RunWine(all);
 }
 
+std::string ToneforkInstance::Diagnosis()
+{
+    return "log:\n" + LogText() + "\nWine's output:\n" + ReadFile(wineOutput) + "\nwindows:\n" +
+           Control({"windows"}).output;
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outputPath,
                            const std::string& errorPath)
 {

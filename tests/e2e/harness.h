@@ -141,6 +141,9 @@ public:
     bool Running() const { return pid > 0; }
     // Runs tfctl with these arguments against the running window.
     CommandResult Control(const std::vector<std::string>& args);
+    // For a failure message when the program did not come up: its log, what
+    // Wine printed, and the windows on the screen.
+    std::string Diagnosis();
 
 private:
     std::string folder;

@@ -45,7 +45,7 @@ protected:
         SeedRoute(volume, kMonitorSource);
         RegSetDword(kSettingsKey, "MinimizeToTray", inTray ? 1 : 0);
         app.Start();
-        ASSERT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 90s)) << app.LogText();
+        ASSERT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 90s)) << app.Diagnosis();
     }
 };
 

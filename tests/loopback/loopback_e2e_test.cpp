@@ -40,7 +40,7 @@ protected:
     {
         SeedRoute(volume, source);
         app.Start();
-        ASSERT_TRUE(app.WaitForLog(kStarted, 90s)) << app.LogText();
+        ASSERT_TRUE(app.WaitForLog(kStarted, 90s)) << app.Diagnosis();
     }
 };
 

@@ -7,6 +7,7 @@
 //   tfctl command <id>               WM_COMMAND with that id
 //   tfctl wait-gone [timeout-ms]     succeeds once no window is left
 //   tfctl dialog <title> [timeout-ms] prints a message box's text, presses OK
+//   tfctl windows                    every visible top-level window: process, class, title
 #include <windows.h>
 
 #include <cstdio>
@@ -93,6 +94,24 @@ int WaitGone(DWORD timeoutMs)
     return 0;
 }
 
+// What is on the screen when a program did not come up as expected (a
+// message box in its place, say).
+BOOL CALLBACK PrintWindow(HWND hwnd, LPARAM)
+{
+    if (!IsWindowVisible(hwnd))
+    {
+        return TRUE;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    wchar_t className[128] = {};
+    wchar_t title[256] = {};
+    GetClassNameW(hwnd, className, 128);
+    GetWindowTextW(hwnd, title, 256);
+    std::printf("pid=%lu class=%ls title=%ls\n", static_cast<unsigned long>(process), className, title);
+    return TRUE;
+}
+
 int Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return PostMessageW(hwnd, message, wParam, lParam) ? 0 : 1;
@@ -123,7 +142,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
     {
-        std::fprintf(stderr, "usage: tfctl info|post|close|command|wait-gone ...\n");
+        std::fprintf(stderr, "usage: tfctl info|post|close|command|wait-gone|dialog|windows ...\n");
         return 2;
     }
     const std::wstring verb = argv[1];
@@ -131,6 +150,10 @@ int wmain(int argc, wchar_t** argv)
     if (verb == L"wait-gone")
     {
         return WaitGone(timeout);
+    }
+    if (verb == L"windows")
+    {
+        return EnumWindows(PrintWindow, 0) ? 0 : 1;
     }
     if (verb == L"dialog" && argc >= 3)
     {
