@@ -200,14 +200,17 @@ void ExpectEveryDroppedFrameQueuedAgain(const std::vector<std::string>& messages
     const std::string prefix = "Rate adjustment: '" + name + "' dropped ";
     for (const std::string& message : messages)
     {
+        if (message.rfind(prefix, 0) != 0)
+        {
+            continue;
+        }
         unsigned dropped = 0;
         unsigned again = 0;
-        if (message.rfind(prefix, 0) == 0 &&
-            std::sscanf(message.c_str() + prefix.size(), "%u queued frames at the change; %u were", &dropped,
-                        &again) == 2)
-        {
-            EXPECT_EQ(again, dropped) << message;
-        }
+        EXPECT_EQ(std::sscanf(message.c_str() + prefix.size(), "%u queued frames at the change; %u were", &dropped,
+                              &again),
+                  2)
+            << message;
+        EXPECT_EQ(again, dropped) << message;
     }
 }
 

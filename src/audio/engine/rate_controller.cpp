@@ -90,6 +90,10 @@ double RateController::LineSums::Slope() const {
     return (count * sumTQ - sumT * sumQ) / (count * sumTT - sumT * sumT);
 }
 
+double RateController::LineSums::At(double t) const {
+    return sumQ / count + Slope() * (t - sumT / count);
+}
+
 void RateController::StartWindow(double seconds) {
     windowStart = seconds;
     windowEnd = seconds + WindowLength(windows);
@@ -139,7 +143,7 @@ bool RateController::Decide(double seconds) {
         return false;
     }
     const double slope = whole.Slope();
-    const double level = whole.sumQ / whole.count + slope * (lastT - whole.sumT / whole.count) + shift;
+    const double level = whole.At(lastT) + shift;
     const double step = HoldingClosely(windows) ? kSeamlessStep : ByWindow(kSmallestStep, windows);
     ++windows;
     // The level is brought back over the window that starts now.

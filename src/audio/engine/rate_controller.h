@@ -79,6 +79,7 @@ private:
         LineSums Less(const LineSums& part) const;
         bool Fits() const;      // enough readings, spread in time
         double Slope() const;   // frames per second
+        double At(double t) const;  // the line's value at t
     };
 
     // The current window: readings are taken from windowStart on (the
