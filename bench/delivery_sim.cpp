@@ -101,7 +101,7 @@ struct TargetState {
     double minRate = 1e30;
     double maxRate = 0.0;
     int rateChanges = 0;
-    int topUps = 0;  // after the first packet: the queue ran dry
+    DryWatch dryWatch;  // after the first packet: the queue ran dry
 };
 
 double Speed(const TargetState& t) {
@@ -211,17 +211,17 @@ void Deliver(TargetState& t, double now) {
     }
     const bool dry = t.delivering && RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate) &&
                      RanDryByClock(queued, t.written, Played(t, now), t.bufferFrames);
-    t.topUps += dry ? 1 : 0;
-    if (!t.delivering || dry) {
-        const uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
-        if (t.delivering) {
-            t.controller.Adjusted(silence);
-        }
-        t.queued += silence;
-        t.written += silence;
-        queued += silence;
-        t.delivering = true;
+    const DryLevels levels{kRate, t.cushion, kPacketFrames, t.bufferFrames};
+    const uint32_t silence = t.delivering
+                                 ? t.dryWatch.SilenceBefore(dry, (now - t.lastWrite) * kRate, queued, now, levels)
+                                 : TopUpFrames(queued, t.cushion, t.bufferFrames);
+    if (t.delivering) {
+        t.controller.Adjusted(silence);
     }
+    t.queued += silence;
+    t.written += silence;
+    queued += silence;
+    t.delivering = true;
     const uint32_t frames = TargetFrameCount(kPacketFrames, queued, t.bufferFrames, t.cushion);
     t.controller.Adjusted(-static_cast<double>(kPacketFrames - frames));
     t.droppedFrames += kPacketFrames - frames;
@@ -338,7 +338,7 @@ void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
     for (const TargetState& t : r.targets) {
         Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %6d | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
                    " %+6.2f .. %+5.2f | %+7.0f / %+7.0f | %7d\n",
-              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.topUps, Ms(t.silenceFrames), Ms(t.minBefore - t.cushion),
+              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.dryWatch.topUps, Ms(t.silenceFrames), Ms(t.minBefore - t.cushion),
               Ms(t.maxBefore - t.cushion), Ms(t.minQueued), Ms(t.queuedArea / steadySeconds), Ms(t.maxQueued),
               Ms(t.minLevel), Ms(t.maxLevel), (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6, t.rateChanges);
     }

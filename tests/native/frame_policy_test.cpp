@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 constexpr int64_t k10Ms = 100000;  // a device period, 100 ns units
@@ -58,6 +60,47 @@ TEST(FramePolicyTest, TopUpAndRunningDry) {
     EXPECT_FALSE(RanDry(0, 960, 500.0));
     EXPECT_FALSE(RanDry(10, 960, 5000.0));
     EXPECT_DOUBLE_EQ(QueueSetPoint(720, 480), 960.0);
+}
+
+// Packets as a target sees them after running dry; 48 kHz, 480-frame
+// packets, a 2400-frame buffer.
+TEST(FramePolicyTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
+    struct Packet {
+        bool ranDry;
+        double framesSinceLast;
+        uint32_t queued;
+        double ms;  // since the first packet of the case
+        uint32_t silence;
+    };
+    struct Case {
+        const char* what;
+        uint32_t cushion;
+        std::vector<Packet> packets;
+        uint32_t topUps;
+    };
+    const Case cases[] = {
+        {"on time and empty: the source is slower, topped up at once", 480, {{true, 500, 0, 0, 480}}, 1},
+        {"late, with one behind it in the same pass", 480, {{true, 1200, 0, 0, 0}, {false, 0, 479, 0.1, 0}}, 0},
+        {"late, the next one early", 480, {{true, 800, 0, 0, 0}, {false, 160, 300, 3.3, 0}}, 0},
+        {"late, and nothing came behind it", 480, {{true, 1200, 0, 0, 0}, {true, 480, 0, 10, 480}}, 1},
+        {"a deeper cushion waits for the next", 720,
+         {{true, 1500, 0, 0, 0}, {false, 192, 288, 4, 0}, {false, 288, 520, 10, 0}}, 0},
+        {"a deeper cushion, still short at the next", 720,
+         {{true, 1500, 0, 0, 0}, {false, 192, 288, 4, 0}, {false, 480, 8, 14, 712}}, 1},
+    };
+    for (const Case& c : cases) {
+        const DryLevels levels{48000.0, c.cushion, 480, 2400};
+        DryWatch watch;
+        for (size_t i = 0; i < c.packets.size(); ++i) {
+            const Packet& p = c.packets[i];
+            EXPECT_EQ(watch.SilenceBefore(p.ranDry, p.framesSinceLast, p.queued, 5.0 + p.ms / 1000.0, levels),
+                      p.silence)
+                << c.what << ", packet " << i;
+        }
+        EXPECT_EQ(watch.runs, 1u) << c.what;
+        EXPECT_EQ(watch.topUps, c.topUps) << c.what;
+        EXPECT_FALSE(watch.owed) << c.what << ": judged by its last packet";
+    }
 }
 
 TEST(FramePolicyTest, RunningDryByTheClock) {

@@ -53,10 +53,12 @@ std::optional<uint64_t> FramesLeftOut(const std::vector<std::string>& lines, con
     for (const std::string& line : lines)
     {
         unsigned dry = 0;
+        unsigned toppedUp = 0;
         unsigned long long leftOut = 0;
         if (line.rfind(prefix, 0) == 0 &&
-            std::sscanf(line.c_str() + prefix.size(), "%u times; the frame count left out %llu frames.", &dry,
-                        &leftOut) == 2)
+            std::sscanf(line.c_str() + prefix.size(),
+                        "%u times, %u of them brought back with silence; the frame count left out %llu frames.", &dry,
+                        &toppedUp, &leftOut) == 3)
         {
             return leftOut;
         }

@@ -57,6 +57,52 @@ uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t buf
     return queuedFrames < level ? level - queuedFrames : 0u;
 }
 
+AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, uint32_t cushionFrames,
+                       uint32_t packetFrames) {
+    if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(cushionFrames)) {
+        return AfterDry::Recovered;
+    }
+    return 2.0 * framesSinceDry >= static_cast<double>(packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
+}
+
+bool CameLate(double framesSinceLastPacket, uint32_t cushionFrames, uint32_t packetFrames) {
+    return 2.0 * (framesSinceLastPacket - packetFrames) > static_cast<double>(cushionFrames);
+}
+
+uint32_t DryWatch::SilenceBefore(bool ranDry, double framesSinceLastPacket, uint32_t queuedFrames, double now,
+                                 const DryLevels& levels) {
+    if (ranDry && !owed) {
+        ++runs;
+        owed = true;
+        since = now;
+        packetsSince = 0;
+        if (!CameLate(framesSinceLastPacket, levels.cushionFrames, levels.packetFrames)) {
+            return TopUp(queuedFrames, levels);
+        }
+    }
+    if (!owed) {
+        return 0;
+    }
+    const double given = static_cast<double>(packetsSince) * levels.packetFrames;
+    ++packetsSince;
+    switch (JudgeAfterDry(given, (now - since) * levels.sampleRate, levels.cushionFrames, levels.packetFrames)) {
+    case AfterDry::Wait:
+        return 0;
+    case AfterDry::Recovered:
+        owed = false;
+        return 0;
+    case AfterDry::TopUp:
+        break;
+    }
+    return TopUp(queuedFrames, levels);
+}
+
+uint32_t DryWatch::TopUp(uint32_t queuedFrames, const DryLevels& levels) {
+    owed = false;
+    ++topUps;
+    return TopUpFrames(queuedFrames, levels.cushionFrames, levels.bufferFrames);
+}
+
 double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames) {
     return static_cast<double>(cushionFrames) + static_cast<double>(packetFrames) / 2.0;
 }

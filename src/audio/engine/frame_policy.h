@@ -59,10 +59,59 @@ uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t
                           uint32_t cushionFrames);
 
 // Silence that brings a queue up to the cushion (within the buffer): before
-// a target's first packet after the warm-up, and after it ran dry, so that
-// one gap restores the cushion instead of every later late packet making
-// another.
+// a target's first packet after the warm-up, and when it lost its cushion
+// by running dry, so that one gap restores the cushion instead of every
+// later late packet making another.
 uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames);
+
+// What a target does after running dry, packet by packet. A packet that
+// came on time and found the queue empty shows the cushion gone (the source
+// runs slower, or lost audio): it is topped up at once. One that came late
+// mostly comes with those held up behind it, or just before the next one,
+// and they fill the queue again with audio; silence added then would be
+// heard on top of the gap (or, on a sound server that still held audio
+// while the queue read empty, as the only gap) and would lengthen the delay
+// for good. So a late one waits: the packets given since it ran dry less
+// the time since is what the queue would hold drained evenly (a device that
+// takes whole periods makes its own reading jump by a period), and while
+// that stays below half the cushion half a packet after it ran dry, the
+// target is topped up then.
+enum class AfterDry {
+    Wait,       // too early to tell
+    Recovered,  // the packets behind the late one brought the cushion back
+    TopUp,      // bring the queue up to the cushion now
+};
+AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, uint32_t cushionFrames,
+                       uint32_t packetFrames);
+
+// Whether the packet that found a target dry came late: more than half the
+// cushion after a packet's length since the one before.
+bool CameLate(double framesSinceLastPacket, uint32_t cushionFrames, uint32_t packetFrames);
+
+struct DryLevels {
+    double sampleRate = 0.0;
+    uint32_t cushionFrames = 0;
+    uint32_t packetFrames = 0;
+    uint32_t bufferFrames = 0;
+};
+
+// A target's account of running dry, kept across its packets.
+struct DryWatch {
+    bool owed = false;          // ran dry late, neither recovered nor topped up yet
+    double since = 0.0;         // when it ran dry, in seconds
+    uint32_t packetsSince = 0;  // packets given since
+    uint32_t runs = 0;          // times it ran dry
+    uint32_t topUps = 0;        // of those, brought back with silence
+
+    // Silence to queue ahead of a packet, given whether the target was
+    // judged dry at it, the time since its last packet (in frames) and its
+    // queue.
+    uint32_t SilenceBefore(bool ranDry, double framesSinceLastPacket, uint32_t queuedFrames, double now,
+                           const DryLevels& levels);
+
+private:
+    uint32_t TopUp(uint32_t queuedFrames, const DryLevels& levels);
+};
 
 // The level a target's queue averages over time when it runs at the
 // source's pace with its device's periods half-way between two packets:

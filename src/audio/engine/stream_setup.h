@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/engine/frame_policy.h"
 #include "audio/engine/rate_controller.h"
 #include "audio/engine/replay_history.h"
 #include "audio/engine/sample_format.h"
@@ -66,9 +67,9 @@ struct RenderTarget
     uint64_t lastPosition = 0;   // the clock's last reading
     double framesPlayed = 0.0;   // counted on across changes of rate
     uint64_t framesWritten = 0;
-    // Said in the log when the target closes: how often it ran dry and was
-    // brought back with silence, and what the frame count left out.
-    uint32_t dryRuns = 0;
+    // Whether it ran dry and is yet to be judged: said in the log when the
+    // target closes, with what the frame count left out.
+    DryWatch dry;
     uint64_t framesLeftOut = 0;
 
     RenderTarget() = default;

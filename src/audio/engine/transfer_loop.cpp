@@ -197,23 +197,25 @@ bool TargetRanDry(RenderTarget& target, uint32_t queued, double now)
     return !FramesPlayed(target, played) || RanDryByClock(queued, target.framesWritten, played, target.bufferFrames);
 }
 
-// Before its first packet, and after it ran dry, a target's queue is
-// brought up to the cushion with silence.
+// Before its first packet a target's queue is brought up to the cushion
+// with silence; after it ran dry, only if the packets behind did not bring
+// the cushion back.
 uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
 {
-    if (target.delivering && !TargetRanDry(target, queued, now))
-    {
-        return queued;
-    }
-    const uint32_t silence = TopUpFrames(queued, engine.cushionFrames, target.bufferFrames);
+    const bool first = !target.delivering;
+    const DryLevels levels{static_cast<double>(target.layout.sampleRate), engine.cushionFrames, engine.packetFrames,
+                           target.bufferFrames};
+    const uint32_t silence =
+        first ? TopUpFrames(queued, engine.cushionFrames, target.bufferFrames)
+              : target.dry.SilenceBefore(TargetRanDry(target, queued, now),
+                                         (now - target.lastWrite) * levels.sampleRate, queued, now, levels);
     if (silence > 0)
     {
         PrimeWithSilence(target, silence);
     }
-    if (target.delivering)
+    if (!first)
     {
         target.controller.Adjusted(silence);
-        ++target.dryRuns;
     }
     target.delivering = true;
     return queued + silence;
@@ -323,9 +325,11 @@ void ReportDelivery(const RedirectionEngine& engine)
     {
         if (target.delivering)
         {
-            DiagnosticLog::Instance().Log("Delivery: '%s' ran dry %u times; the frame count left out %llu frames.",
-                                          target.name.c_str(), target.dryRuns,
-                                          static_cast<unsigned long long>(target.framesLeftOut));
+            DiagnosticLog::Instance().Log(
+                "Delivery: '%s' ran dry %u times, %u of them brought back with silence; the frame count left out "
+                "%llu frames.",
+                target.name.c_str(), target.dry.runs, target.dry.topUps,
+                static_cast<unsigned long long>(target.framesLeftOut));
         }
     }
 }
