@@ -13,9 +13,11 @@
 //   first 5 packets are dropped (warm-up).
 // - Each target's buffer is the target buffer duration; it is primed with
 //   half of it and starts 10 ms after the source. Before its first packet,
-//   and whenever it has run dry (its queue empty, more time gone than the
-//   audio it was left with, and by its clock all it was given played), its
-//   queue is topped up to the cushion with silence. Its clock runs at +ppm
+//   and when it has run dry (its queue empty, more time gone than the
+//   audio it was left with, and by its clock all it was given played) at a
+//   packet that came on time, or at a late one whose followers did not bring
+//   the cushion back, its queue is topped up to the cushion with silence.
+//   The controller is told of that silence and of the time it went without. Its clock runs at +ppm
 //   against the source's; with rate adjustment the controller's rate
 //   multiplies that. A simulated stream keeps its queue when its rate
 //   changes, which the engine learns at the first change: from then on the
@@ -28,6 +30,9 @@
 //   continuous: the target drains continuously at its own rate; the queue
 //               running dry is an underrun, silence lasts until the next
 //               delivery.
+// - Late capture: in some runs the capture holds its packets back for a
+//   while every 10 s (the source's process or a sound server starved of the
+//   processor), then hands them all over at once.
 // - Delivery: Q = queued frames (floored), N = TargetFrameCount; the packet's
 //   frames beyond N are dropped.
 // - Statistics cover the time after the first two minutes (the rate
@@ -63,7 +68,12 @@ struct Scenario {
     float bufferMs;
     Consumption consumption;
     bool rateAdjustment;
+    double stallSeconds = 0.0;  // packets held back every kStallEvery
 };
+
+constexpr double kStallEvery = 10.0;
+constexpr double kLateCaptureSeconds = 0.020;
+constexpr double kStallAt = 0.0055;  // into each kStallEvery, between two packets
 
 struct TargetState {
     double ppm = 0.0;
@@ -216,7 +226,7 @@ void Deliver(TargetState& t, double now) {
                                  ? t.dryWatch.SilenceBefore(dry, (now - t.lastWrite) * kRate, queued, now, levels)
                                  : TopUpFrames(queued, t.cushion, t.bufferFrames);
     if (t.delivering) {
-        t.controller.Adjusted(silence);
+        t.controller.Adjusted(silence + (dry ? FramesGoneWithout(t.queuedAfterWrite, (now - t.lastWrite) * kRate) : 0.0));
     }
     t.queued += silence;
     t.written += silence;
@@ -267,6 +277,12 @@ TargetState NewTarget(const Scenario& scenario, double ppm, double phase) {
     return t;
 }
 
+// The time whose packets the capture has handed over by `now`.
+double Readable(const Scenario& scenario, double now) {
+    const double into = std::fmod(now, kStallEvery) - kStallAt;
+    return into >= 0.0 && into < scenario.stallSeconds ? now - into : now;
+}
+
 RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
     RunResult result;
     for (size_t i = 0; i < ppms.size(); ++i) {
@@ -286,7 +302,7 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
             NoteSecondLevel(t, now);
             Steer(scenario, t, now);
         }
-        const auto produced = static_cast<uint64_t>(std::floor(now / kPacketSeconds + 1e-9));
+        const auto produced = static_cast<uint64_t>(std::floor(Readable(scenario, now) / kPacketSeconds + 1e-9));
         if (produced >= nextPacket + captureCapacity) {
             const uint64_t lost = produced + 1 - nextPacket - captureCapacity;
             result.captureOverflows += lost;
@@ -325,10 +341,14 @@ double Ms(double frames) {
 void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
     const TargetState& first = r.targets.front();
     Print(out, "\nbufferMs %.0f, %s consumption, rate adjustment %s: target buffer %u frames, cushion %u frames "
-               "(%.1f ms)\n",
+               "(%.1f ms)",
           static_cast<double>(scenario.bufferMs),
           scenario.consumption == Consumption::Periodic ? "periodic" : "continuous",
           scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
+    if (scenario.stallSeconds > 0.0) {
+        Print(out, "; the capture late by %.0f ms every %.0f s", scenario.stallSeconds * 1000.0, kStallEvery);
+    }
+    Print(out, "\n");
     Print(out, "  packets read %" PRIu64 ", capture overflows %" PRIu64 " packets\n", r.packets, r.captureOverflows);
     Print(out, "  %6s | %9s | %6s %6s | %6s | %10s | %15s | %23s | %15s | %17s | %7s\n", "ppm", "dropped", "gaps",
           "gaps", "top-up", "silence", "before packet", "queue (heard)", "level", "rate", "rate");
@@ -353,9 +373,12 @@ int main(int argc, char** argv) {
            "Source: 48 kHz, a 480-frame packet every 10 ms of its clock (the reference).\n"
            "Targets: -1000 / -100 / 0 / +100 / +1000 ppm against the source (+: the target plays faster),\n"
            "  first device period 1.3 / 3.0 / 4.7 / 6.4 / 8.1 ms after their start; topped up to the cushion\n"
-           "  before their first packet and after running dry; the first 5 packets dropped.\n"
+           "  before their first packet and after running dry at a packet on time, or at a late one whose\n"
+           "  followers did not bring the cushion back; the first 5 packets dropped.\n"
            "Consumption: periodic = 480 frames every 10 ms of the target's clock, a period finding fewer is a\n"
            "  gap; continuous = drained at the target's rate, the queue running dry is a gap.\n"
+           "Late capture (the last runs): every 10 s the capture holds its packets back for 20 ms, then hands\n"
+           "  them over at once.\n"
            "Columns (after the first two minutes): dropped = packet frames left out by the frame count;\n"
            "  gaps = underruns (start: the first two minutes); top-up = silence added after a target ran dry;\n"
            "  silence = frames the device lacked;\n"
@@ -369,6 +392,12 @@ int main(int argc, char** argv) {
                 const Scenario scenario{bufferMs, consumption, adjust};
                 Report(out, scenario, Run(scenario, ppms));
             }
+        }
+    }
+    for (float bufferMs : {30.0f, 20.0f, 10.0f}) {
+        for (bool adjust : {false, true}) {
+            const Scenario scenario{bufferMs, Consumption::Periodic, adjust, kLateCaptureSeconds};
+            Report(out, scenario, Run(scenario, ppms));
         }
     }
     std::fputs(out.c_str(), stdout);

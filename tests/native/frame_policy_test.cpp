@@ -59,6 +59,8 @@ TEST(FramePolicyTest, TopUpAndRunningDry) {
     EXPECT_TRUE(RanDry(0, 960, 1200.0));
     EXPECT_FALSE(RanDry(0, 960, 500.0));
     EXPECT_FALSE(RanDry(10, 960, 5000.0));
+    EXPECT_DOUBLE_EQ(FramesGoneWithout(960, 1200.0), 240.0);
+    EXPECT_DOUBLE_EQ(FramesGoneWithout(960, 500.0), 0.0);
     EXPECT_DOUBLE_EQ(QueueSetPoint(720, 480), 960.0);
 }
 

@@ -111,6 +111,10 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
     return queuedFrames == 0 && framesElapsed > static_cast<double>(queuedAfterLastWrite);
 }
 
+double FramesGoneWithout(uint32_t queuedAfterLastWrite, double framesElapsed) {
+    return std::max(0.0, framesElapsed - static_cast<double>(queuedAfterLastWrite));
+}
+
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames) {
     const double waiting = static_cast<double>(framesWritten) - framesPlayed;
     return queuedFrames == 0 && (waiting <= 0.0 || waiting > static_cast<double>(bufferFrames));

@@ -125,6 +125,13 @@ double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames);
 // at a period's start and still has that period to play.
 bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed);
 
+// How long (in frames) a target that ran dry went without: the time since
+// it was last written to beyond the audio it was left with. Its queue reads
+// that much higher once the packets held up behind come, without a frame
+// added: a rate controller is told, so as not to take it for the clocks'
+// difference.
+double FramesGoneWithout(uint32_t queuedAfterLastWrite, double framesElapsed);
+
 // The same judged by the stream's clock, where it has one: its queue is
 // empty and it has played everything ever written to it. It catches a
 // device that hands its queue on at once to a buffer of its own (as some

@@ -464,7 +464,7 @@ bool ReadClockFrequency(RenderTarget& target, double streamHz)
 void PrimeWithSilence(RenderTarget& target, uint32_t frames)
 {
     BYTE* data = nullptr;
-    if (FAILED(target.renderClient->GetBuffer(frames, &data)))
+    if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &data)))
     {
         return;
     }

@@ -199,25 +199,24 @@ bool TargetRanDry(RenderTarget& target, uint32_t queued, double now)
 
 // Before its first packet a target's queue is brought up to the cushion
 // with silence; after it ran dry, only if the packets behind did not bring
-// the cushion back.
+// the cushion back. The controller is told of the silence and of the time
+// the target went without: neither is the clocks' difference.
 uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
 {
-    const bool first = !target.delivering;
+    if (!target.delivering)
+    {
+        const uint32_t priming = TopUpFrames(queued, engine.cushionFrames, target.bufferFrames);
+        PrimeWithSilence(target, priming);
+        target.delivering = true;
+        return queued + priming;
+    }
     const DryLevels levels{static_cast<double>(target.layout.sampleRate), engine.cushionFrames, engine.packetFrames,
                            target.bufferFrames};
-    const uint32_t silence =
-        first ? TopUpFrames(queued, engine.cushionFrames, target.bufferFrames)
-              : target.dry.SilenceBefore(TargetRanDry(target, queued, now),
-                                         (now - target.lastWrite) * levels.sampleRate, queued, now, levels);
-    if (silence > 0)
-    {
-        PrimeWithSilence(target, silence);
-    }
-    if (!first)
-    {
-        target.controller.Adjusted(silence);
-    }
-    target.delivering = true;
+    const double sinceLast = (now - target.lastWrite) * levels.sampleRate;
+    const bool ranDry = TargetRanDry(target, queued, now);
+    const uint32_t silence = target.dry.SilenceBefore(ranDry, sinceLast, queued, now, levels);
+    PrimeWithSilence(target, silence);
+    target.controller.Adjusted(silence + (ranDry ? FramesGoneWithout(target.queuedAfterWrite, sinceLast) : 0.0));
     return queued + silence;
 }
 
