@@ -82,7 +82,9 @@ TEST(FramePolicyTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
     };
     const Case cases[] = {
         {"on time and empty: the source is slower, topped up at once", 480, {{true, 500, 0, 0, 480}}, 1},
+        {"2 ms after its time is on time", 480, {{true, 576, 0, 0, 480}}, 1},
         {"late, with one behind it in the same pass", 480, {{true, 1200, 0, 0, 0}, {false, 0, 479, 0.1, 0}}, 0},
+        {"5 ms late, as from a server's 15 ms blocks", 480, {{true, 714, 0, 0, 0}, {false, 0, 480, 0, 0}}, 0},
         {"late, the next one early", 480, {{true, 800, 0, 0, 0}, {false, 160, 300, 3.3, 0}}, 0},
         {"late, and nothing came behind it", 480, {{true, 1200, 0, 0, 0}, {true, 480, 0, 10, 480}}, 1},
         {"a deeper cushion waits for the next", 720,

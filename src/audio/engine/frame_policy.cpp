@@ -66,7 +66,7 @@ AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, uint32
 }
 
 bool CameLate(double framesSinceLastPacket, uint32_t cushionFrames, uint32_t packetFrames) {
-    return 2.0 * (framesSinceLastPacket - packetFrames) > static_cast<double>(cushionFrames);
+    return 4.0 * (framesSinceLastPacket - packetFrames) > static_cast<double>(cushionFrames);
 }
 
 uint32_t DryWatch::SilenceBefore(bool ranDry, double framesSinceLastPacket, uint32_t queuedFrames, double now,

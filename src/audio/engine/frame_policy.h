@@ -84,8 +84,11 @@ enum class AfterDry {
 AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, uint32_t cushionFrames,
                        uint32_t packetFrames);
 
-// Whether the packet that found a target dry came late: more than half the
-// cushion after a packet's length since the one before.
+// Whether the packet that found a target dry came late: more than a quarter
+// of the cushion after a packet's length since the one before. Passes come
+// a millisecond or two apart, so a packet on time is seen up to that much
+// after its time; a sound server that hands its audio on in 15 ms blocks
+// makes every other packet 5 ms late.
 bool CameLate(double framesSinceLastPacket, uint32_t cushionFrames, uint32_t packetFrames);
 
 struct DryLevels {
