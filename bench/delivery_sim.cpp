@@ -17,11 +17,11 @@
 //   audio it was left with, and by its clock all it was given played) at a
 //   packet that came on time, or at a late one whose followers did not bring
 //   the cushion back, its queue is topped up to the cushion with silence.
-//   The controller is told of that silence and of the time it went without. Its clock runs at +ppm
-//   against the source's; with rate adjustment the controller's rate
-//   multiplies that. A simulated stream keeps its queue when its rate
-//   changes, which the engine learns at the first change: from then on the
-//   controller holds the queue closely.
+//   The controller is told of that silence and of the time it went without.
+//   Its clock runs at +ppm against the source's; with rate adjustment the
+//   controller's rate multiplies that. A simulated stream keeps its queue
+//   when its rate changes, which the engine learns at the first change:
+//   from then on the controller holds the queue closely.
 // - Consumption, two models:
 //   periodic:   the shared-mode engine takes one 480-frame device period every
 //               10 ms of the target's own clock; a period that finds fewer
@@ -221,12 +221,12 @@ void Deliver(TargetState& t, double now) {
     }
     const bool dry = t.delivering && RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate) &&
                      RanDryByClock(queued, t.written, Played(t, now), t.bufferFrames);
-    const DryLevels levels{kRate, t.cushion, kPacketFrames, t.bufferFrames};
-    const uint32_t silence = t.delivering
-                                 ? t.dryWatch.SilenceBefore(dry, (now - t.lastWrite) * kRate, queued, now, levels)
-                                 : TopUpFrames(queued, t.cushion, t.bufferFrames);
+    uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
     if (t.delivering) {
-        t.controller.Adjusted(silence + (dry ? FramesGoneWithout(t.queuedAfterWrite, (now - t.lastWrite) * kRate) : 0.0));
+        const PacketArrival arrival{now, (now - t.lastWrite) * kRate, t.queuedAfterWrite, queued, dry};
+        const DryStep step = t.dryWatch.Before(arrival, DryLevels{kRate, t.cushion, kPacketFrames, t.bufferFrames});
+        t.controller.Adjusted(step.notTheClocks);
+        silence = step.silence;
     }
     t.queued += silence;
     t.written += silence;

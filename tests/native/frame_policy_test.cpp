@@ -59,13 +59,13 @@ TEST(FramePolicyTest, TopUpAndRunningDry) {
     EXPECT_TRUE(RanDry(0, 960, 1200.0));
     EXPECT_FALSE(RanDry(0, 960, 500.0));
     EXPECT_FALSE(RanDry(10, 960, 5000.0));
-    EXPECT_DOUBLE_EQ(FramesGoneWithout(960, 1200.0), 240.0);
-    EXPECT_DOUBLE_EQ(FramesGoneWithout(960, 500.0), 0.0);
     EXPECT_DOUBLE_EQ(QueueSetPoint(720, 480), 960.0);
 }
 
 // Packets as a target sees them after running dry; 48 kHz, 480-frame
-// packets, a 2400-frame buffer.
+// packets, a 2400-frame buffer; each target was left with 480 frames by its
+// last write. What the controller is told is the silence plus, where the
+// target ran dry, the time since that write beyond those 480 frames.
 TEST(FramePolicyTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
     struct Packet {
         bool ranDry;
@@ -73,6 +73,7 @@ TEST(FramePolicyTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
         uint32_t queued;
         double ms;  // since the first packet of the case
         uint32_t silence;
+        double notTheClocks;
     };
     struct Case {
         const char* what;
@@ -81,25 +82,26 @@ TEST(FramePolicyTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
         uint32_t topUps;
     };
     const Case cases[] = {
-        {"on time and empty: the source is slower, topped up at once", 480, {{true, 500, 0, 0, 480}}, 1},
-        {"2 ms after its time is on time", 480, {{true, 576, 0, 0, 480}}, 1},
-        {"late, with one behind it in the same pass", 480, {{true, 1200, 0, 0, 0}, {false, 0, 479, 0.1, 0}}, 0},
-        {"5 ms late, as from a server's 15 ms blocks", 480, {{true, 714, 0, 0, 0}, {false, 0, 480, 0, 0}}, 0},
-        {"late, the next one early", 480, {{true, 800, 0, 0, 0}, {false, 160, 300, 3.3, 0}}, 0},
-        {"late, and nothing came behind it", 480, {{true, 1200, 0, 0, 0}, {true, 480, 0, 10, 480}}, 1},
+        {"on time and empty: the source is slower, topped up at once", 480, {{true, 500, 0, 0, 480, 500}}, 1},
+        {"2 ms after its time is on time", 480, {{true, 576, 0, 0, 480, 576}}, 1},
+        {"late, with one behind it in the same pass", 480,
+         {{true, 1200, 0, 0, 0, 720}, {false, 0, 479, 0.1, 0, 0}}, 0},
+        {"5 ms late, as from a server's 15 ms blocks", 480, {{true, 714, 0, 0, 0, 234}, {false, 0, 480, 0, 0, 0}}, 0},
+        {"late, the next one early", 480, {{true, 800, 0, 0, 0, 320}, {false, 160, 300, 3.3, 0, 0}}, 0},
+        {"late, and nothing came behind it", 480, {{true, 1200, 0, 0, 0, 720}, {true, 480, 0, 10, 480, 480}}, 1},
         {"a deeper cushion waits for the next", 720,
-         {{true, 1500, 0, 0, 0}, {false, 192, 288, 4, 0}, {false, 288, 520, 10, 0}}, 0},
+         {{true, 1500, 0, 0, 0, 1020}, {false, 192, 288, 4, 0, 0}, {false, 288, 520, 10, 0, 0}}, 0},
         {"a deeper cushion, still short at the next", 720,
-         {{true, 1500, 0, 0, 0}, {false, 192, 288, 4, 0}, {false, 480, 8, 14, 712}}, 1},
+         {{true, 1500, 0, 0, 0, 1020}, {false, 192, 288, 4, 0, 0}, {false, 480, 8, 14, 712, 712}}, 1},
     };
     for (const Case& c : cases) {
         const DryLevels levels{48000.0, c.cushion, 480, 2400};
         DryWatch watch;
         for (size_t i = 0; i < c.packets.size(); ++i) {
             const Packet& p = c.packets[i];
-            EXPECT_EQ(watch.SilenceBefore(p.ranDry, p.framesSinceLast, p.queued, 5.0 + p.ms / 1000.0, levels),
-                      p.silence)
-                << c.what << ", packet " << i;
+            const DryStep step = watch.Before({5.0 + p.ms / 1000.0, p.framesSinceLast, 480, p.queued, p.ranDry}, levels);
+            EXPECT_EQ(step.silence, p.silence) << c.what << ", packet " << i;
+            EXPECT_DOUBLE_EQ(step.notTheClocks, p.notTheClocks) << c.what << ", packet " << i;
         }
         EXPECT_EQ(watch.runs, 1u) << c.what;
         EXPECT_EQ(watch.topUps, c.topUps) << c.what;

@@ -10,6 +10,28 @@ constexpr int64_t kFallbackDevicePeriod = 100000;
 int64_t PeriodOrFallback(int64_t devicePeriod) {
     return devicePeriod > 0 ? devicePeriod : kFallbackDevicePeriod;
 }
+
+bool CameLate(double framesSinceLastWrite, const DryLevels& levels) {
+    return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
+}
+
+enum class AfterDry {
+    Wait,       // too early to tell
+    Recovered,  // the packets behind the late one brought the cushion back
+    TopUp,      // bring the queue up to the cushion now
+};
+
+AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const DryLevels& levels) {
+    if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(levels.cushionFrames)) {
+        return AfterDry::Recovered;
+    }
+    return 2.0 * framesSinceDry >= static_cast<double>(levels.packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
+}
+
+// The time since the last write beyond the audio it left queued.
+double FramesGoneWithout(const PacketArrival& arrival) {
+    return std::max(0.0, arrival.framesSinceLastWrite - static_cast<double>(arrival.queuedAfterLastWrite));
+}
 }  // namespace
 
 PassWait PassWaitFor(float startBufferMs) {
@@ -57,27 +79,21 @@ uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t buf
     return queuedFrames < level ? level - queuedFrames : 0u;
 }
 
-AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, uint32_t cushionFrames,
-                       uint32_t packetFrames) {
-    if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(cushionFrames)) {
-        return AfterDry::Recovered;
-    }
-    return 2.0 * framesSinceDry >= static_cast<double>(packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
+DryStep DryWatch::Before(const PacketArrival& arrival, const DryLevels& levels) {
+    DryStep step;
+    step.silence = SilenceBefore(arrival, levels);
+    step.notTheClocks = step.silence + (arrival.ranDry ? FramesGoneWithout(arrival) : 0.0);
+    return step;
 }
 
-bool CameLate(double framesSinceLastPacket, uint32_t cushionFrames, uint32_t packetFrames) {
-    return 4.0 * (framesSinceLastPacket - packetFrames) > static_cast<double>(cushionFrames);
-}
-
-uint32_t DryWatch::SilenceBefore(bool ranDry, double framesSinceLastPacket, uint32_t queuedFrames, double now,
-                                 const DryLevels& levels) {
-    if (ranDry && !owed) {
+uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const DryLevels& levels) {
+    if (arrival.ranDry && !owed) {
         ++runs;
         owed = true;
-        since = now;
+        since = arrival.now;
         packetsSince = 0;
-        if (!CameLate(framesSinceLastPacket, levels.cushionFrames, levels.packetFrames)) {
-            return TopUp(queuedFrames, levels);
+        if (!CameLate(arrival.framesSinceLastWrite, levels)) {
+            return TopUp(arrival.queued, levels);
         }
     }
     if (!owed) {
@@ -85,7 +101,7 @@ uint32_t DryWatch::SilenceBefore(bool ranDry, double framesSinceLastPacket, uint
     }
     const double given = static_cast<double>(packetsSince) * levels.packetFrames;
     ++packetsSince;
-    switch (JudgeAfterDry(given, (now - since) * levels.sampleRate, levels.cushionFrames, levels.packetFrames)) {
+    switch (JudgeAfterDry(given, (arrival.now - since) * levels.sampleRate, levels)) {
     case AfterDry::Wait:
         return 0;
     case AfterDry::Recovered:
@@ -94,7 +110,7 @@ uint32_t DryWatch::SilenceBefore(bool ranDry, double framesSinceLastPacket, uint
     case AfterDry::TopUp:
         break;
     }
-    return TopUp(queuedFrames, levels);
+    return TopUp(arrival.queued, levels);
 }
 
 uint32_t DryWatch::TopUp(uint32_t queuedFrames, const DryLevels& levels) {
@@ -109,10 +125,6 @@ double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames) {
 
 bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed) {
     return queuedFrames == 0 && framesElapsed > static_cast<double>(queuedAfterLastWrite);
-}
-
-double FramesGoneWithout(uint32_t queuedAfterLastWrite, double framesElapsed) {
-    return std::max(0.0, framesElapsed - static_cast<double>(queuedAfterLastWrite));
 }
 
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames) {

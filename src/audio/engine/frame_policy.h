@@ -64,33 +64,6 @@ uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t
 // later late packet making another.
 uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames);
 
-// What a target does after running dry, packet by packet. A packet that
-// came on time and found the queue empty shows the cushion gone (the source
-// runs slower, or lost audio): it is topped up at once. One that came late
-// mostly comes with those held up behind it, or just before the next one,
-// and they fill the queue again with audio; silence added then would be
-// heard on top of the gap (or, on a sound server that still held audio
-// while the queue read empty, as the only gap) and would lengthen the delay
-// for good. So a late one waits: the packets given since it ran dry less
-// the time since is what the queue would hold drained evenly (a device that
-// takes whole periods makes its own reading jump by a period), and while
-// that stays below half the cushion half a packet after it ran dry, the
-// target is topped up then.
-enum class AfterDry {
-    Wait,       // too early to tell
-    Recovered,  // the packets behind the late one brought the cushion back
-    TopUp,      // bring the queue up to the cushion now
-};
-AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, uint32_t cushionFrames,
-                       uint32_t packetFrames);
-
-// Whether the packet that found a target dry came late: more than a quarter
-// of the cushion after a packet's length since the one before. Passes come
-// a millisecond or two apart, so a packet on time is seen up to that much
-// after its time; a sound server that hands its audio on in 15 ms blocks
-// makes every other packet 5 ms late.
-bool CameLate(double framesSinceLastPacket, uint32_t cushionFrames, uint32_t packetFrames);
-
 struct DryLevels {
     double sampleRate = 0.0;
     uint32_t cushionFrames = 0;
@@ -98,7 +71,38 @@ struct DryLevels {
     uint32_t bufferFrames = 0;
 };
 
-// A target's account of running dry, kept across its packets.
+// What a target finds when a packet comes for it (frames at its rate).
+struct PacketArrival {
+    double now = 0.0;                  // seconds
+    double framesSinceLastWrite = 0.0;
+    uint32_t queuedAfterLastWrite = 0;
+    uint32_t queued = 0;
+    bool ranDry = false;               // as RanDry (and the stream's clock) judge it
+};
+
+// What is done about it: silence queued ahead of the packet, and the frames
+// by which the queue reads higher than the clocks alone would make it (that
+// silence, and the time a target that ran dry went without, which the
+// packets held up behind it make up once they come), for a rate controller.
+struct DryStep {
+    uint32_t silence = 0;
+    double notTheClocks = 0.0;
+};
+
+// A target's account of running dry, kept across its packets. A packet that
+// came on time (up to a quarter of the cushion after its time: passes come
+// a millisecond or two apart) and found the queue empty shows the cushion
+// gone (the source runs slower, or lost audio): it is topped up at once.
+// One that came later (a sound server that hands its audio on in 15 ms
+// blocks makes every other packet 5 ms late) mostly comes with those held
+// up behind it, or just before the next one, and they fill the queue again
+// with audio; silence added then would be heard on top of the gap (or, on a
+// sound server that still held audio while the queue read empty, as the
+// only gap) and would lengthen the delay for good. So a late one waits: the
+// packets given since it ran dry less the time since is what the queue
+// would hold drained evenly (a device that takes whole periods makes its
+// own reading jump by a period), and while that stays below half the
+// cushion half a packet after it ran dry, the target is topped up then.
 struct DryWatch {
     bool owed = false;          // ran dry late, neither recovered nor topped up yet
     double since = 0.0;         // when it ran dry, in seconds
@@ -106,13 +110,10 @@ struct DryWatch {
     uint32_t runs = 0;          // times it ran dry
     uint32_t topUps = 0;        // of those, brought back with silence
 
-    // Silence to queue ahead of a packet, given whether the target was
-    // judged dry at it, the time since its last packet (in frames) and its
-    // queue.
-    uint32_t SilenceBefore(bool ranDry, double framesSinceLastPacket, uint32_t queuedFrames, double now,
-                           const DryLevels& levels);
+    DryStep Before(const PacketArrival& arrival, const DryLevels& levels);
 
 private:
+    uint32_t SilenceBefore(const PacketArrival& arrival, const DryLevels& levels);
     uint32_t TopUp(uint32_t queuedFrames, const DryLevels& levels);
 };
 
@@ -127,13 +128,6 @@ double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames);
 // queue alone is not enough: a device that takes whole periods empties it
 // at a period's start and still has that period to play.
 bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed);
-
-// How long (in frames) a target that ran dry went without: the time since
-// it was last written to beyond the audio it was left with. Its queue reads
-// that much higher once the packets held up behind come, without a frame
-// added: a rate controller is told, so as not to take it for the clocks'
-// difference.
-double FramesGoneWithout(uint32_t queuedAfterLastWrite, double framesElapsed);
 
 // The same judged by the stream's clock, where it has one: its queue is
 // empty and it has played everything ever written to it. It catches a

@@ -210,14 +210,14 @@ uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& targ
         target.delivering = true;
         return queued + priming;
     }
-    const DryLevels levels{static_cast<double>(target.layout.sampleRate), engine.cushionFrames, engine.packetFrames,
-                           target.bufferFrames};
-    const double sinceLast = (now - target.lastWrite) * levels.sampleRate;
-    const bool ranDry = TargetRanDry(target, queued, now);
-    const uint32_t silence = target.dry.SilenceBefore(ranDry, sinceLast, queued, now, levels);
-    PrimeWithSilence(target, silence);
-    target.controller.Adjusted(silence + (ranDry ? FramesGoneWithout(target.queuedAfterWrite, sinceLast) : 0.0));
-    return queued + silence;
+    const double rate = target.layout.sampleRate;
+    const PacketArrival arrival{now, (now - target.lastWrite) * rate, target.queuedAfterWrite, queued,
+                                TargetRanDry(target, queued, now)};
+    const DryStep step =
+        target.dry.Before(arrival, DryLevels{rate, engine.cushionFrames, engine.packetFrames, target.bufferFrames});
+    PrimeWithSilence(target, step.silence);
+    target.controller.Adjusted(step.notTheClocks);
+    return queued + step.silence;
 }
 
 // A target that cannot report its queue or hand out a buffer misses this
