@@ -150,17 +150,20 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
 {
     // Cushion 720 frames, 480-frame packets, 2640-frame buffers: whole
     // packets up to 1680 queued, then half the excess left out (at most half
-    // a packet), never more than the room.
+    // a packet), never more than the room. While the source warms up, each
+    // of its 5 packets brings a queue up to the cushion and a packet with
+    // silence (the fake's queue stays where it is, so each adds as much).
     state.bufferMs = 30.0f;
     AddSource("Speakers", SourceBehaviour());
     struct Case
     {
         UINT32 padding;
+        UINT32 warmupSilence;   // at each warm-up packet
         UINT32 topUp;           // silence before the first packet
         UINT32 expectedFrames;  // 0: nothing written
     };
-    const Case cases[] = {{300, 420, 480}, {720, 0, 480}, {1680, 0, 480}, {2160, 0, 240}, {2500, 0, 140},
-                          {2640, 0, 0}};
+    const Case cases[] = {{300, 900, 420, 480}, {720, 480, 0, 480}, {1680, 0, 0, 480},
+                          {2160, 0, 0, 240},    {2500, 0, 0, 140},   {2640, 0, 0, 0}};
     std::vector<std::shared_ptr<FakeAudioEndpoint>> targets;
     for (const Case& test : cases)
     {
@@ -182,6 +185,14 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
     {
         std::vector<FakeRenderWrite> writes = PacketWrites(*targets[i]);
         SCOPED_TRACE(targets[i]->Name());
+        const size_t warmupWrites = cases[i].warmupSilence > 0 ? 5 : 0;
+        ASSERT_GE(writes.size(), warmupWrites);
+        for (size_t w = 0; w < warmupWrites; ++w)
+        {
+            EXPECT_EQ(writes[w].releasedFrames, cases[i].warmupSilence) << "warm-up write " << w;
+            EXPECT_TRUE(std::all_of(writes[w].bytes.begin(), writes[w].bytes.end(), [](uint8_t b) { return b == 0; }));
+        }
+        writes.erase(writes.begin(), writes.begin() + warmupWrites);
         if (cases[i].topUp > 0)
         {
             ASSERT_FALSE(writes.empty());

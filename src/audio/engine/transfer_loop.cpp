@@ -260,6 +260,23 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     target.lastWrite = packet.now;
 }
 
+// No target hears the warm-up's packets, but each is kept as full as
+// delivery would keep it, with silence. One left to run dry while the
+// source warms up is, on one sound server, fed again with its audio taken
+// on two periods at once: its queue then reads a period short just as the
+// first audio plays, and the silence that tops it up is heard.
+void HoldQueuesDuringWarmup(RedirectionEngine& engine, uint32_t packetFrames)
+{
+    for (RenderTarget& target : engine.targets)
+    {
+        UINT32 queued = 0;
+        if (SUCCEEDED(target.client->GetCurrentPadding(&queued)))
+        {
+            PrimeWithSilence(target, TopUpFrames(queued, engine.cushionFrames + packetFrames, target.bufferFrames));
+        }
+    }
+}
+
 void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, float bufferMs, double now)
 {
     IAudioCaptureClient& capture = *engine.captureClient.Get();
@@ -279,6 +296,7 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             // The first packets after a (re)start carry the streams' start-up
             // transient; no target hears them.
             --engine.warmupPackets;
+            HoldQueuesDuringWarmup(engine, frames);
         }
         else
         {
