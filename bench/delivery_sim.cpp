@@ -10,7 +10,8 @@
 // - The redirect thread makes a pass, then waits: the 1 ms timer and Sleep(1)
 //   cost 1 ms plus a 0..1 ms overshoot, Sleep(2) 2 ms plus 0..1 ms, drawn from
 //   a fixed-seed generator. Each pass reads at most the packet limit; the
-//   first 5 packets are dropped (warm-up).
+//   first 5 packets are dropped (warm-up), each target's queue brought up to
+//   the cushion and a packet with silence at each of them.
 // - Each target's buffer is the target buffer duration; it is primed with
 //   half of it and starts 10 ms after the source. Before its first packet,
 //   and when it has run dry (its queue empty, more time gone than the
@@ -243,6 +244,13 @@ void Deliver(TargetState& t, double now) {
     NoteLevel(t, now);
 }
 
+void HoldDuringWarmup(TargetState& t) {
+    const uint32_t silence =
+        WarmupTopUpFrames(static_cast<uint32_t>(t.queued), t.cushion, kPacketFrames, t.bufferFrames);
+    t.queued += silence;
+    t.written += silence;
+}
+
 // The engine reads every adjusted target's queue before and after each
 // pass's deliveries. The simulated stream keeps its queue when its rate
 // changes, which the engine learns at the first change.
@@ -312,6 +320,9 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
             ++result.packets;
             if (warmup > 0) {
                 --warmup;
+                for (TargetState& t : result.targets) {
+                    HoldDuringWarmup(t);
+                }
                 continue;
             }
             for (TargetState& t : result.targets) {

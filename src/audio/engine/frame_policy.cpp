@@ -79,6 +79,11 @@ uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t buf
     return queuedFrames < level ? level - queuedFrames : 0u;
 }
 
+uint32_t WarmupTopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t packetFrames,
+                           uint32_t bufferFrames) {
+    return TopUpFrames(queuedFrames, cushionFrames + packetFrames, bufferFrames);
+}
+
 DryStep DryWatch::Before(const PacketArrival& arrival, const DryLevels& levels) {
     DryStep step;
     step.silence = SilenceBefore(arrival, levels);

@@ -64,6 +64,14 @@ uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t
 // later late packet making another.
 uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames);
 
+// Silence that holds a queue, at each packet dropped while the source warms
+// up, where delivery would leave it: at the cushion and a packet. A target
+// left to run dry before its first audio is, on one sound server, fed again
+// with two periods taken at once, and its queue then reads a period short
+// just as that audio plays: the silence topping it up would be heard.
+uint32_t WarmupTopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t packetFrames,
+                           uint32_t bufferFrames);
+
 struct DryLevels {
     double sampleRate = 0.0;
     uint32_t cushionFrames = 0;

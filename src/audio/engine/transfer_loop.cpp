@@ -261,10 +261,7 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
 }
 
 // No target hears the warm-up's packets, but each is kept as full as
-// delivery would keep it, with silence. One left to run dry while the
-// source warms up is, on one sound server, fed again with its audio taken
-// on two periods at once: its queue then reads a period short just as the
-// first audio plays, and the silence that tops it up is heard.
+// delivery would keep it, with silence.
 void HoldQueuesDuringWarmup(RedirectionEngine& engine, uint32_t packetFrames)
 {
     for (RenderTarget& target : engine.targets)
@@ -272,7 +269,8 @@ void HoldQueuesDuringWarmup(RedirectionEngine& engine, uint32_t packetFrames)
         UINT32 queued = 0;
         if (SUCCEEDED(target.client->GetCurrentPadding(&queued)))
         {
-            PrimeWithSilence(target, TopUpFrames(queued, engine.cushionFrames + packetFrames, target.bufferFrames));
+            PrimeWithSilence(target,
+                             WarmupTopUpFrames(queued, engine.cushionFrames, packetFrames, target.bufferFrames));
         }
     }
 }
