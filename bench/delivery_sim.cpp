@@ -222,12 +222,14 @@ void Deliver(TargetState& t, double now) {
     }
     const bool dry = t.delivering && RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate) &&
                      RanDryByClock(queued, t.written, Played(t, now), t.bufferFrames);
-    uint32_t silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
+    uint32_t silence = 0;
     if (t.delivering) {
         const PacketArrival arrival{now, (now - t.lastWrite) * kRate, t.queuedAfterWrite, queued, dry};
         const DryStep step = t.dryWatch.Before(arrival, DryLevels{kRate, t.cushion, kPacketFrames, t.bufferFrames});
         t.controller.Adjusted(step.notTheClocks);
         silence = step.silence;
+    } else {
+        silence = TopUpFrames(queued, t.cushion, t.bufferFrames);
     }
     t.queued += silence;
     t.written += silence;

@@ -54,10 +54,6 @@ TEST(FramePolicyTest, TopUpAndRunningDry) {
     EXPECT_EQ(TopUpFrames(720, 720, 2640), 0u);
     EXPECT_EQ(TopUpFrames(900, 720, 2640), 0u);
     EXPECT_EQ(TopUpFrames(0, 720, 500), 500u);  // never past the buffer
-    // While the source warms up: up to the cushion and a packet.
-    EXPECT_EQ(WarmupTopUpFrames(300, 720, 480, 2640), 900u);
-    EXPECT_EQ(WarmupTopUpFrames(1200, 720, 480, 2640), 0u);
-    EXPECT_EQ(WarmupTopUpFrames(0, 720, 480, 1000), 1000u);
     // Left with 960 frames 25 ms ago (1200 frames' worth): it ran dry. A
     // device that took its two periods early is merely empty.
     EXPECT_TRUE(RanDry(0, 960, 1200.0));

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "audio/engine/frame_policy.h"
 #include "audio/engine/redirection_control.h"
 #include "engine_fixture.h"
 
@@ -66,6 +67,11 @@ std::optional<uint64_t> FramesLeftOut(const std::vector<std::string>& lines, con
     return std::nullopt;
 }
 
+bool AllZero(const FakeRenderWrite& write)
+{
+    return std::all_of(write.bytes.begin(), write.bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
 void ExpectConstant(const FakeRenderWrite& write, float value)
 {
     for (const float sample : WrittenFloats(write))
@@ -109,8 +115,7 @@ TEST_F(EngineTest, SilentPacketsArriveAsZerosWithoutFlags)
     {
         EXPECT_EQ(writes[i].releasedFrames, 480u);
         EXPECT_EQ(writes[i].flags, 0u);
-        EXPECT_TRUE(std::all_of(writes[i].bytes.begin(), writes[i].bytes.end(), [](uint8_t b) { return b == 0; }))
-            << "write " << i;
+        EXPECT_TRUE(AllZero(writes[i])) << "write " << i;
     }
     ExpectPattern(writes[2], 7);
 }
@@ -151,7 +156,7 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
     // Cushion 720 frames, 480-frame packets, 2640-frame buffers: whole
     // packets up to 1680 queued, then half the excess left out (at most half
     // a packet), never more than the room. While the source warms up, each
-    // of its 5 packets brings a queue up to the cushion and a packet with
+    // of its packets brings a queue up to the cushion and a packet with
     // silence (the fake's queue stays where it is, so each adds as much).
     state.bufferMs = 30.0f;
     AddSource("Speakers", SourceBehaviour());
@@ -185,20 +190,19 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
     {
         std::vector<FakeRenderWrite> writes = PacketWrites(*targets[i]);
         SCOPED_TRACE(targets[i]->Name());
-        const size_t warmupWrites = cases[i].warmupSilence > 0 ? 5 : 0;
+        const size_t warmupWrites = cases[i].warmupSilence > 0 ? kWarmupPackets : 0;
         ASSERT_GE(writes.size(), warmupWrites);
         for (size_t w = 0; w < warmupWrites; ++w)
         {
             EXPECT_EQ(writes[w].releasedFrames, cases[i].warmupSilence) << "warm-up write " << w;
-            EXPECT_TRUE(std::all_of(writes[w].bytes.begin(), writes[w].bytes.end(), [](uint8_t b) { return b == 0; }));
+            EXPECT_TRUE(AllZero(writes[w])) << "warm-up write " << w;
         }
         writes.erase(writes.begin(), writes.begin() + warmupWrites);
         if (cases[i].topUp > 0)
         {
             ASSERT_FALSE(writes.empty());
             EXPECT_EQ(writes.front().releasedFrames, cases[i].topUp);
-            EXPECT_TRUE(std::all_of(writes.front().bytes.begin(), writes.front().bytes.end(),
-                                    [](uint8_t b) { return b == 0; }));
+            EXPECT_TRUE(AllZero(writes.front()));
             writes.erase(writes.begin());
         }
         EXPECT_EQ(writes.empty(), cases[i].expectedFrames == 0);
