@@ -23,11 +23,14 @@
 //   controller's rate multiplies that. A simulated stream keeps its queue
 //   when its rate changes, which the engine learns at the first change:
 //   from then on the controller holds the queue closely.
-// - Consumption, two models:
+// - Consumption, three models:
 //   periodic:   the shared-mode engine takes one 480-frame device period every
 //               10 ms of the target's own clock; a period that finds fewer
 //               than 480 frames queued is an underrun (a gap): the missing
 //               frames are played as silence and the queue is left empty.
+//               Its clock counts the period being played as it is heard.
+//   counted:    the same, with a clock that counts every period taken as
+//               played (what one sound server's stream reports).
 //   continuous: the target drains continuously at its own rate; the queue
 //               running dry is an underrun, silence lasts until the next
 //               delivery.
@@ -63,7 +66,7 @@ constexpr double kTargetStartDelay = 0.010;
 constexpr double kRunSeconds = 3600.0;
 constexpr double kSteadyFrom = 120.0;
 
-enum class Consumption { Periodic, Continuous };
+enum class Consumption { Periodic, Counted, Continuous };
 
 struct Scenario {
     float bufferMs;
@@ -85,6 +88,8 @@ struct TargetState {
     double nextTick = 0.0;
     bool dry = false;
     bool delivering = false;
+    bool clockCountsTaken = false;  // counted consumption
+    DryJudge dryJudge;
     uint64_t written = 0;      // every frame handed to the target
     double lastWrite = 0.0;    // when a packet was last written, and the queue then
     uint32_t queuedAfterWrite = 0;
@@ -157,7 +162,7 @@ void AddArea(TargetState& t, double begin, double end, double from, double to) {
 // What the stream's clock reports as played: everything taken, except the
 // part of the last period still to be heard.
 double Played(const TargetState& t, double now) {
-    if (t.lastTick < 0.0) {
+    if (t.lastTick < 0.0 || t.clockCountsTaken) {
         return t.taken;
     }
     const double heard = std::min(t.lastTickFrames, (now - t.lastTick) * kRate * Speed(t));
@@ -220,8 +225,8 @@ void Deliver(TargetState& t, double now) {
         t.minRate = std::min(t.minRate, t.controller.Rate());
         t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
-    const bool dry = t.delivering && RanDry(queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate) &&
-                     RanDryByClock(queued, t.written, Played(t, now), t.bufferFrames);
+    const QueueReading reading{queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate, true, t.written, Played(t, now)};
+    const bool dry = t.delivering && t.dryJudge.RanDry(reading, t.bufferFrames, kPeriodFrames);
     uint32_t silence = 0;
     if (t.delivering) {
         const PacketArrival arrival{now, (now - t.lastWrite) * kRate, t.queuedAfterWrite, queued, dry};
@@ -284,6 +289,7 @@ TargetState NewTarget(const Scenario& scenario, double ppm, double phase) {
     t.queued = StartPrimingFrames(t.bufferFrames);
     t.written = StartPrimingFrames(t.bufferFrames);
     t.nextTick = kTargetStartDelay + phase;
+    t.clockCountsTaken = scenario.consumption == Consumption::Counted;
     return t;
 }
 
@@ -308,7 +314,7 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
 
     for (double now = 0.0; now < kRunSeconds; now += WaitSeconds(wait, random)) {
         for (TargetState& t : result.targets) {
-            scenario.consumption == Consumption::Periodic ? AdvancePeriodic(t, now) : AdvanceContinuous(t, now);
+            scenario.consumption == Consumption::Continuous ? AdvanceContinuous(t, now) : AdvancePeriodic(t, now);
             NoteSecondLevel(t, now);
             Steer(scenario, t, now);
         }
@@ -351,13 +357,24 @@ double Ms(double frames) {
     return frames / (kRate / 1000.0);
 }
 
+const char* ConsumptionName(Consumption consumption) {
+    switch (consumption) {
+    case Consumption::Periodic:
+        return "periodic";
+    case Consumption::Counted:
+        return "periodic, counted by its clock as taken,";
+    case Consumption::Continuous:
+        break;
+    }
+    return "continuous";
+}
+
 void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
     const TargetState& first = r.targets.front();
     Print(out, "\nbufferMs %.0f, %s consumption, rate adjustment %s: target buffer %u frames, cushion %u frames "
                "(%.1f ms)",
           static_cast<double>(scenario.bufferMs),
-          scenario.consumption == Consumption::Periodic ? "periodic" : "continuous",
-          scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
+          ConsumptionName(scenario.consumption), scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
     if (scenario.stallSeconds > 0.0) {
         Print(out, "; the capture late by %.0f ms every %.0f s", scenario.stallSeconds * 1000.0, kStallEvery);
     }
@@ -389,7 +406,8 @@ int main(int argc, char** argv) {
            "  before their first packet and after running dry at a packet on time, or at a late one whose\n"
            "  followers did not bring the cushion back; the first 5 packets dropped.\n"
            "Consumption: periodic = 480 frames every 10 ms of the target's clock, a period finding fewer is a\n"
-           "  gap; continuous = drained at the target's rate, the queue running dry is a gap.\n"
+           "  gap (its clock: what has been heard; counted: every period taken); continuous = drained at the\n"
+           "  target's rate, the queue running dry is a gap.\n"
            "Late capture (the last runs): every 10 s the capture holds its packets back for 20 ms, then hands\n"
            "  them over at once.\n"
            "Columns (after the first two minutes): dropped = packet frames left out by the frame count;\n"
@@ -400,7 +418,7 @@ int main(int argc, char** argv) {
            "  plus half a packet);\n"
            "  rate = the controller's rate against nominal, and how often it was changed in the hour.\n";
     for (float bufferMs : {30.0f, 20.0f, 10.0f}) {
-        for (Consumption consumption : {Consumption::Periodic, Consumption::Continuous}) {
+        for (Consumption consumption : {Consumption::Periodic, Consumption::Counted, Consumption::Continuous}) {
             for (bool adjust : {false, true}) {
                 const Scenario scenario{bufferMs, consumption, adjust};
                 Report(out, scenario, Run(scenario, ppms));

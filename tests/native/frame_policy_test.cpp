@@ -56,9 +56,12 @@ TEST(FramePolicyTest, TopUpAndRunningDry) {
     EXPECT_EQ(TopUpFrames(0, 720, 500), 500u);  // never past the buffer
     // Left with 960 frames 25 ms ago (1200 frames' worth): it ran dry. A
     // device that took its two periods early is merely empty.
-    EXPECT_TRUE(RanDry(0, 960, 1200.0));
-    EXPECT_FALSE(RanDry(0, 960, 500.0));
-    EXPECT_FALSE(RanDry(10, 960, 5000.0));
+    EXPECT_TRUE(RanDry(0, 960, 1200.0, 0));
+    EXPECT_FALSE(RanDry(0, 960, 500.0, 0));
+    EXPECT_FALSE(RanDry(10, 960, 5000.0, 0));
+    // Left with a period 10.1 ms ago, and that period may still be playing.
+    EXPECT_FALSE(RanDry(0, 480, 485.0, 480));
+    EXPECT_TRUE(RanDry(0, 480, 961.0, 480));
     EXPECT_DOUBLE_EQ(QueueSetPoint(720, 480), 960.0);
 }
 
@@ -128,6 +131,56 @@ TEST(FramePolicyTest, RunningDryByTheClock) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RanDryByClock(c.queued, c.written, c.played, 2640), c.dry) << c.what;
+    }
+}
+
+// One target's readings, packet after packet, with a 2640-frame buffer and
+// 480-frame periods. Each reading comes after a write that left the queue
+// at `left`; the last of each case finds it empty just after those frames'
+// time, everything written counted as played by the clock where there is one.
+TEST(FramePolicyTest, AnEmptyQueueAllowsForThePeriodPlayingUnlessTheClockShowsIt) {
+    struct Reading {
+        uint32_t queued;
+        double elapsed;
+        bool clocked;
+        double waiting;  // written less played, by the clock
+        bool dry;
+    };
+    struct Case {
+        const char* what;
+        uint32_t left;
+        std::vector<Reading> readings;
+    };
+    const std::vector<Case> cases = {
+        {"a clock that repeats the queue", 480, {{480, 485.0, true, 480.0, false}, {0, 485.0, true, 0.0, false}}},
+        {"... and a period later still empty", 480, {{0, 485.0, true, 0.0, false}, {0, 966.0, true, 0.0, true}}},
+        {"... or empty at three packets in a row", 480,
+         {{0, 485.0, true, 0.0, false}, {0, 485.0, true, 0.0, false}, {0, 485.0, true, 0.0, true}}},
+        {"... but not at two", 480,
+         {{0, 485.0, true, 0.0, false}, {0, 485.0, true, 0.0, false}, {480, 485.0, true, 480.0, false},
+          {0, 485.0, true, 0.0, false}}},
+        {"no clock", 480, {{480, 485.0, false, 0.0, false}, {0, 485.0, false, 0.0, false}, {0, 966.0, false, 0.0, true}}},
+        {"a clock that once showed audio past the queue", 480,
+         {{480, 485.0, true, 960.0, false}, {0, 485.0, true, 0.0, true}}},
+        {"... which still plays", 480, {{480, 485.0, true, 960.0, false}, {0, 485.0, true, 480.0, false}}},
+        {"a frame past the queue is no more than rounding", 480,
+         {{480, 485.0, true, 481.0, false}, {0, 485.0, true, 0.0, false}}},
+        // Started again from zero after a rate change: not this stream's frames.
+        {"more waiting than the buffer holds", 480, {{480, 485.0, true, 90000.0, false}, {0, 485.0, true, 0.0, false}}},
+        // A queue that drains as it plays.
+        {"a queue that once fell by less than a period", 480,
+         {{300, 485.0, true, 300.0, false}, {0, 485.0, true, 0.0, true}}},
+        {"... or by more", 660, {{179, 485.0, false, 0.0, false}, {0, 665.0, false, 0.0, true}}},
+        // Emptied, it may have had less than a period left to take.
+        {"an empty queue tells nothing of that", 660, {{0, 485.0, false, 0.0, false}, {0, 665.0, false, 0.0, false}}},
+    };
+    for (const Case& c : cases) {
+        DryJudge judge;
+        for (size_t i = 0; i < c.readings.size(); ++i) {
+            const Reading& r = c.readings[i];
+            const QueueReading reading{r.queued, c.left, r.elapsed, r.clocked, 96000, 96000.0 - r.waiting};
+            EXPECT_EQ(judge.RanDry(reading, 2640, 480), r.dry) << c.what << ", reading " << i;
+        }
     }
 }
 

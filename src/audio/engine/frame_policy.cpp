@@ -11,6 +11,10 @@ int64_t PeriodOrFallback(int64_t devicePeriod) {
     return devicePeriod > 0 ? devicePeriod : kFallbackDevicePeriod;
 }
 
+// Where an empty queue may still be playing a period: readings in a row
+// that show the cushion gone all the same.
+constexpr uint32_t kEmptyReadingsOfAGoneCushion = 3;
+
 bool CameLate(double framesSinceLastWrite, const DryLevels& levels) {
     return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
 }
@@ -128,13 +132,43 @@ double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames) {
     return static_cast<double>(cushionFrames) + static_cast<double>(packetFrames) / 2.0;
 }
 
-bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed) {
-    return queuedFrames == 0 && framesElapsed > static_cast<double>(queuedAfterLastWrite);
+bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed, uint32_t stillPlaying) {
+    return queuedFrames == 0 &&
+           framesElapsed > static_cast<double>(queuedAfterLastWrite) + static_cast<double>(stillPlaying);
 }
 
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames) {
     const double waiting = static_cast<double>(framesWritten) - framesPlayed;
     return queuedFrames == 0 && (waiting <= 0.0 || waiting > static_cast<double>(bufferFrames));
+}
+
+bool ClockShowsAudioPastQueue(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed,
+                              uint32_t bufferFrames) {
+    const double waiting = static_cast<double>(framesWritten) - framesPlayed;
+    return waiting > static_cast<double>(queuedFrames) + 1.0 && waiting <= static_cast<double>(bufferFrames);
+}
+
+bool DryJudge::RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
+    Learn(reading, bufferFrames, periodFrames);
+    const bool periodMayPlay =
+        !clockShowsAudioPastQueue_ && !queueFallsByOtherThanPeriods_ && emptyInARow_ < kEmptyReadingsOfAGoneCushion;
+    return ::RanDry(reading.queued, reading.queuedAfterLastWrite, reading.framesElapsed,
+                    periodMayPlay ? periodFrames : 0u) &&
+           (!reading.clocked ||
+            RanDryByClock(reading.queued, reading.framesWritten, reading.framesPlayed, bufferFrames));
+}
+
+void DryJudge::Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
+    if (reading.clocked && !clockShowsAudioPastQueue_) {
+        clockShowsAudioPastQueue_ =
+            ClockShowsAudioPastQueue(reading.queued, reading.framesWritten, reading.framesPlayed, bufferFrames);
+    }
+    emptyInARow_ = reading.queued == 0 ? emptyInARow_ + 1 : 0;
+    // An empty queue may have had less than a period left to take.
+    if (reading.queued > 0 && reading.queued <= reading.queuedAfterLastWrite && periodFrames > 0 &&
+        (reading.queuedAfterLastWrite - reading.queued) % periodFrames != 0) {
+        queueFallsByOtherThanPeriods_ = true;
+    }
 }
 
 uint32_t StartPrimingFrames(uint32_t bufferFrames) {

@@ -85,7 +85,7 @@ struct PacketArrival {
     double framesSinceLastWrite = 0.0;
     uint32_t queuedAfterLastWrite = 0;
     uint32_t queued = 0;
-    bool ranDry = false;               // as RanDry (and the stream's clock) judge it
+    bool ranDry = false;               // as a DryJudge judges it
 };
 
 // What is done about it: silence queued ahead of the packet, and the frames
@@ -132,10 +132,12 @@ private:
 double QueueSetPoint(uint32_t cushionFrames, uint32_t packetFrames);
 
 // Whether a target ran dry since it was last written to: its queue is empty
-// and more time has passed than the audio it was left with lasts. An empty
-// queue alone is not enough: a device that takes whole periods empties it
-// at a period's start and still has that period to play.
-bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed);
+// and more time has passed than the audio it was left with lasts, and than
+// stillPlaying frames after that. An empty queue alone is not enough: a
+// device that takes whole periods empties it as a period starts to play,
+// and may still be playing it (stillPlaying: that period, where nothing
+// else tells when it ends).
+bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed, uint32_t stillPlaying);
 
 // The same judged by the stream's clock, where it has one: its queue is
 // empty and it has played everything ever written to it. It catches a
@@ -147,6 +149,50 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
 // sound system starts it again from zero when the stream's rate changes,
 // and runs it off by the square of the rate): it has no say then.
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames);
+
+// Whether a clock reading shows audio on its way past the queue: more
+// written and not yet played than is queued (by more than a frame), within
+// the buffer.
+bool ClockShowsAudioPastQueue(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed,
+                              uint32_t bufferFrames);
+
+// One reading of a target when a packet comes for it.
+struct QueueReading {
+    uint32_t queued = 0;
+    uint32_t queuedAfterLastWrite = 0;
+    double framesElapsed = 0.0;  // since that write
+    bool clocked = false;        // the stream's clock was read
+    uint64_t framesWritten = 0;
+    double framesPlayed = 0.0;   // by the clock
+};
+
+// Whether a target ran dry, kept across its packets. A device that takes
+// whole periods empties its queue as a period starts to play. A clock that
+// has shown audio past the queue tells when that period has played, and
+// both judgements must agree. A clock that only ever repeats the queue (one
+// sound server keeps its clock as its count, lowered a period at each tick
+// of a timer of its own) tells no more than the queue, and nor does a
+// stream without one: while the queue has only ever fallen by whole
+// periods, an empty one shows the cushion gone only once a period more has
+// passed, or once it has read empty at three packets in a row. Judged
+// without that period, a packet that comes just after such a tick, behind
+// one that came just before it, reads the queue empty while a period still
+// plays, and the silence topping it up would be heard; packets that come
+// about as the ticks do read that now and then, seldom twice in a row. A
+// cushion really gone (a device that runs faster than the source) reads
+// empty at packet after packet. A queue that falls by other amounts drains
+// as it plays: empty is empty.
+class DryJudge {
+public:
+    bool RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames);
+
+private:
+    void Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames);
+
+    bool clockShowsAudioPastQueue_ = false;
+    bool queueFallsByOtherThanPeriods_ = false;
+    uint32_t emptyInARow_ = 0;
+};
 
 // Silence queued ahead of a target when the streams start, and when a target
 // is reopened while the source keeps running.

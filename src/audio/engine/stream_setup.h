@@ -67,8 +67,9 @@ struct RenderTarget
     uint64_t lastPosition = 0;   // the clock's last reading
     double framesPlayed = 0.0;   // counted on across changes of rate
     uint64_t framesWritten = 0;
-    // Whether it ran dry and is yet to be judged: said in the log when the
-    // target closes, with what the frame count left out.
+    // Whether it ran dry, and whether that is yet to be judged: said in the
+    // log when the target closes, with what the frame count left out.
+    DryJudge dryJudge;
     DryWatch dry;
     uint64_t framesLeftOut = 0;
 

@@ -183,18 +183,17 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
-// Both judgements must agree where the stream has a clock: a sound server
-// that hands the queue on at once may count what it took as played, and a
-// late packet must not be mistaken for a gap (its silence would be heard).
-bool TargetRanDry(RenderTarget& target, uint32_t queued, double now)
+// The clock is read at every packet, not only at an empty queue: what it
+// has shown before decides how an empty queue is judged.
+bool TargetRanDry(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
 {
-    const double framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
-    if (!RanDry(queued, target.queuedAfterWrite, framesElapsed))
-    {
-        return false;
-    }
-    double played = 0.0;
-    return !FramesPlayed(target, played) || RanDryByClock(queued, target.framesWritten, played, target.bufferFrames);
+    QueueReading reading;
+    reading.queued = queued;
+    reading.queuedAfterLastWrite = target.queuedAfterWrite;
+    reading.framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
+    reading.clocked = FramesPlayed(target, reading.framesPlayed);
+    reading.framesWritten = target.framesWritten;
+    return target.dryJudge.RanDry(reading, target.bufferFrames, engine.packetFrames);
 }
 
 // Before its first packet a target's queue is brought up to the cushion
@@ -212,7 +211,7 @@ uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& targ
     }
     const double rate = target.layout.sampleRate;
     const PacketArrival arrival{now, (now - target.lastWrite) * rate, target.queuedAfterWrite, queued,
-                                TargetRanDry(target, queued, now)};
+                                TargetRanDry(engine, target, queued, now)};
     const DryStep step =
         target.dry.Before(arrival, DryLevels{rate, engine.cushionFrames, engine.packetFrames, target.bufferFrames});
     PrimeWithSilence(target, step.silence);
