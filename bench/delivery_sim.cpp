@@ -225,7 +225,8 @@ void Deliver(TargetState& t, double now) {
         t.minRate = std::min(t.minRate, t.controller.Rate());
         t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
-    const QueueReading reading{queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate, true, t.written, Played(t, now)};
+    const QueueReading reading{queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate,
+                               true, t.written, Played(t, now)};
     const bool dry = t.delivering && t.dryJudge.RanDry(reading, t.bufferFrames, kPeriodFrames);
     uint32_t silence = 0;
     if (t.delivering) {
@@ -374,7 +375,8 @@ void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
     Print(out, "\nbufferMs %.0f, %s consumption, rate adjustment %s: target buffer %u frames, cushion %u frames "
                "(%.1f ms)",
           static_cast<double>(scenario.bufferMs),
-          ConsumptionName(scenario.consumption), scenario.rateAdjustment ? "on" : "off", first.bufferFrames, first.cushion, Ms(first.cushion));
+          ConsumptionName(scenario.consumption), scenario.rateAdjustment ? "on" : "off", first.bufferFrames,
+          first.cushion, Ms(first.cushion));
     if (scenario.stallSeconds > 0.0) {
         Print(out, "; the capture late by %.0f ms every %.0f s", scenario.stallSeconds * 1000.0, kStallEvery);
     }
