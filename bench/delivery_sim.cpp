@@ -225,12 +225,12 @@ void Deliver(TargetState& t, double now) {
         t.minRate = std::min(t.minRate, t.controller.Rate());
         t.maxRate = std::max(t.maxRate, t.controller.Rate());
     }
-    const QueueReading reading{queued, t.queuedAfterWrite, (now - t.lastWrite) * kRate,
-                               true, t.written, Played(t, now)};
+    const double elapsed = (now - t.lastWrite) * kRate;
+    const QueueReading reading{queued, t.queuedAfterWrite, elapsed, true, t.written, Played(t, now)};
     const bool dry = t.delivering && t.dryJudge.RanDry(reading, t.bufferFrames, kPeriodFrames);
     uint32_t silence = 0;
     if (t.delivering) {
-        const PacketArrival arrival{now, (now - t.lastWrite) * kRate, t.queuedAfterWrite, queued, dry};
+        const PacketArrival arrival{now, elapsed, t.queuedAfterWrite, queued, dry};
         const DryStep step = t.dryWatch.Before(arrival, DryLevels{kRate, t.cushion, kPacketFrames, t.bufferFrames});
         t.controller.Adjusted(step.notTheClocks);
         silence = step.silence;

@@ -15,6 +15,14 @@ int64_t PeriodOrFallback(int64_t devicePeriod) {
 // that show the cushion gone all the same.
 constexpr uint32_t kEmptyReadingsOfAGoneCushion = 3;
 
+// Whether a clock reading shows audio on its way past the queue: more
+// written and not yet played than is queued (by more than a frame), within
+// the buffer.
+bool ClockShowsAudioPastQueue(const QueueReading& reading, uint32_t bufferFrames) {
+    const double waiting = static_cast<double>(reading.framesWritten) - reading.framesPlayed;
+    return waiting > static_cast<double>(reading.queued) + 1.0 && waiting <= static_cast<double>(bufferFrames);
+}
+
 bool CameLate(double framesSinceLastWrite, const DryLevels& levels) {
     return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
 }
@@ -142,12 +150,6 @@ bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesP
     return queuedFrames == 0 && (waiting <= 0.0 || waiting > static_cast<double>(bufferFrames));
 }
 
-bool ClockShowsAudioPastQueue(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed,
-                              uint32_t bufferFrames) {
-    const double waiting = static_cast<double>(framesWritten) - framesPlayed;
-    return waiting > static_cast<double>(queuedFrames) + 1.0 && waiting <= static_cast<double>(bufferFrames);
-}
-
 bool DryJudge::RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
     Learn(reading, bufferFrames, periodFrames);
     const bool periodMayPlay =
@@ -160,8 +162,7 @@ bool DryJudge::RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32
 
 void DryJudge::Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
     if (reading.clocked && !clockShowsAudioPastQueue_) {
-        clockShowsAudioPastQueue_ =
-            ClockShowsAudioPastQueue(reading.queued, reading.framesWritten, reading.framesPlayed, bufferFrames);
+        clockShowsAudioPastQueue_ = ClockShowsAudioPastQueue(reading, bufferFrames);
     }
     emptyInARow_ = reading.queued == 0 ? emptyInARow_ + 1 : 0;
     // An empty queue may have had less than a period left to take.

@@ -150,12 +150,6 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
 // and runs it off by the square of the rate): it has no say then.
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames);
 
-// Whether a clock reading shows audio on its way past the queue: more
-// written and not yet played than is queued (by more than a frame), within
-// the buffer.
-bool ClockShowsAudioPastQueue(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed,
-                              uint32_t bufferFrames);
-
 // One reading of a target when a packet comes for it.
 struct QueueReading {
     uint32_t queued = 0;

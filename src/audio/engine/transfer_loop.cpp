@@ -185,12 +185,12 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
 
 // The clock is read at every packet, not only at an empty queue: what it
 // has shown before decides how an empty queue is judged.
-bool TargetRanDry(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
+bool TargetRanDry(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double framesElapsed)
 {
     QueueReading reading;
     reading.queued = queued;
     reading.queuedAfterLastWrite = target.queuedAfterWrite;
-    reading.framesElapsed = (now - target.lastWrite) * target.layout.sampleRate;
+    reading.framesElapsed = framesElapsed;
     reading.clocked = FramesPlayed(target, reading.framesPlayed);
     reading.framesWritten = target.framesWritten;
     return target.dryJudge.RanDry(reading, target.bufferFrames, engine.packetFrames);
@@ -210,8 +210,9 @@ uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& targ
         return queued + priming;
     }
     const double rate = target.layout.sampleRate;
-    const PacketArrival arrival{now, (now - target.lastWrite) * rate, target.queuedAfterWrite, queued,
-                                TargetRanDry(engine, target, queued, now)};
+    const double framesElapsed = (now - target.lastWrite) * rate;
+    const PacketArrival arrival{now, framesElapsed, target.queuedAfterWrite, queued,
+                                TargetRanDry(engine, target, queued, framesElapsed)};
     const DryStep step =
         target.dry.Before(arrival, DryLevels{rate, engine.cushionFrames, engine.packetFrames, target.bufferFrames});
     PrimeWithSilence(target, step.silence);
