@@ -90,7 +90,7 @@ desktop_part() {
 e2e_latency() {
   wine10_for_bench
   "$TF_ROOT/bench/e2e_latency.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" \
-    "$(cat "$TF_RUN/pulse.pid")" "$out"
+    "$(tf_recorded_pid "$TF_RUN/pulse.pid")" "$out"
 }
 
 run_e2e() {
