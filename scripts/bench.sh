@@ -80,6 +80,7 @@ desktop_part() {
   local name=$1 result=$2 pattern=$3 status=0
   shift 3
   tf_services_up "$TF_BUILD/bench-$name-run"
+  say "$name: its output goes to $(tf_shown "$out/$result.log")"
   "$@" >"$out/$result.log" 2>&1 || status=$?
   tf_services_stop
   trap - EXIT

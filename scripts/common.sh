@@ -20,7 +20,7 @@ TF_IMGUI_DIR="$TF_IMGUI_CACHE/imgui"
 # build_preset <preset> <build folder>: configures and builds one CMake
 # preset, its output kept in $TF_BUILD/<preset>.*.log and shown on failure.
 build_preset() {
-  say "building ($1)"
+  say "building ($1; log: $(tf_shown "$TF_BUILD/$1.build.log"))"
   (cd "$TF_ROOT" && cmake --preset "$1" -B "$2") >"$TF_BUILD/$1.configure.log" 2>&1 ||
     { cat "$TF_BUILD/$1.configure.log" >&2; die "configure failed ($1)"; }
   cmake --build "$2" >"$TF_BUILD/$1.build.log" 2>&1 ||
@@ -28,6 +28,8 @@ build_preset() {
 }
 
 say() { printf '[dev] %s\n' "$*" >&2; }
+# A path as the developer types it in the clone: relative to it when inside.
+tf_shown() { case "$1" in "$TF_ROOT"/*) printf '%s\n' "${1#"$TF_ROOT"/}" ;; *) printf '%s\n' "$1" ;; esac; }
 die() { printf '[dev] error: %s\n' "$*" >&2; exit 1; }
 
 # The Debian trixie root with Wine 10 that the loopback tier runs in (Wine 8

@@ -63,7 +63,7 @@ for t in "${tiers[@]}"; do [ "$t" != native ] && needs_services=1; done
 
 for t in "${tiers[@]}"; do
   case "$t" in
-    native|win|e2e|loopback) say "tier: $t"; "run_$t" ;;
+    native|win|e2e|loopback) say "tier: $t (log: $(tf_shown "$results/$t.log"))"; "run_$t" ;;
     *) die "unknown tier: $t (native, win, e2e, loopback)" ;;
   esac
 done
