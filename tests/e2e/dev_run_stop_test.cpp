@@ -4,7 +4,6 @@
 // the time they stop it: stop ends what run started, and nothing else.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -27,19 +26,13 @@ namespace
 std::vector<pid_t> ProcessesWith(const std::string& entry)
 {
     std::vector<pid_t> pids;
-    DIR* proc = opendir("/proc");
-    for (dirent* d = proc != nullptr ? readdir(proc) : nullptr; d != nullptr; d = readdir(proc))
+    for (const fs::directory_entry& process : fs::directory_iterator("/proc"))
     {
-        const pid_t pid = static_cast<pid_t>(std::atoi(d->d_name));
-        const std::string environment = pid > 0 ? "\0"s + ReadFile("/proc/" + std::to_string(pid) + "/environ") : "";
-        if (environment.find("\0"s + entry + "\0"s) != std::string::npos)
+        const pid_t pid = std::atoi(process.path().filename().c_str());
+        if (pid > 0 && ("\0"s + ReadFile(process.path() / "environ")).find("\0"s + entry + "\0"s) != std::string::npos)
         {
             pids.push_back(pid);
         }
-    }
-    if (proc != nullptr)
-    {
-        closedir(proc);
     }
     return pids;
 }
@@ -48,16 +41,19 @@ std::vector<pid_t> ProcessesWith(const std::string& entry)
 // program for its log) beside the tier's build, whose tfctl it uses.
 // Everything the run starts carries the folder in its environment; what
 // is left of it at the end is killed, so that a failing run leaves nothing.
-class DevRun
+struct DevRun
 {
-public:
-    DevRun() : build(Environment().workRoot + "/dev-run-build"), marker("TONEFORK_BUILD_DIR=" + build)
+    const std::string build = Environment().workRoot + "/dev-run-build";
+    const std::string dist = build + "/dist";
+    const std::string marker = "TONEFORK_BUILD_DIR=" + build;
+
+    DevRun()
     {
         fs::remove_all(build);
         fs::create_directories(build);
         fs::create_symlink(fs::absolute(fs::path(Environment().tfctl).parent_path()), build + "/mingw");
-        fs::copy(Environment().dist, Dist(), fs::copy_options::recursive);
-        fs::remove(Dist() + "/log.txt");
+        fs::copy(Environment().dist, dist, fs::copy_options::recursive);
+        fs::remove(dist + "/log.txt");
     }
     ~DevRun()
     {
@@ -66,51 +62,31 @@ public:
             kill(pid, SIGKILL);
         }
     }
-    DevRun(const DevRun&) = delete;
-    DevRun& operator=(const DevRun&) = delete;
 
     // run.sh start|stop as a developer's shell runs it, without a display
     // of its own (the run makes its virtual one and its sound server).
     CommandResult Script(const std::string& action) const
     {
         const char* scripts = std::getenv("TONEFORK_SCRIPTS");
-        return RunCommand({"env", "-u", "DISPLAY", marker, "TONEFORK_DIST_DIR=" + Dist(),
+        return RunCommand({"env", "-u", "DISPLAY", marker, "TONEFORK_DIST_DIR=" + dist,
                            std::string(scripts != nullptr ? scripts : "scripts") + "/run.sh", action},
                           150s);
     }
-    std::string Dist() const { return build + "/dist"; }
-    std::string RunFile(const std::string& name) const { return build + "/dev-run/" + name; }
-    // Waits up to `timeout` until no process of the run is left.
-    std::vector<pid_t> LeftAfter(std::chrono::milliseconds timeout) const
+    size_t LogCount(const std::string& line) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::vector<pid_t> left = ProcessesWith(marker);
-        while (!left.empty() && std::chrono::steady_clock::now() < deadline)
-        {
-            std::this_thread::sleep_for(200ms);
-            left = ProcessesWith(marker);
-        }
-        return left;
+        return CountStartingWith(LogMessages(ReadFile(dist + "/log.txt")), line);
     }
-
-private:
-    std::string build;
-    std::string marker;
 };
 
 // A process of no run at all, sleeping until it is ended.
-class Sleeper
+struct Sleeper
 {
-public:
+    pid_t pid = -1;
+
     Sleeper()
     {
-        char sleep[] = "sleep";
-        char seconds[] = "600";
-        char* argv[] = {sleep, seconds, nullptr};
-        if (posix_spawnp(&pid, "sleep", nullptr, nullptr, argv, environ) != 0)
-        {
-            pid = -1;
-        }
+        char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("600"), nullptr};
+        posix_spawnp(&pid, "sleep", nullptr, nullptr, argv, environ);
     }
     ~Sleeper()
     {
@@ -120,23 +96,15 @@ public:
             waitpid(pid, nullptr, 0);
         }
     }
-    Sleeper(const Sleeper&) = delete;
-    Sleeper& operator=(const Sleeper&) = delete;
-
-    pid_t Pid() const { return pid; }
-    bool Running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
-
-private:
-    pid_t pid = -1;
+    bool Running() const { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
 };
 
-// The pid file's pid replaced by another one, the rest kept: as if the
-// process had ended and its pid had since gone to `pid`.
+// The pid file's pid replaced, the rest kept: as if the process had ended
+// and its pid had since gone to `pid`.
 void HandPidTo(const std::string& pidFile, pid_t pid)
 {
     const std::string text = ReadFile(pidFile);
-    const std::string rest = text.substr(std::min(text.find_first_of(" \n"), text.size()));
-    std::ofstream(pidFile, std::ios::trunc) << pid << rest;
+    std::ofstream(pidFile, std::ios::trunc) << pid << text.substr(std::min(text.find_first_of(" \n"), text.size()));
 }
 }  // namespace
 
@@ -154,18 +122,23 @@ TEST(DevRunStop, EndsWhatTheRunStartedAndNothingElse)
 
     const CommandResult started = run.Script("start");
     ASSERT_EQ(started.exitCode, 0) << started.output;
-    const std::string runLog = run.Dist() + "/log.txt";
-    for (int i = 0; i < 300 && CountStartingWith(LogMessages(ReadFile(runLog)), "Exit icon") == 0; ++i)
+    for (int i = 0; i < 300 && run.LogCount("Exit icon") == 0; ++i)
     {
         std::this_thread::sleep_for(100ms);
     }
-    EXPECT_EQ(CountStartingWith(LogMessages(ReadFile(runLog)), "Exit icon"), 1u) << "the run's program did not come up";
-    HandPidTo(run.RunFile("tone.pid"), unrelated.Pid());
+    EXPECT_EQ(run.LogCount("Exit icon"), 1u) << "the run's program did not come up";
+    HandPidTo(run.build + "/dev-run/tone.pid", unrelated.pid);
 
     const CommandResult stopped = run.Script("stop");
     EXPECT_EQ(stopped.exitCode, 0) << stopped.output;
-    EXPECT_TRUE(ContainsInOrder(LogMessages(ReadFile(runLog)), kShutdownTail)) << ReadFile(runLog);
-    EXPECT_EQ(run.LeftAfter(5s), std::vector<pid_t>{}) << "processes of the run left running";
+    EXPECT_TRUE(ContainsInOrder(LogMessages(ReadFile(run.dist + "/log.txt")), kShutdownTail));
+    std::vector<pid_t> left = ProcessesWith(run.marker);
+    for (int i = 0; i < 25 && !left.empty(); ++i)
+    {
+        std::this_thread::sleep_for(200ms);
+        left = ProcessesWith(run.marker);
+    }
+    EXPECT_EQ(left, std::vector<pid_t>{}) << "processes of the run left running";
     EXPECT_TRUE(unrelated.Running()) << "the process that had a pid of the run was ended";
     EXPECT_FALSE(theirs.WaitForExit(0ms)) << "the developer's program was ended";
     EXPECT_EQ(ParseKeyValues(theirs.Control({"info", "5000"}).output)["found"], "1") << theirs.Diagnosis();
