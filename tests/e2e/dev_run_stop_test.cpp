@@ -40,7 +40,8 @@ std::vector<pid_t> ProcessesWith(const std::string& entry)
 // A build folder of its own for run.sh (its run folder, a copy of the
 // program for its log) beside the tier's build, whose tfctl it uses.
 // Everything the run starts carries the folder in its environment; what
-// is left of it at the end is killed, so that a failing run leaves nothing.
+// is left of it at the end is killed, so that a failing run leaves nothing,
+// and its Wine prefix (most of a gigabyte) is removed, its logs kept.
 struct DevRun
 {
     const std::string build = Environment().workRoot + "/dev-run-build";
@@ -61,6 +62,7 @@ struct DevRun
         {
             kill(pid, SIGKILL);
         }
+        fs::remove_all(build + "/dev-run/prefix");
     }
 
     // run.sh start|stop as a developer's shell runs it, without a display
