@@ -80,6 +80,7 @@ desktop_part() {
   local name=$1 result=$2 pattern=$3 status=0
   shift 3
   tf_services_up "$TF_BUILD/bench-$name-run"
+  say "$name: its output goes to $(tf_shown "$out/$result.log")"
   "$@" >"$out/$result.log" 2>&1 || status=$?
   tf_services_stop
   trap - EXIT
@@ -90,7 +91,7 @@ desktop_part() {
 e2e_latency() {
   wine10_for_bench
   "$TF_ROOT/bench/e2e_latency.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" \
-    "$(cat "$TF_RUN/pulse.pid")" "$out"
+    "$(tf_recorded_pid "$TF_RUN/pulse.pid")" "$out"
 }
 
 run_e2e() {

@@ -12,20 +12,22 @@ RUN_DIR="$TF_BUILD/dev-run"
 stop() {
   [ -d "$RUN_DIR" ] || { say "nothing is running"; return 0; }
   TF_RUN="$RUN_DIR"
+  # The run's own prefix, whatever WINEPREFIX the shell has.
+  export WINEPREFIX="$RUN_DIR/prefix"
   [ -f "$RUN_DIR/env" ] && source "$RUN_DIR/env"
-  if [ -f "$RUN_DIR/tonefork.pid" ] && kill -0 "$(cat "$RUN_DIR/tonefork.pid")" 2>/dev/null; then
+  if tf_recorded_pid "$RUN_DIR/tonefork.pid" >/dev/null; then
     # Quit the way the tray menu does, so the log ends with the shutdown lines.
     "$TF_WINE" "$TF_BUILD/mingw/tfctl.exe" command 1003 >/dev/null 2>&1 || true
-    local pid; pid=$(cat "$RUN_DIR/tonefork.pid")
-    for _ in $(seq 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 150); do tf_recorded_pid "$RUN_DIR/tonefork.pid" >/dev/null || break; sleep 0.1; done
   fi
   tf_services_stop
   say "stopped; the log stays at $TF_DIST/log.txt"
 }
 
 start() {
-  [ -f "$RUN_DIR/tonefork.pid" ] && kill -0 "$(cat "$RUN_DIR/tonefork.pid")" 2>/dev/null &&
-    die "already running; ./dev stop first"
+  tf_recorded_pid "$RUN_DIR/tonefork.pid" >/dev/null && die "already running; ./dev stop first"
+  # What a run that ended without ./dev stop left behind is stopped first.
+  if [ -d "$RUN_DIR" ]; then (TF_RUN="$RUN_DIR" && tf_services_stop); fi
   rm -rf "$RUN_DIR" && mkdir -p "$RUN_DIR"
   tf_services_init "$RUN_DIR"
   trap 'tf_services_stop' ERR
@@ -36,14 +38,15 @@ start() {
     tf_start_pulse
     sox -q -n -t raw -r 48000 -e floating-point -b 32 -c 2 - synth 3600 sine 440 vol 0.1 2>/dev/null |
       pacat -d speakers --format=float32le --rate=48000 --channels=2 --raw >/dev/null 2>&1 &
-    echo $! >"$RUN_DIR/tone.pid"
+    tf_record_pid "$RUN_DIR/tone.pid" $!
   fi
-  export WINEPREFIX="${WINEPREFIX:-$RUN_DIR/prefix}"
-  [ -d "$WINEPREFIX" ] || tf_prepare_wineprefix "$WINEPREFIX"
+  # Always a prefix of its own: a WINEPREFIX of the shell may be the
+  # developer's, with programs of theirs running in it.
+  tf_prepare_wineprefix "$RUN_DIR/prefix"
   declare -p DISPLAY PULSE_SERVER PULSE_RUNTIME_PATH XDG_RUNTIME_DIR WINEPREFIX WINEDEBUG 2>/dev/null |
     sed 's/^declare -x /export /' >"$RUN_DIR/env"
   (cd "$TF_DIST" && exec "$TF_WINE" ./Tonefork.exe >"$RUN_DIR/wine-output.txt" 2>&1) &
-  echo $! >"$RUN_DIR/tonefork.pid"
+  tf_record_pid "$RUN_DIR/tonefork.pid" $!
   "$TF_WINE" "$TF_BUILD/mingw/tfctl.exe" info 30000 >/dev/null 2>&1 || say "window not seen yet"
   cat <<TXT
 Tonefork is running under Wine (display $DISPLAY).

@@ -29,7 +29,7 @@ key='HKCU\SOFTWARE\Wavecaster'
 "$TF_WINE" reg add "$key" /v WindowHeight /t REG_DWORD /d 840 /f >/dev/null 2>&1
 
 (cd "$app" && exec "$TF_WINE" ./Tonefork.exe >"$RUN_DIR/wine-output.txt" 2>&1) &
-echo $! >"$RUN_DIR/tonefork.pid"
+tf_record_pid "$RUN_DIR/tonefork.pid" $!
 for _ in $(seq 300); do grep -q "Exit icon" "$app/log.txt" 2>/dev/null && break; sleep 0.1; done
 info=$("$TF_WINE" "$TF_BUILD/mingw/tfctl.exe" info 30000 2>/dev/null | tr -d '\r')
 value() { sed -n "s/.*\b$1=\([-0-9]*\).*/\1/p" <<<"$info"; }
@@ -68,4 +68,4 @@ click $ABOUT_TAB_X $ABOUT_TAB_Y
 xdotool mousemove $((x + w / 2)) $((y + 30))
 shoot about-tab.png
 "$TF_WINE" "$TF_BUILD/mingw/tfctl.exe" command 1003 >/dev/null 2>&1 || true
-for _ in $(seq 150); do kill -0 "$(cat "$RUN_DIR/tonefork.pid")" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 150); do tf_recorded_pid "$RUN_DIR/tonefork.pid" >/dev/null || break; sleep 0.1; done

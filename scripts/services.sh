@@ -1,7 +1,8 @@
 # The headless desktop the Windows program runs on: a virtual X display, a
 # private PulseAudio server whose null sinks are the audio endpoints, and a
 # Wine prefix. Sourced by ./dev; every process started here is stopped by its
-# pid (tf_services_stop), never by name.
+# pid file (tf_services_stop), never by name, and a Wine prefix only when it
+# was made here.
 # shellcheck shell=bash
 
 # How Wine is launched, in one place: a later tier may point these at another
@@ -26,7 +27,7 @@ tf_start_xvfb() {
   for n in $(seq 90 130); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$TF_RUN/xvfb.log" 2>&1 &
-    echo $! >"$TF_RUN/xvfb.pid"
+    tf_record_pid "$TF_RUN/xvfb.pid" $!
     export DISPLAY=":$n"
     for _ in $(seq 50); do
       [ -e "/tmp/.X11-unix/X$n" ] && return 0
@@ -56,7 +57,7 @@ tf_start_pulse() {
   } >"$pa"
   pulseaudio -n -F "$pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
     --disallow-module-loading=0 --log-target=file:"$TF_RUN/pulse.log" >/dev/null 2>&1 &
-  echo $! >"$TF_RUN/pulse.pid"
+  tf_record_pid "$TF_RUN/pulse.pid" $!
   for _ in $(seq 100); do
     pactl info >/dev/null 2>&1 && return 0
     sleep 0.1
@@ -92,9 +93,49 @@ tf_install_test_fonts() {
   cp "$TF_FONT_DIR/OpenSans-Bold.ttf" "$fonts/segoeuib.ttf"
 }
 
+# A pid file holds the pid and the start time of the process, in clock
+# ticks after boot. A pid that another process has taken over since (the
+# run ended long ago, the machine restarted) shows another start time, and
+# that process is never signalled.
+tf_start_time() {  # <pid>
+  local stat fields
+  [[ "$1" =~ ^[0-9]+$ ]] && stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  # The program's name, in parentheses, may hold spaces; the fields after it
+  # do not. The start time is the 22nd field.
+  read -r -a fields <<<"${stat##*) }"
+  printf '%s\n' "${fields[19]}"
+}
+
+tf_record_pid() {  # <pid file> <pid>
+  printf '%s %s\n' "$2" "$(tf_start_time "$2")" >"$1"
+}
+
+# The pid of a pid file while the process it was written for still runs;
+# fails once that process has ended, whoever has its pid now.
+tf_recorded_pid() {  # <pid file>
+  local pid started
+  read -r pid started 2>/dev/null <"$1" || return 1
+  [ -n "$started" ] && [ "$(tf_start_time "$pid")" = "$started" ] && printf '%s\n' "$pid"
+}
+
+# Ends the process of a pid file (TERM, KILL three seconds later) when it is
+# still the one started, and removes the file.
+tf_stop_recorded() {  # <pid file>
+  local pid
+  if pid=$(tf_recorded_pid "$1"); then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 30); do tf_recorded_pid "$1" >/dev/null || break; sleep 0.1; done
+    ! tf_recorded_pid "$1" >/dev/null || kill -9 "$pid" 2>/dev/null || true
+  elif read -r pid _ 2>/dev/null <"$1" && tf_start_time "$pid" >/dev/null; then
+    say "left alone: pid $pid of $(basename "$1") is not the process that was started"
+  fi
+  rm -f "$1"
+}
+
+# Only the servers of the prefixes made here are stopped, never the one a
+# WINEPREFIX of the environment names: that may be the developer's own.
 tf_services_stop() {
-  local f pid server prefix
-  [ -n "${WINEPREFIX:-}" ] && "$TF_WINESERVER" -k >/dev/null 2>&1 || true
+  local f server prefix
   if [ -f "$TF_RUN/wineservers" ]; then
     while IFS='|' read -r server prefix; do
       WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1 || true
@@ -103,10 +144,7 @@ tf_services_stop() {
   fi
   for f in "$TF_RUN"/*.pid; do
     [ -f "$f" ] || continue
-    pid=$(cat "$f")
-    kill "$pid" 2>/dev/null && { for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done; }
-    kill -9 "$pid" 2>/dev/null || true
-    rm -f "$f"
+    tf_stop_recorded "$f"
   done
 }
 

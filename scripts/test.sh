@@ -33,7 +33,7 @@ run_win() {
 
 run_e2e() {
   TONEFORK_DIST="$TF_DIST" TONEFORK_TFCTL="$TF_BUILD/mingw/tfctl.exe" TONEFORK_E2E_WORK="$TF_RUN/e2e" \
-    TONEFORK_AUDIO_PROBE="$TF_BUILD/native/audio_probe" TONEFORK_E2E_RESULTS="$results" \
+    TONEFORK_SCRIPTS="$TF_ROOT/scripts" TONEFORK_AUDIO_PROBE="$TF_BUILD/native/audio_probe" TONEFORK_E2E_RESULTS="$results" \
     timeout 2400 "$TF_BUILD/native/tonefork_e2e" --gtest_output="xml:$results/e2e.xml" "${filter[@]}" >"$results/e2e.log" 2>&1
   grep -E '^\[  (PASSED|FAILED) ' "$results/e2e.log" | tail -n 5
 }
@@ -63,7 +63,7 @@ for t in "${tiers[@]}"; do [ "$t" != native ] && needs_services=1; done
 
 for t in "${tiers[@]}"; do
   case "$t" in
-    native|win|e2e|loopback) say "tier: $t"; "run_$t" ;;
+    native|win|e2e|loopback) say "tier: $t (log: $(tf_shown "$results/$t.log"))"; "run_$t" ;;
     *) die "unknown tier: $t (native, win, e2e, loopback)" ;;
   esac
 done

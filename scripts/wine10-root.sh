@@ -21,7 +21,7 @@ ROOT_PACKAGES=(
 # or made for another list, and is made anew.
 STAMP="$TF_WINE10_ROOT/.tonefork-root"
 WANT="suite=$SUITE packages=${ROOT_PACKAGES[*]}"
-LOG="$TF_WINE10_CACHE/wine10-root.log"
+LOG="$TF_CACHE/wine10-root.log"
 
 ready() { [ "$(cat "$STAMP" 2>/dev/null)" = "$WANT" ] && [ -x "$TF_WINE10_ROOT/usr/bin/wine" ]; }
 
@@ -57,9 +57,9 @@ if [ "${1:-}" = --fill ]; then
 fi
 [ "$(id -u)" -eq 0 ] || die "the Wine 10 root needs root (debootstrap, chroot and a private mount namespace)"
 install_packages debootstrap || die "debootstrap could not be installed"
-mkdir -p "$TF_WINE10_CACHE"
+mkdir -p "$TF_CACHE"
 # One maker at a time: two clones testing at once wait for each other.
-exec 9>"$TF_WINE10_CACHE/wine10-root.lock"
+exec 9>"$TF_CACHE/wine10-root.lock"
 flock 9
 ready || make_root
 printf '%s\n' "$TF_WINE10_ROOT"

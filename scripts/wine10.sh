@@ -42,7 +42,7 @@ for d in "${PULSE_RUNTIME_PATH:-}" "${XDG_RUNTIME_DIR:-}"; do [ -n "$d" ] && sha
 IFS=: read -r -a extra <<<"${TONEFORK_WINE10_SHARE:-}"
 shares+=("${extra[@]}")
 
-stage="$TF_WINE10_CACHE/mnt"
+stage="$TF_CACHE/mnt"
 mkdir -p "$stage"
 mount -t tmpfs tonefork-wine10 "$stage"
 mkdir "$stage/upper" "$stage/work" "$stage/root"
