@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "tonefork_version.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -147,30 +148,38 @@ uint32_t Le32(const std::string& bytes, size_t at)
 }
 }  // namespace
 
-// What Explorer shows for the downloaded file, read from its resources.
+// What Explorer shows for the downloaded file and for the program it
+// installs, read from their resources.
 TEST(InstallerFile, CarriesTheProductIconAndVersion)
 {
-    const std::string setup = ReadFile(Environment().installer);
-    ASSERT_FALSE(setup.empty()) << "no installer at " << Environment().installer;
-
     const std::string icon = ReadFile(fs::path(__FILE__).parent_path() / "../../src/app/resources/tonefork.ico");
     ASSERT_GE(icon.size(), 6u);
     const unsigned images = static_cast<unsigned char>(icon[4]) | static_cast<unsigned char>(icon[5]) << 8;
     ASSERT_GT(images, 0u);
-    for (unsigned i = 0; i < images; ++i)
-    {
-        const size_t entry = 6 + 16 * i;
-        EXPECT_NE(setup.find(icon.substr(Le32(icon, entry + 12), Le32(icon, entry + 8))), std::string::npos)
-            << "picture " << i << " of the product's icon";
-    }
+    // As VS_FIXEDFILEINFO holds them: major.minor, then patch.0.
+    const uint32_t high = TONEFORK_VERSION_MAJOR << 16 | TONEFORK_VERSION_MINOR;
+    const uint32_t low = TONEFORK_VERSION_PATCH << 16;
 
-    // VS_FIXEDFILEINFO: signature, structure version, file version, product version.
-    const size_t fixed = setup.find(std::string("\xBD\x04\xEF\xFE", 4));
-    ASSERT_NE(fixed, std::string::npos) << "no version record";
-    EXPECT_EQ(Le32(setup, fixed + 8), 0x00010000u);
-    EXPECT_EQ(Le32(setup, fixed + 12), 0x00050000u);
-    EXPECT_EQ(Le32(setup, fixed + 16), 0x00010000u);
-    EXPECT_EQ(Le32(setup, fixed + 20), 0x00050000u);
+    for (const std::string& file : {Environment().installer, Environment().dist + "/Tonefork.exe"})
+    {
+        SCOPED_TRACE(file);
+        const std::string bytes = ReadFile(file);
+        ASSERT_FALSE(bytes.empty());
+        for (unsigned i = 0; i < images; ++i)
+        {
+            const size_t entry = 6 + 16 * i;
+            EXPECT_NE(bytes.find(icon.substr(Le32(icon, entry + 12), Le32(icon, entry + 8))), std::string::npos)
+                << "picture " << i << " of the product's icon";
+        }
+
+        // VS_FIXEDFILEINFO: signature, structure version, file version, product version.
+        const size_t fixed = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
+        ASSERT_NE(fixed, std::string::npos) << "no version record";
+        EXPECT_EQ(Le32(bytes, fixed + 8), high);
+        EXPECT_EQ(Le32(bytes, fixed + 12), low);
+        EXPECT_EQ(Le32(bytes, fixed + 16), high);
+        EXPECT_EQ(Le32(bytes, fixed + 20), low);
+    }
 }
 
 TEST_F(Installer, SilentInstallLaysOutTheProgramThatRunsFromThere)
@@ -188,7 +197,7 @@ TEST_F(Installer, SilentInstallLaysOutTheProgramThatRunsFromThere)
 
     const std::string uninstaller = "\"" + Installed().folderWin + "\\Uninstall.exe\"";
     EXPECT_EQ(RegQuery(kUninstallKey, "DisplayName"), Text("Tonefork"));
-    EXPECT_EQ(RegQuery(kUninstallKey, "DisplayVersion"), Text("1.0.5"));
+    EXPECT_EQ(RegQuery(kUninstallKey, "DisplayVersion"), Text(TONEFORK_VERSION));
     EXPECT_EQ(RegQuery(kUninstallKey, "Publisher"), Text("Dravok"));
     EXPECT_EQ(RegQuery(kUninstallKey, "DisplayIcon"), Text(Installed().exeWin + ",0"));
     EXPECT_EQ(RegQuery(kUninstallKey, "UninstallString"), Text(uninstaller));
@@ -200,7 +209,7 @@ TEST_F(Installer, SilentInstallLaysOutTheProgramThatRunsFromThere)
 
     ToneforkInstance app(InstalledFolder{Installed().folder});
     StartAndWaitForWindow(app);
-    EXPECT_EQ(LogMessages(app.LogText()).front(), "==== Tonefork log start (version 1.0.5) ====");
+    EXPECT_EQ(LogMessages(app.LogText()).front(), "==== Tonefork log start (version " TONEFORK_VERSION ") ====");
     ASSERT_EQ(app.Control({"command", "1003"}).exitCode, 0);
     EXPECT_EQ(app.WaitForExit(60s), std::optional<int>(0));
 }
