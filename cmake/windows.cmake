@@ -111,6 +111,43 @@ else()
 endif()
 
 # The per-user installer beside the program folder, from the same files.
+# It installs, and its uninstaller deletes, exactly the files listed here,
+# each relative to the program folder: what the steps above put into
+# dist/Tonefork, without what a run of the program leaves there (log.txt,
+# imgui.ini).
+set(_installed Tonefork.exe manual.html third-party-licenses.txt)
+foreach(_asset ${TONEFORK_ASSETS})
+  get_filename_component(_name ${_asset} NAME)
+  list(APPEND _installed assets/${_name})
+endforeach()
+# NSIS lines that insert the macro named ACTION once for each path, written
+# with Windows' separators.
+function(tonefork_nsis_each out)
+  set(lines "")
+  foreach(path ${ARGN})
+    string(REPLACE "/" "\\" path ${path})
+    string(APPEND lines "  !insertmacro \${ACTION} \"${path}\"\n")
+  endforeach()
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+set(_folders "")
+foreach(_file ${_installed})
+  get_filename_component(_folder ${_file} DIRECTORY)
+  while(NOT _folder STREQUAL "")
+    list(APPEND _folders ${_folder})
+    get_filename_component(_folder ${_folder} DIRECTORY)
+  endwhile()
+endforeach()
+# A folder sorts before those inside it; reversed, the deepest come first,
+# as a non-recursive RMDir needs them.
+list(REMOVE_DUPLICATES _folders)
+list(SORT _folders)
+list(REVERSE _folders)
+tonefork_nsis_each(TONEFORK_NSIS_FILES ${_installed})
+tonefork_nsis_each(TONEFORK_NSIS_FOLDERS ${_folders})
+set(_installed_nsh ${CMAKE_CURRENT_BINARY_DIR}/installed_files.nsh)
+configure_file(installer/installed_files.nsh.in ${_installed_nsh} @ONLY)
+
 find_program(TONEFORK_MAKENSIS makensis)
 get_filename_component(_dist_parent ${TONEFORK_DIST_DIR} DIRECTORY)
 set(TONEFORK_INSTALLER ${_dist_parent}/Tonefork-${PROJECT_VERSION}-setup.exe)
@@ -118,8 +155,9 @@ if(TONEFORK_MAKENSIS AND TARGET manual AND TARGET credits)
   set(_icon ${PROJECT_SOURCE_DIR}/src/app/resources/tonefork.ico)
   add_custom_command(OUTPUT ${TONEFORK_INSTALLER}
     COMMAND ${TONEFORK_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DDIST=${TONEFORK_DIST_DIR}
-      -DICON=${_icon} -DOUTFILE=${TONEFORK_INSTALLER} ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi
-    DEPENDS ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi ${_icon} Tonefork ${TONEFORK_ASSETS}
+      -DFILES=${_installed_nsh} -DICON=${_icon} -DOUTFILE=${TONEFORK_INSTALLER}
+      ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi
+    DEPENDS ${PROJECT_SOURCE_DIR}/installer/tonefork.nsi ${_installed_nsh} ${_icon} Tonefork ${TONEFORK_ASSETS}
       ${TONEFORK_DIST_DIR}/manual.html ${_credits}
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${TONEFORK_INSTALLER})

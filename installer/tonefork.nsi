@@ -1,16 +1,25 @@
 ; Tonefork's installer: one file a Windows user runs to get Tonefork into the
 ; Start menu, and the uninstaller that takes it out again. The build gives
-; makensis the program folder as laid out for the zip, so both ship the same
-; files:
-;   makensis -DVERSION=1.0.5 -DDIST=<dist/Tonefork> -DICON=<tonefork.ico>
-;            -DOUTFILE=<Tonefork-1.0.5-setup.exe> tonefork.nsi
+; makensis the program folder as laid out for the zip, and the list of its
+; files that CMake writes (installed_files.nsh), so both ship the same files
+; and the uninstaller deletes no other:
+;   makensis -DVERSION=<x.y.z> -DDIST=<dist/Tonefork> -DFILES=<installed_files.nsh>
+;            -DICON=<tonefork.ico> -DOUTFILE=<Tonefork-x.y.z-setup.exe> tonefork.nsi
 ;
 ; Per user only: Tonefork writes its log beside its exe, which a normal user
 ; cannot do under Program Files, so there is no machine-wide install and no
 ; administrator prompt.
 ;
+; It installs only into a folder that is new, empty or the installed
+; Tonefork's own; given any other folder, it installs into a Tonefork folder
+; inside it. The uninstaller runs only from the folder the uninstall entry
+; records.
+;
 ; Silent use:  Tonefork-<version>-setup.exe /S [/D=<folder>]
 ;              Uninstall.exe /S [/RemoveSettings]
+; Exit codes:  0 done, 1 cancelled by the user, 2 Tonefork did not quit,
+;              3 not a folder of Tonefork's (nothing changed), 4 the
+;              uninstaller could not remove Tonefork.exe (the entry stays).
 
 Unicode true
 Target amd64-unicode
@@ -24,6 +33,7 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include Sections.nsh
 !include WinMessages.nsh
+!include "${FILES}"
 
 !define PRODUCT "Tonefork"
 !define PUBLISHER "Dravok"
@@ -43,6 +53,17 @@ SetCompressor /SOLID lzma
 ; How long a running copy gets to save its settings and end.
 !define CLOSE_WAIT_MS 30000
 !define /math CLOSE_WAIT_STEPS ${CLOSE_WAIT_MS} / 250
+!define ERROR_STILL_RUNNING 2
+!define ERROR_NOT_OUR_FOLDER 3
+!define ERROR_PROGRAM_LEFT 4
+
+; The folder the uninstall entry records, without a backslash at its end.
+Var Recorded
+; 1 when this run closed a running Tonefork.
+Var ClosedRunning
+; 1 when "Launch with Windows" started an earlier copy that this upgrade
+; moves elsewhere.
+Var RunValueFollows
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -98,6 +119,7 @@ Function ${un}CloseRunningTonefork
     FindWindow $0 "${WINDOW_CLASS}"
     ${If} $0 != 0
       DetailPrint "Closing the running ${PRODUCT}..."
+      StrCpy $ClosedRunning 1
       System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
       System::Call "kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p .r2"
       SendMessage $0 ${WM_COMMAND} ${TRAY_EXIT} 0 /TIMEOUT=5000
@@ -123,7 +145,7 @@ Function ${un}CloseRunningTonefork
     ${EndIf}
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is still running. Quit it from its icon in the notification area, then choose Retry." /SD IDCANCEL IDRETRY retry
     DetailPrint "${PRODUCT} did not quit; nothing was changed."
-    SetErrorLevel 2
+    SetErrorLevel ${ERROR_STILL_RUNNING}
     Abort
     retry:
     StrCpy $R0 0
@@ -133,19 +155,124 @@ FunctionEnd
 !insertmacro CLOSE_RUNNING_TONEFORK ""
 !insertmacro CLOSE_RUNNING_TONEFORK "un."
 
-Section "-Install"
-  SetShellVarContext current
-  Call CloseRunningTonefork
+; Paths are compared without the backslashes at their end, so that "C:\x\"
+; and "C:\x" are one folder; LogicLib's == ignores case, as Windows does.
+!macro PATH_FUNCTIONS un
+; $0 without the backslashes at its end.
+Function ${un}TrimBackslashes
+  StrCpy $1 $0 1 -1
+  ${DoWhile} $1 == "\"
+    StrCpy $0 $0 -1
+    StrCpy $1 $0 1 -1
+  ${Loop}
+FunctionEnd
 
-  SetOutPath "$INSTDIR"
-  File "${DIST}/${EXE}"
-  File "${DIST}/manual.html"
-  File "${DIST}/third-party-licenses.txt"
-  SetOutPath "$INSTDIR\assets"
-  File "${DIST}/assets/*.png"
+Function ${un}ReadRecordedFolder
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  Call ${un}TrimBackslashes
+  StrCpy $Recorded $0
+FunctionEnd
+
+; $1 is 1 when "Launch with Windows" starts the program at $0: quoted, as
+; the program writes it, or bare, as an older or hand-made entry may.
+Function ${un}RunValueStarts
+  StrCpy $1 0
+  ReadRegStr $2 HKCU "${RUN_KEY}" "${RUN_VALUE}"
+  ${If} $2 == '"$0"'
+  ${OrIf} $2 == $0
+    StrCpy $1 1
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro PATH_FUNCTIONS ""
+!insertmacro PATH_FUNCTIONS "un."
+
+; What the list in installed_files.nsh is walked with.
+!macro INSTALL_FOLDER path
+  CreateDirectory "$INSTDIR\${path}"
+!macroend
+!macro INSTALL_FILE path
+  File "/oname=${path}" "${DIST}\${path}"
+!macroend
+!macro REMOVE_FILE path
+  Delete "$INSTDIR\${path}"
+!macroend
+; Only when empty: whatever else the user put there stays.
+!macro REMOVE_FOLDER path
+  RMDir "$INSTDIR\${path}"
+!macroend
+
+; $1 for the folder $0: "free" when it does not exist or is empty, "ours"
+; when it holds the Tonefork the uninstall entry records, "other" else.
+Function FolderState
+  ${DirState} $0 $1
+  ${If} $1 == 0
+  ${OrIfNot} ${FileExists} $0
+    StrCpy $1 free
+  ${ElseIf} ${FileExists} "$0\${EXE}"
+  ${AndIf} $0 == $Recorded
+    StrCpy $1 ours
+  ${Else}
+    StrCpy $1 other
+  ${EndIf}
+FunctionEnd
+
+; Installs only where nothing but Tonefork's own files can be overwritten
+; now or deleted by the uninstaller later. Any other folder the user named
+; (Documents, say) gets a Tonefork folder of its own inside it.
+Function ChooseFolder
+  StrCpy $0 $INSTDIR
+  Call TrimBackslashes
+  Call FolderState
+  ${If} $1 == other
+  ${AndIf} ${FileExists} "$0\*.*"
+    StrCpy $0 "$0\${PRODUCT}"
+    Call FolderState
+  ${EndIf}
+  ${If} $1 == other
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} installs into a folder of its own, and $0 holds other files. Nothing was installed; choose a new or an empty folder." /SD IDOK
+    DetailPrint "$0 holds other files; nothing was installed."
+    SetErrorLevel ${ERROR_NOT_OUR_FOLDER}
+    Abort
+  ${EndIf}
+  StrCpy $INSTDIR $0
+FunctionEnd
+
+; An upgrade into another folder first takes out the earlier copy with its
+; own uninstaller, silently and in place (_?=), so that no forgotten copy is
+; left; the settings stay, and "Launch with Windows" moves to the new copy.
+Function RemoveEarlierCopyElsewhere
+  ${If} $Recorded == ""
+  ${OrIf} $Recorded == $INSTDIR
+  ${OrIfNot} ${FileExists} "$Recorded\${UNINSTALLER}"
+    Return
+  ${EndIf}
+  StrCpy $0 "$Recorded\${EXE}"
+  Call RunValueStarts
+  StrCpy $RunValueFollows $1
+  DetailPrint "Removing the earlier ${PRODUCT} in $Recorded..."
+  ExecWait '"$Recorded\${UNINSTALLER}" /S _?=$Recorded' $0
+  ${If} ${FileExists} "$Recorded\${EXE}"
+    DetailPrint "The earlier ${PRODUCT} in $Recorded could not be removed (its uninstaller ended with $0); it stays."
+    Return
+  ${EndIf}
+  ; Run in place, an uninstaller cannot delete itself.
+  Delete "$Recorded\${UNINSTALLER}"
+  RMDir "$Recorded"
+FunctionEnd
+
+Section "-Install" SecInstall
+  SetShellVarContext current
+  Call ReadRecordedFolder
+  Call ChooseFolder
+  Call CloseRunningTonefork
+  Call RemoveEarlierCopyElsewhere
+
   ; The shortcut starts Tonefork in its own folder, where the toolkit keeps
   ; its window state.
   SetOutPath "$INSTDIR"
+  !insertmacro TONEFORK_EACH_FOLDER INSTALL_FOLDER
+  !insertmacro TONEFORK_EACH_FILE INSTALL_FILE
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
 
@@ -158,8 +285,21 @@ Section "-Install"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
-  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  ; In KiB, of what was installed, not of whatever else the folder holds.
+  SectionGetSize ${SecInstall} $0
+  ${GetSize} "$INSTDIR" "/M=${UNINSTALLER} /S=0K /G=0" $1 $2 $3
+  IntOp $0 $0 + $1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  ${If} $RunValueFollows == 1
+    ; As the program writes it.
+    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${EXE}"'
+  ${EndIf}
+  ; Nobody is there to tick "Start Tonefork now" on a silent upgrade.
+  ${If} ${Silent}
+  ${AndIf} $ClosedRunning == 1
+    Call StartTonefork
+  ${EndIf}
 SectionEnd
 
 Function StartTonefork
@@ -172,21 +312,19 @@ Section "un.${PRODUCT}"
   SetShellVarContext current
   Call un.CloseRunningTonefork
 
-  Delete "$INSTDIR\${EXE}"
-  Delete "$INSTDIR\manual.html"
-  Delete "$INSTDIR\third-party-licenses.txt"
-  RMDir /r "$INSTDIR\assets"
-  ; Made by Tonefork itself while it ran.
+  !insertmacro TONEFORK_EACH_FILE REMOVE_FILE
+  ; Made by Tonefork itself while it ran, in its own folder, which was new,
+  ; empty or already Tonefork's when it was installed.
   Delete "$INSTDIR\log.txt"
   Delete "$INSTDIR\imgui.ini"
+  !insertmacro TONEFORK_EACH_FOLDER REMOVE_FOLDER
   Delete "${SHORTCUT}"
 
-  ; "Launch with Windows" must not start a program that is gone. A value
-  ; that points to a copy still on disk (a portable one) is that copy's.
-  ClearErrors
-  ReadRegStr $0 HKCU "${RUN_KEY}" "${RUN_VALUE}"
-  ${IfNot} ${Errors}
-  ${AndIfNot} ${FileExists} "$0"
+  ; "Launch with Windows" must not start a program that is gone; a value
+  ; that starts another copy (a portable one) is that copy's.
+  StrCpy $0 "$INSTDIR\${EXE}"
+  Call un.RunValueStarts
+  ${If} $1 == 1
     DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
   ${EndIf}
 SectionEnd
@@ -196,13 +334,39 @@ Section /o "un.Your settings" UninstallSettings
 SectionEnd
 
 ; Last, so that a script waiting for the folder to go finds everything done.
+; The entry stays as long as the program does, so that uninstalling can be
+; tried again from where Windows lists programs.
 Section "-un.Finish"
+  ${If} ${FileExists} "$INSTDIR\${EXE}"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$INSTDIR\${EXE} could not be removed, so ${PRODUCT} stays in the list of installed programs. Quit it if it runs, then uninstall it again." /SD IDOK
+    DetailPrint "$INSTDIR\${EXE} could not be removed; the uninstall entry is kept."
+    SetErrorLevel ${ERROR_PROGRAM_LEFT}
+    Return
+  ${EndIf}
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"
 SectionEnd
 
+; Runs only from the folder the uninstall entry records (_?= gives the copy
+; in the temporary folder the folder it was started from): a copy of the
+; uninstaller anywhere else must not delete the files that happen to be there.
 Function un.onInit
+  Call un.ReadRecordedFolder
+  StrCpy $0 $INSTDIR
+  Call un.TrimBackslashes
+  StrCpy $INSTDIR $0
+  ${If} $INSTDIR != $Recorded
+    ${If} $Recorded == ""
+      StrCpy $1 "No installed ${PRODUCT} is recorded."
+    ${Else}
+      StrCpy $1 "${PRODUCT} is installed in $Recorded."
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "This uninstaller is in $INSTDIR, which is not where ${PRODUCT} is installed. $1$\r$\n$\r$\nNothing was removed." /SD IDOK
+    SetErrorLevel ${ERROR_NOT_OUR_FOLDER}
+    Quit
+  ${EndIf}
+
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/RemoveSettings" $1

@@ -5,8 +5,10 @@
 #include <ctime>
 #include <string>
 
+#include "tonefork_version.h"
+
 // The version shown in the log banner and on the About tab.
-inline constexpr char AppVersion[] = "1.0.5";
+inline constexpr char AppVersion[] = TONEFORK_VERSION;
 
 // One log message holds at most this many bytes including its terminator, so
 // at most 2047 bytes of text reach the file per line.

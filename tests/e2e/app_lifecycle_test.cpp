@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "tonefork_version.h"
 
 using namespace std::chrono_literals;
 
@@ -82,7 +83,7 @@ TEST_F(AppLifecycle, ShowsCentredWindowAndClosesCleanly)
 
     const std::vector<std::string> messages = LogMessages(app.LogText());
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.front(), "==== Tonefork log start (version 1.0.5) ====");
+    EXPECT_EQ(messages.front(), "==== Tonefork log start (version " TONEFORK_VERSION ") ====");
     EXPECT_EQ(messages.at(1).rfind("Process started. PID=", 0), 0u);
     EXPECT_TRUE(ContainsInOrder(messages, {"Registered for endpoint notifications.", "CreateDeviceD3D: success.",
                                            "System tray icon added.", "Logo loaded: ", "DravokSRV loaded: ",

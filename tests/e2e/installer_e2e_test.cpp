@@ -8,10 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "harness.h"
+#include "settings/run_entry.h"
+#include "tonefork_version.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -49,15 +52,30 @@ const Places& Installed()
     return places;
 }
 
-CommandResult RunInstaller()
+// A folder of the user's own, which /D= names: it does not exist until a
+// test makes it.
+const Places& Users()
 {
-    return RunWine({Environment().installer, "/S"}, 120s);
+    static const Places places = [] {
+        Places p;
+        p.folder = Environment().workRoot + "/installer-users-folder";
+        p.folderWin = WindowsPathOf(p.folder);
+        return p;
+    }();
+    return places;
+}
+
+CommandResult RunInstaller(std::vector<std::string> args = {})
+{
+    args.insert(args.begin(), {Environment().installer, "/S"});
+    return RunWine(args, 120s);
 }
 
 // Runs the command the Uninstall entry gives scripts, plus `extra`. The
 // uninstaller hands its work to a copy of itself in the temporary folder and
-// returns at once; removing the program's folder is its last step.
-bool UninstallQuietly(const std::vector<std::string>& extra = {})
+// returns at once; `lastToGo` is what it removes last: the program's folder,
+// or its own file when the folder is to stay.
+bool UninstallQuietly(const std::vector<std::string>& extra = {}, const std::string& lastToGo = Installed().folder)
 {
     const RegistryValue quiet = RegQuery(kUninstallKey, "QuietUninstallString");
     std::istringstream words(quiet ? quiet->second : "");
@@ -72,11 +90,25 @@ bool UninstallQuietly(const std::vector<std::string>& extra = {})
     {
         return false;
     }
-    for (int attempt = 0; attempt < 600 && fs::exists(Installed().folder); ++attempt)
+    for (int attempt = 0; attempt < 600 && fs::exists(lastToGo); ++attempt)
     {
         std::this_thread::sleep_for(100ms);
     }
-    return !fs::exists(Installed().folder);
+    return !fs::exists(lastToGo);
+}
+
+// The "Launch with Windows" value for the program at `exeWin`, made by the
+// program's own function, so that the test writes it as the program does.
+std::string RunEntryFor(const std::string& exeWin)
+{
+    const std::wstring command = RunEntryCommand(std::wstring(exeWin.begin(), exeWin.end()));
+    return std::string(command.begin(), command.end());  // the test's paths are ASCII
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 class Installer : public ::testing::Test
@@ -100,6 +132,7 @@ protected:
     static void RemoveEverything()
     {
         fs::remove_all(Installed().folder);
+        fs::remove_all(Users().folder);
         std::error_code notEmpty;
         if (!programsFolderWasThere)
         {
@@ -145,32 +178,50 @@ uint32_t Le32(const std::string& bytes, size_t at)
     std::memcpy(&value, bytes.data() + at, sizeof value);
     return value;
 }
+
+// Ends the Tonefork the installer started, also when a test stops half-way.
+struct QuitsTheStartedCopy
+{
+    ~QuitsTheStartedCopy()
+    {
+        RunWine({Environment().tfctl, "command", "1003"});
+        WaitForWineIdle();
+    }
+};
 }  // namespace
 
-// What Explorer shows for the downloaded file, read from its resources.
+// What Explorer shows for the downloaded file and for the program it
+// installs, read from their resources.
 TEST(InstallerFile, CarriesTheProductIconAndVersion)
 {
-    const std::string setup = ReadFile(Environment().installer);
-    ASSERT_FALSE(setup.empty()) << "no installer at " << Environment().installer;
-
     const std::string icon = ReadFile(fs::path(__FILE__).parent_path() / "../../src/app/resources/tonefork.ico");
     ASSERT_GE(icon.size(), 6u);
     const unsigned images = static_cast<unsigned char>(icon[4]) | static_cast<unsigned char>(icon[5]) << 8;
     ASSERT_GT(images, 0u);
-    for (unsigned i = 0; i < images; ++i)
-    {
-        const size_t entry = 6 + 16 * i;
-        EXPECT_NE(setup.find(icon.substr(Le32(icon, entry + 12), Le32(icon, entry + 8))), std::string::npos)
-            << "picture " << i << " of the product's icon";
-    }
+    // As VS_FIXEDFILEINFO holds them: major.minor, then patch.0.
+    const uint32_t high = TONEFORK_VERSION_MAJOR << 16 | TONEFORK_VERSION_MINOR;
+    const uint32_t low = TONEFORK_VERSION_PATCH << 16;
 
-    // VS_FIXEDFILEINFO: signature, structure version, file version, product version.
-    const size_t fixed = setup.find(std::string("\xBD\x04\xEF\xFE", 4));
-    ASSERT_NE(fixed, std::string::npos) << "no version record";
-    EXPECT_EQ(Le32(setup, fixed + 8), 0x00010000u);
-    EXPECT_EQ(Le32(setup, fixed + 12), 0x00050000u);
-    EXPECT_EQ(Le32(setup, fixed + 16), 0x00010000u);
-    EXPECT_EQ(Le32(setup, fixed + 20), 0x00050000u);
+    for (const std::string& file : {Environment().installer, Environment().dist + "/Tonefork.exe"})
+    {
+        SCOPED_TRACE(file);
+        const std::string bytes = ReadFile(file);
+        ASSERT_FALSE(bytes.empty());
+        for (unsigned i = 0; i < images; ++i)
+        {
+            const size_t entry = 6 + 16 * i;
+            EXPECT_NE(bytes.find(icon.substr(Le32(icon, entry + 12), Le32(icon, entry + 8))), std::string::npos)
+                << "picture " << i << " of the product's icon";
+        }
+
+        // VS_FIXEDFILEINFO: signature, structure version, file version, product version.
+        const size_t fixed = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
+        ASSERT_NE(fixed, std::string::npos) << "no version record";
+        EXPECT_EQ(Le32(bytes, fixed + 8), high);
+        EXPECT_EQ(Le32(bytes, fixed + 12), low);
+        EXPECT_EQ(Le32(bytes, fixed + 16), high);
+        EXPECT_EQ(Le32(bytes, fixed + 20), low);
+    }
 }
 
 TEST_F(Installer, SilentInstallLaysOutTheProgramThatRunsFromThere)
@@ -188,7 +239,7 @@ TEST_F(Installer, SilentInstallLaysOutTheProgramThatRunsFromThere)
 
     const std::string uninstaller = "\"" + Installed().folderWin + "\\Uninstall.exe\"";
     EXPECT_EQ(RegQuery(kUninstallKey, "DisplayName"), Text("Tonefork"));
-    EXPECT_EQ(RegQuery(kUninstallKey, "DisplayVersion"), Text("1.0.5"));
+    EXPECT_EQ(RegQuery(kUninstallKey, "DisplayVersion"), Text(TONEFORK_VERSION));
     EXPECT_EQ(RegQuery(kUninstallKey, "Publisher"), Text("Dravok"));
     EXPECT_EQ(RegQuery(kUninstallKey, "DisplayIcon"), Text(Installed().exeWin + ",0"));
     EXPECT_EQ(RegQuery(kUninstallKey, "UninstallString"), Text(uninstaller));
@@ -200,12 +251,12 @@ TEST_F(Installer, SilentInstallLaysOutTheProgramThatRunsFromThere)
 
     ToneforkInstance app(InstalledFolder{Installed().folder});
     StartAndWaitForWindow(app);
-    EXPECT_EQ(LogMessages(app.LogText()).front(), "==== Tonefork log start (version 1.0.5) ====");
+    EXPECT_EQ(LogMessages(app.LogText()).front(), "==== Tonefork log start (version " TONEFORK_VERSION ") ====");
     ASSERT_EQ(app.Control({"command", "1003"}).exitCode, 0);
     EXPECT_EQ(app.WaitForExit(60s), std::optional<int>(0));
 }
 
-TEST_F(Installer, UpgradeOverARunningCopyClosesItAndKeepsTheSettings)
+TEST_F(Installer, SilentUpgradeOverARunningCopyClosesItKeepsTheSettingsAndStartsItAgain)
 {
     ASSERT_EQ(RunInstaller().exitCode, 0);
     const std::string exe = Installed().folder + "/Tonefork.exe";
@@ -213,17 +264,24 @@ TEST_F(Installer, UpgradeOverARunningCopyClosesItAndKeepsTheSettings)
     // the replacement visible.
     std::ofstream(exe, std::ios::app | std::ios::binary) << "an earlier build";
     RegSetDword(kSettingsKey, "Volume", 73);
-    RegSetString(kRunKey, kRunValue, Installed().exeWin);
+    RegSetString(kRunKey, kRunValue, RunEntryFor(Installed().exeWin));
 
     ToneforkInstance app(InstalledFolder{Installed().folder});
     StartAndWaitForWindow(app);
+    // The copy started again after the upgrade writes a new log.txt; the
+    // earlier one goes on writing its own under another name.
+    const std::string earlierLog = Installed().folder + "/log-of-the-earlier-run.txt";
+    fs::rename(app.LogPath(), earlierLog);
+    QuitsTheStartedCopy startedAgain;
     const CommandResult upgrade = RunInstaller();
     EXPECT_EQ(upgrade.exitCode, 0) << upgrade.output;
     EXPECT_EQ(app.WaitForExit(10s), std::optional<int>(0)) << "ended before the installer returned";
-    ExpectQuitTheTrayWay(app.LogText());
+    ExpectQuitTheTrayWay(ReadFile(earlierLog));
     EXPECT_TRUE(ReadFile(exe) == ReadFile(Environment().dist + "/Tonefork.exe")) << "the program was replaced";
     EXPECT_EQ(RegQuery(kSettingsKey, "Volume"), Dword(73));
-    EXPECT_EQ(RegQuery(kRunKey, kRunValue), Text(Installed().exeWin));
+    EXPECT_EQ(RegQuery(kRunKey, kRunValue), Text(RunEntryFor(Installed().exeWin)));
+    // The log is written beside the program that runs.
+    EXPECT_TRUE(app.WaitForLog("Exit icon", 60s)) << "no new Tonefork from the installed folder";
 }
 
 TEST_F(Installer, SilentUninstallClosesTheRunningProgramAndKeepsOnlyTheSettings)
@@ -231,7 +289,7 @@ TEST_F(Installer, SilentUninstallClosesTheRunningProgramAndKeepsOnlyTheSettings)
     ASSERT_EQ(RunInstaller().exitCode, 0);
     // Hidden in the tray, as Tonefork mostly runs: no window on the screen.
     RegSetDword(kSettingsKey, "MinimizeToTray", 1);
-    RegSetString(kRunKey, kRunValue, Installed().exeWin);
+    RegSetString(kRunKey, kRunValue, RunEntryFor(Installed().exeWin));
     ToneforkInstance app(InstalledFolder{Installed().folder});
     StartAndWaitForWindow(app);
     // The uninstaller deletes the log after the program has ended; a file
@@ -254,10 +312,66 @@ TEST_F(Installer, UninstallRemovesTheSettingsOnlyWhenAskedAndSparesAPortableCopy
     ASSERT_EQ(RunInstaller().exitCode, 0);
     RegSetDword(kSettingsKey, "Volume", 73);
     ToneforkInstance portable("installer-portable");
-    const std::string portableExe = WindowsPathOf(portable.Folder() + "/Tonefork.exe");
-    RegSetString(kRunKey, kRunValue, portableExe);
+    const std::string portableEntry = RunEntryFor(WindowsPathOf(portable.Folder() + "/Tonefork.exe"));
+    RegSetString(kRunKey, kRunValue, portableEntry);
 
     ASSERT_TRUE(UninstallQuietly({"/RemoveSettings"}));
     EXPECT_EQ(RegQuery(kSettingsKey, "Volume"), std::nullopt);
-    EXPECT_EQ(RegQuery(kRunKey, kRunValue), Text(portableExe));
+    EXPECT_EQ(RegQuery(kRunKey, kRunValue), Text(portableEntry));
+}
+
+// An upgrade that names another folder than the installed copy's.
+TEST_F(Installer, UpgradeIntoAnotherFolderLeavesNoCopyBehind)
+{
+    ASSERT_EQ(RunInstaller().exitCode, 0);
+    RegSetDword(kSettingsKey, "Volume", 73);
+    // Bare and in other letters, as an older or hand-made entry may hold it.
+    RegSetString(kRunKey, kRunValue, "c" + Installed().exeWin.substr(1));
+
+    const CommandResult upgrade = RunInstaller({"/D=" + Users().folderWin});
+    ASSERT_EQ(upgrade.exitCode, 0) << upgrade.output;
+    EXPECT_FALSE(fs::exists(Installed().folder)) << "the earlier copy is left";
+    const std::string exeWin = Users().folderWin + "\\Tonefork.exe";
+    EXPECT_EQ(RegQuery(kUninstallKey, "InstallLocation"), Text(Users().folderWin));
+    EXPECT_NE(ReadFile(Installed().shortcut).find(exeWin), std::string::npos);
+    EXPECT_EQ(RegQuery(kSettingsKey, "Volume"), Dword(73));
+    EXPECT_EQ(RegQuery(kRunKey, kRunValue), Text(RunEntryFor(exeWin))) << "Launch with Windows moves along";
+}
+
+// Given a folder of the user's, the installer makes a Tonefork folder of its
+// own inside it, and nothing that it or its uninstaller does touches the
+// user's files, also those under the names of Tonefork's own.
+TEST_F(Installer, TheUsersFilesSurviveInstallAStrayUninstallerAndUninstall)
+{
+    const std::map<std::string, std::string> usersFiles = {{"assets/logo.png", "the user's own picture"},
+                                                           {"log.txt", "the user's own notes"},
+                                                           {"Tonefork/assets/mine.png", "a picture added later"}};
+    WriteFile(Users().folder + "/assets/logo.png", usersFiles.at("assets/logo.png"));
+    WriteFile(Users().folder + "/log.txt", usersFiles.at("log.txt"));
+    const CommandResult setup = RunInstaller({"/D=" + Users().folderWin});
+    ASSERT_EQ(setup.exitCode, 0) << setup.output;
+    EXPECT_EQ(RegQuery(kUninstallKey, "InstallLocation"), Text(Users().folderWin + "\\Tonefork"));
+    WriteFile(Users().folder + "/Tonefork/assets/mine.png", usersFiles.at("Tonefork/assets/mine.png"));
+
+    // A copy of the uninstaller beside the user's files, started as it starts
+    // its own copy in the temporary folder (in place, so waited for).
+    fs::copy_file(Users().folder + "/Tonefork/Uninstall.exe", Users().folder + "/Uninstall.exe");
+    EXPECT_EQ(RunWine({Users().folder + "/Uninstall.exe", "/S", "_?=" + Users().folderWin}, 120s).exitCode, 3);
+    fs::remove(Users().folder + "/Uninstall.exe");
+
+    ASSERT_TRUE(UninstallQuietly({}, Users().folder + "/Tonefork/Uninstall.exe")) << "the installed one still works";
+    EXPECT_FALSE(fs::exists(Users().folder + "/Tonefork/Tonefork.exe"));
+    for (const auto& [path, bytes] : usersFiles)
+    {
+        EXPECT_EQ(ReadFile(Users().folder + "/" + path), bytes) << path;
+    }
+}
+
+TEST_F(Installer, RefusesAToneforkFolderThatHoldsOtherFiles)
+{
+    WriteFile(Users().folder + "/Tonefork/log.txt", "the user's own notes");
+    EXPECT_EQ(RunInstaller({"/D=" + Users().folderWin}).exitCode, 3);
+    EXPECT_EQ(ReadFile(Users().folder + "/Tonefork/log.txt"), "the user's own notes");
+    EXPECT_FALSE(fs::exists(Users().folder + "/Tonefork/Tonefork.exe"));
+    EXPECT_EQ(RegQuery(kUninstallKey, "InstallLocation"), std::nullopt);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <regex>
+#include <string>
 
 #include "log/log_format.h"
 
@@ -34,8 +35,11 @@ TEST(LogFormat, LineAndBanner)
 {
     EXPECT_EQ(ComposeLogLine("2026-12-06 17:20:59", "Process started. PID=4242"),
               "2026-12-06 17:20:59 | Process started. PID=4242\n");
-    EXPECT_EQ(LogBannerMessage(), "==== Tonefork log start (version 1.0.5) ====");
-    EXPECT_STREQ(AppVersion, "1.0.5");
+    EXPECT_EQ(LogBannerMessage(), "==== Tonefork log start (version " TONEFORK_VERSION ") ====");
+    // The text shown and the numbers of the executable's version record are
+    // made from one project version.
+    EXPECT_EQ(AppVersion, std::to_string(TONEFORK_VERSION_MAJOR) + "." + std::to_string(TONEFORK_VERSION_MINOR) + "." +
+                              std::to_string(TONEFORK_VERSION_PATCH));
 }
 
 TEST(LogFormat, MessagesAreCutAt2047BytesNeverSplit)

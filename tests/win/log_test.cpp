@@ -7,6 +7,7 @@
 #include <string>
 
 #include "log/diagnostic_log.h"
+#include "tonefork_version.h"
 #include "log/text_convert.h"
 
 namespace
@@ -43,7 +44,7 @@ TEST(DiagnosticLog, WritesBannerLinesWithCrlfAndCutsLongMessages)
 
     const std::string text = ReadBytes(folder + L"\\log.txt");
     EXPECT_EQ(text.find("before open"), std::string::npos);
-    EXPECT_NE(text.find(" | ==== Tonefork log start (version 1.0.5) ====\r\n"), std::string::npos);
+    EXPECT_NE(text.find(" | ==== Tonefork log start (version " TONEFORK_VERSION ") ====\r\n"), std::string::npos);
     EXPECT_NE(text.find(" | Process started. PID=4242\r\n"), std::string::npos);
     EXPECT_NE(text.find(" | " + std::string(2047, 'x') + "\r\n"), std::string::npos);
     EXPECT_EQ(text.find(std::string(2048, 'x')), std::string::npos);
