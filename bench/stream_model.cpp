@@ -47,6 +47,11 @@ void RenderStreamModel::Advance(double now, RenderListener& listener) {
     now_ = now;
 }
 
+void RenderStreamModel::Advance(double now) {
+    RenderListener quiet;
+    Advance(now, quiet);
+}
+
 // Stream frames one pass takes. Windows' resampler takes the stream's rate
 // over the device's per device frame, whole frames a pass, and carries the
 // fraction; Wine 10 counts the rate over 100 per 10 ms, rounded, afresh at

@@ -104,8 +104,9 @@
 // Wine 10 (the loopback tier's): captures by loopback, but never stops an
 // idle loopback capture (packets of zeros go on, unflagged); honours
 // SetSampleRate, but throws the stream's queue away and starts its clock
-// again from zero at each change; its count drops whole frames per period,
-// the rate over 100 rounded (every rate from 47950 to 48049 Hz counts 480).
+// again from zero at each change (its frequency taken to follow the rate, an
+// assumption); its count drops whole frames per period, the rate over 100
+// rounded (every rate from 47950 to 48049 Hz counts 480).
 // What the sound server beneath plays at the changed rate is not modelled.
 // It never invalidates a stream.
 // Continuous: a queue drained frame by frame at the device's rate, read as
@@ -185,8 +186,10 @@ class RenderStreamModel {
 public:
     explicit RenderStreamModel(const RenderConfig& config);
 
-    // The engine up to `now` (never earlier than the last call).
+    // The engine up to `now` (never earlier than the last call), telling
+    // the listener what the device did.
     void Advance(double now, RenderListener& listener);
+    void Advance(double now);
 
     // IAudioClient::GetCurrentPadding, GetBufferSize.
     Result Padding(uint32_t& frames) const;
