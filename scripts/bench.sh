@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes every result under $TF_BUILD/bench-results:
 #   kernel  the gain + soft clip kernel against a plain copy (Google Benchmark)
-#   sim     the delivery policy against drifting device clocks (one simulated hour)
+#   sim     the delivery policy against the stream model and drifting device
+#           clocks (one simulated hour a run): the tables, the Windows grid
+#           of rates x settings x clocks, and a source that pauses
 #   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
 #           beside PulseAudio's module-loopback, and the route by loopback
 #           under Wine 10
@@ -51,9 +53,16 @@ EOF
 }
 
 run_sim() {
-  "$bench_build/delivery_sim" "$out/delivery_sim.txt" >/dev/null || die "delivery_sim failed"
+  "$bench_build/delivery_sim" "$out/delivery_sim.txt" tables >/dev/null || die "delivery_sim failed"
   { echo "sim: $out/delivery_sim.txt (per target: ppm | frames dropped | gaps at start, after | top-ups | silence ms | queue before a packet against the cushion, ms | queue heard min/mean/max ms | rate min/max ppm | rate changes)"
     grep -E '^bufferMs|^ +[-+][0-9]+ [|]' "$out/delivery_sim.txt" | sed 's/^/  /'; } | tee -a "$summary"
+  # The Windows stream over rates, settings and clocks, and a source that
+  # pauses: the compact tables only (each run in full is in the file).
+  "$bench_build/delivery_sim" "$out/delivery_grid.txt" grid pauses >/dev/null || die "delivery_sim (grid) failed"
+  { echo "sim grid and pauses: $out/delivery_grid.txt"
+    awk '/^The grid.s runs in full/ { full = 1 } /^A paused source/ { full = 0; pauses = 1 }
+         !full && /^grid|^  grid/ || pauses && /^bufferMs|^  pause/' "$out/delivery_grid.txt" | sed 's/^/  /'; } |
+    tee -a "$summary"
 }
 
 # Wine 10 (the loopback tier's) for the route by loopback, with a prefix of
