@@ -64,8 +64,10 @@ struct ExpectedTone
     double rms = 0.0;
 };
 
-// The program's own gain and clipper applied to the played tone.
-ExpectedTone ExpectedAtVolume(float volume);
+// The played tone on a target at one of the stored volumes the tests use
+// (0, 25, 50 and 100 %), written down from the rule rather than computed by
+// the program's own functions; any other volume fails the test.
+ExpectedTone ExpectedAtVolume(uint32_t volume);
 
 void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const std::string& sink,
                   std::chrono::milliseconds atLeast);

@@ -112,7 +112,7 @@ TEST_P(LoopbackLevels, EveryTargetHearsWhatSpeakersPlayAtTheVolumesLevel)
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, c.run - 1s);
-    const ExpectedTone expected = ExpectedAtVolume(static_cast<float>(c.volume));
+    const ExpectedTone expected = ExpectedAtVolume(c.volume);
     for (const std::string& sink : kTargetSinks)
     {
         for (int channel = 0; channel < 2; ++channel)
@@ -154,7 +154,7 @@ TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, 8s);
-    const ExpectedTone unity = ExpectedAtVolume(50.0f);
+    const ExpectedTone unity = ExpectedAtVolume(50);
     for (const std::string& sink : kTargetSinks)
     {
         // Sound, the stop's silence (seconds, where a glitch lasts a few
@@ -237,7 +237,7 @@ TEST_P(LoopbackRateBias, ATargetOffByHalfAPerCentIsSteeredForAMinute)
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, kRun - 1s);
-    const ExpectedTone unity = ExpectedAtVolume(50.0f);
+    const ExpectedTone unity = ExpectedAtVolume(50);
     const std::string label = std::string("loopback bias=") + c.bias;
     ReportDiscontinuities("loopback_discontinuities.txt", label, recordings.at("speakers"), "speakers");
     for (const std::string& sink : kTargetSinks)
