@@ -41,7 +41,7 @@ protected:
     // Starts the program with the route stored and waits until it streams.
     void StartRouting(ToneforkInstance& app, uint32_t volume, bool inTray = false)
     {
-        SeedRoute(volume, kMonitorSource);
+        SeedRoute(volume, RouteChosenInWindow("Monitor of Speakers"));
         RegSetDword(kSettingsKey, "MinimizeToTray", inTray ? 1 : 0);
         app.Start();
         ASSERT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 90s)) << app.Diagnosis();
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Routing, RoutingVolume, ::testing::Values(25u, 100u, 0u
 // opened, the run ends by itself and the program carries on without it.
 TEST_F(RoutingE2e, PlaybackSourceEndsItsRunAndTheProgramStaysUsable)
 {
-    SeedRoute(50, kSpeakersPlaybackSource);
+    SeedRoute(50, RouteChosenInWindow("Speakers"));
     ToneforkInstance app("routing-loopback");
     app.Start();
     ASSERT_TRUE(app.WaitForLog("Redirect thread started.", 90s)) << app.LogText();

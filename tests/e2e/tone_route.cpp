@@ -173,13 +173,12 @@ void WriteToneFile()
     ASSERT_TRUE(SaveRawFloat32(ToneFile(), MakeMultiChannel(tone, 2)));
 }
 
-void SeedRoute(uint32_t volume, const std::string& source)
+void SeedRoute(uint32_t volume, const SavedRoute& route)
 {
     RegSetDword(kSettingsKey, "StartRedirectingOnStartup", 1);
     RegSetDword(kSettingsKey, "Volume", volume);
     RegSetDword(kSettingsKey, "BufferMs", 30);
-    RegSetString(kSettingsKey, "SelectedSource", source);
-    RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
+    StoreRoute(route);
 }
 
 void CloseAndExpectCleanExit(ToneforkInstance& app)

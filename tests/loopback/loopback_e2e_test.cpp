@@ -17,8 +17,9 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kDefaultSource =
-    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":true,"name":"System Default Device"})";
+// The sources as their saved records name them, and as the log shows them.
+const std::string kSpeakers = "Speakers";
+const std::string kSystemDefault = "System Default Device";
 const std::string kSpeakersLabel = "[Playback] Speakers";
 const std::string kStarted = "WASAPI: source started; 2 render targets started.";
 constexpr float kHeardThreshold = 0.01f;
@@ -38,7 +39,7 @@ protected:
 
     static void StartRouting(ToneforkInstance& app, uint32_t volume, const std::string& source)
     {
-        SeedRoute(volume, source);
+        SeedRoute(volume, RouteChosenInWindow(source));
         app.Start();
         ASSERT_TRUE(app.WaitForLog(kStarted, 90s)) << app.Diagnosis();
     }
@@ -87,7 +88,7 @@ TEST_F(LoopbackE2e, TheWineKeepsItsMountsToItselfAndStartsWhateverTmpdirSays)
 struct LoopbackCase
 {
     const char* name;
-    std::string source;
+    std::string source;  // its saved name
     std::string label;
     uint32_t volume;
     std::chrono::seconds run;
@@ -132,16 +133,16 @@ TEST_P(LoopbackLevels, EveryTargetHearsWhatSpeakersPlayAtTheVolumesLevel)
 // At 100 % the tone reaches 1.0 before the clipper, which rounds it off.
 INSTANTIATE_TEST_SUITE_P(
     Loopback, LoopbackLevels,
-    ::testing::Values(LoopbackCase{"Speakers", kSpeakersPlaybackSource, kSpeakersLabel, 50, 30s, true},
-                      LoopbackCase{"SystemDefault", kDefaultSource, "[System Default Playback Device]", 100, 5s,
+    ::testing::Values(LoopbackCase{"Speakers", kSpeakers, kSpeakersLabel, 50, 30s, true},
+                      LoopbackCase{"SystemDefault", kSystemDefault, "[System Default Playback Device]", 100, 5s,
                                    false},
-                      LoopbackCase{"SpeakersQuiet", kSpeakersPlaybackSource, kSpeakersLabel, 25, 5s, false}),
+                      LoopbackCase{"SpeakersQuiet", kSpeakers, kSpeakersLabel, 25, 5s, false}),
     [](const ::testing::TestParamInfo<LoopbackCase>& info) { return std::string(info.param.name); });
 
 TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
 {
     ToneforkInstance app("loopback-tray");
-    StartRouting(app, 50, kSpeakersPlaybackSource);
+    StartRouting(app, 50, kSpeakers);
     ToneSession session(app.Folder());
     std::this_thread::sleep_for(4s);
     ASSERT_EQ(app.Control({"command", "1002"}).exitCode, 0);
@@ -230,7 +231,7 @@ TEST_P(LoopbackRateBias, ATargetOffByHalfAPerCentIsSteeredForAMinute)
     ToneforkInstance app(std::string("loopback-bias-") + c.name);
     {
         ScopedEnvironment bias("TONEFORK_TEST_RATE_BIAS", c.bias);
-        StartRouting(app, 50, kSpeakersPlaybackSource);
+        StartRouting(app, 50, kSpeakers);
     }
     constexpr auto kRun = 60s;
     const SinkRecordings recordings = RecordTone(app.Folder(), kRun);
