@@ -59,16 +59,6 @@ inline const std::vector<std::string> kShutdownTail = {
     "Unregistered endpoint notifications.",
     "CleanupDeviceD3D done.",
 };
-// A saved source found by its name only: the monitor of the "Speakers" sink.
-inline const std::string kMonitorSource =
-    R"({"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"})";
-// The "Speakers" sink itself as the source: captured by loopback of what it plays.
-inline const std::string kSpeakersPlaybackSource =
-    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Speakers"})";
-// "Headphones" and "HDMI Output" as the saved targets.
-inline const std::string kBothTargets =
-    R"([{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}])";
-
 // HKCU registry access through Wine's own reg tool.
 void RegDeleteTree(const std::string& key);
 void RegSetDword(const std::string& key, const std::string& name, uint32_t value);

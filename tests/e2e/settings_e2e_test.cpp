@@ -56,12 +56,12 @@ void ExpectStoredPreferences(const std::vector<uint32_t>& expected)
 
 }  // namespace
 
-TEST_F(SettingsEndToEnd, SeededChoicesAreLoadedByNameAndWrittenBackInFull)
+TEST_F(SettingsEndToEnd, SeededChoicesAreFoundByNameAndWrittenBackInFull)
 {
-    // Ids the system will not know: only the names can find these again.
-    RegSetString(kSettingsKey, "SelectedSource",
-                 R"({ "name": "Monitor of Speakers", "dataFlow": 1, "isDefault": false, "ff": 0,)"
-                 R"( "eid": "{0.0.1.00000000}.{11111111-0000-0000-0000-000000000000}", "eguid": "{unknown}" })");
+    // A source saved with its name only, as older settings hold it, and
+    // targets whose ids the system does not know: only the names can find
+    // these again.
+    RegSetString(kSettingsKey, "SelectedSource", R"({ "name": "Monitor of Speakers", "dataFlow": 1 })");
     RegSetString(kSettingsKey, "SelectedTargets",
                  R"([{"name":"Headphones","eid":"{0.0.0.00000000}.{22222222}","eguid":"","ff":3},)"
                  R"({"name":"HDMI Output","eid":"{0.0.0.00000000}.{33333333}","eguid":"","ff":9}])");
@@ -77,6 +77,9 @@ TEST_F(SettingsEndToEnd, SeededChoicesAreLoadedByNameAndWrittenBackInFull)
     const auto info = ParseKeyValues(app.Control({"info"}).output);
     EXPECT_EQ(info.at("width"), "600");
     EXPECT_EQ(info.at("height"), "700");
+    // A start from the tray opens what the names found.
+    ASSERT_EQ(app.Control({"command", "1002"}).exitCode, 0);
+    EXPECT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 30s)) << app.LogText();
     CloseAndWait(app);
 
     const std::vector<std::string> messages = LogMessages(app.LogText());
@@ -87,16 +90,18 @@ TEST_F(SettingsEndToEnd, SeededChoicesAreLoadedByNameAndWrittenBackInFull)
          "LoadDeviceVolumes: loaded 1 device volume settings.",
          "LoadSettings: RunOnStartup=1, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=600x700, "
          "Volume=64, Buffer=20ms",
-         // The source has no remembered volume, so the stored one stays.
-         "Applied saved volume 64% for source device.", "Process exit.",
+         "Starting redirection: source='[Recording] Monitor of Speakers', targets=2", "OpenRenderTarget: 'Headphones' ",
+         "OpenRenderTarget: 'HDMI Output' ", "Process exit.",
          "SaveSettings: RunOnStartup=1, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=600x700, "
          "Volume=64, Buffer=20ms"}))
         << app.LogText();
+    EXPECT_EQ(CountStartingWith(messages, "OpenRenderTarget: 'Speakers' "), 0u) << app.LogText();
+    // Without an id the source has no remembered volume: the stored one stays.
+    EXPECT_EQ(CountStartingWith(messages, "Applied saved volume"), 0u) << app.LogText();
 
     ExpectStoredPreferences({0, 0, 0, 1, 600, 700, 64, 20});
     EXPECT_EQ(RegQuery(kSettingsKey, "SelectedSource"),
-              Text(R"({"dataFlow":1,"eguid":"{unknown}","eid":"{0.0.1.00000000}.{11111111-0000-0000-0000-)"
-                   R"(000000000000}","ff":0,"isDefault":false,"name":"Monitor of Speakers"})"));
+              Text(R"({"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"})"));
     EXPECT_EQ(RegQuery(kSettingsKey, "SelectedTargets"),
               Text(R"([{"eguid":"","eid":"{0.0.0.00000000}.{22222222}","ff":3,"name":"Headphones"},)"
                    R"({"eguid":"","eid":"{0.0.0.00000000}.{33333333}","ff":9,"name":"HDMI Output"}])"));

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <thread>
 
-#include "audio/engine/soft_clip.h"
 #include "harness.h"
 
 using namespace std::chrono_literals;
@@ -94,12 +93,36 @@ std::vector<float> SteadyTone(const AudioBuffer& audio, int channel, std::chrono
             samples.begin() + static_cast<std::ptrdiff_t>(heard.end - kTailFrames)};
 }
 
-ExpectedTone ExpectedAtVolume(float volume)
+ExpectedTone ExpectedAtVolume(uint32_t volume)
 {
-    std::vector<float> tone = GenerateSine(kToneHz, kToneAmplitude, kAnalysisSampleRate);
-    ApplyGainSoftClip(tone.data(), tone.data(), tone.size(), GainFromVolume(volume));
-    const LevelStats level = MeasureLevel(tone);
-    return {EstimateSineAmplitude(tone, kToneHz), level.peak, level.rms};
+    // The gain is the volume over 50: 25 % halves the 0.5 tone, 50 % leaves
+    // it, both under the clipper's knee (0.9), so it stays a sine of that
+    // amplitude and peak, its RMS the amplitude over the root of two. At
+    // 100 % the tone doubles to 1.0 and the curve bends it: past the knee by
+    // e < 0.1 the curve gives 0.9 + e - (25/3) e^2, highest (0.93) at
+    // e = 0.06. Its fundamental and RMS are integrals of the curve over a
+    // period of the sine, worked out in double precision apart from the
+    // program.
+    struct Row
+    {
+        uint32_t volume;
+        ExpectedTone tone;
+    };
+    static const Row kTable[] = {
+        {0, {0.0, 0.0f, 0.0}},
+        {25, {0.25, 0.25f, 0.1767767}},
+        {50, {0.5, 0.5f, 0.3535534}},
+        {100, {0.9749659, 0.93f, 0.6897617}},
+    };
+    for (const Row& row : kTable)
+    {
+        if (row.volume == volume)
+        {
+            return row.tone;
+        }
+    }
+    ADD_FAILURE() << "no expected tone written down for " << volume << " %";
+    return {};
 }
 
 void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const std::string& sink,
@@ -150,13 +173,12 @@ void WriteToneFile()
     ASSERT_TRUE(SaveRawFloat32(ToneFile(), MakeMultiChannel(tone, 2)));
 }
 
-void SeedRoute(uint32_t volume, const std::string& source)
+void SeedRoute(uint32_t volume, const SavedRoute& route)
 {
     RegSetDword(kSettingsKey, "StartRedirectingOnStartup", 1);
     RegSetDword(kSettingsKey, "Volume", volume);
     RegSetDword(kSettingsKey, "BufferMs", 30);
-    RegSetString(kSettingsKey, "SelectedSource", source);
-    RegSetString(kSettingsKey, "SelectedTargets", kBothTargets);
+    StoreRoute(route);
 }
 
 void CloseAndExpectCleanExit(ToneforkInstance& app)

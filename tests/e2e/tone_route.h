@@ -16,6 +16,7 @@
 
 #include "audio_analysis.h"
 #include "harness.h"
+#include "main_tab.h"
 
 inline constexpr double kToneHz = 440.0;
 inline constexpr double kToneAmplitude = 0.5;
@@ -64,8 +65,10 @@ struct ExpectedTone
     double rms = 0.0;
 };
 
-// The program's own gain and clipper applied to the played tone.
-ExpectedTone ExpectedAtVolume(float volume);
+// The played tone on a target at one of the stored volumes the tests use
+// (0, 25, 50 and 100 %), written down from the rule rather than computed by
+// the program's own functions; any other volume fails the test.
+ExpectedTone ExpectedAtVolume(uint32_t volume);
 
 void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const std::string& sink,
                   std::chrono::milliseconds atLeast);
@@ -79,9 +82,9 @@ void ExpectSilent(const AudioBuffer& audio, const std::string& sink);
 // heard (or not heard) on the targets means anything.
 void ExpectPlayedTone(const SinkRecordings& recordings, std::chrono::milliseconds atLeast);
 
-// The stored route: this source to "Headphones" and "HDMI Output" at this
-// volume and 30 ms, started with the program.
-void SeedRoute(uint32_t volume, const std::string& source);
+// The stored route: the source and targets the program saved for a person
+// (main_tab.h) at this volume and 30 ms, started with the program.
+void SeedRoute(uint32_t volume, const SavedRoute& route);
 void CloseAndExpectCleanExit(ToneforkInstance& app);
 
 // The discontinuities of the tone heard on `sink` (channel 0, from `settle`

@@ -17,8 +17,9 @@ using namespace std::chrono_literals;
 
 namespace
 {
-const std::string kDefaultSource =
-    R"({"dataFlow":0,"eguid":"","eid":"","ff":0,"isDefault":true,"name":"System Default Device"})";
+// The sources as their saved records name them, and as the log shows them.
+const std::string kSpeakers = "Speakers";
+const std::string kSystemDefault = "System Default Device";
 const std::string kSpeakersLabel = "[Playback] Speakers";
 const std::string kStarted = "WASAPI: source started; 2 render targets started.";
 constexpr float kHeardThreshold = 0.01f;
@@ -38,7 +39,7 @@ protected:
 
     static void StartRouting(ToneforkInstance& app, uint32_t volume, const std::string& source)
     {
-        SeedRoute(volume, source);
+        SeedRoute(volume, RouteChosenInWindow(source));
         app.Start();
         ASSERT_TRUE(app.WaitForLog(kStarted, 90s)) << app.Diagnosis();
     }
@@ -87,7 +88,7 @@ TEST_F(LoopbackE2e, TheWineKeepsItsMountsToItselfAndStartsWhateverTmpdirSays)
 struct LoopbackCase
 {
     const char* name;
-    std::string source;
+    std::string source;  // its saved name
     std::string label;
     uint32_t volume;
     std::chrono::seconds run;
@@ -112,7 +113,7 @@ TEST_P(LoopbackLevels, EveryTargetHearsWhatSpeakersPlayAtTheVolumesLevel)
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, c.run - 1s);
-    const ExpectedTone expected = ExpectedAtVolume(static_cast<float>(c.volume));
+    const ExpectedTone expected = ExpectedAtVolume(c.volume);
     for (const std::string& sink : kTargetSinks)
     {
         for (int channel = 0; channel < 2; ++channel)
@@ -132,16 +133,16 @@ TEST_P(LoopbackLevels, EveryTargetHearsWhatSpeakersPlayAtTheVolumesLevel)
 // At 100 % the tone reaches 1.0 before the clipper, which rounds it off.
 INSTANTIATE_TEST_SUITE_P(
     Loopback, LoopbackLevels,
-    ::testing::Values(LoopbackCase{"Speakers", kSpeakersPlaybackSource, kSpeakersLabel, 50, 30s, true},
-                      LoopbackCase{"SystemDefault", kDefaultSource, "[System Default Playback Device]", 100, 5s,
+    ::testing::Values(LoopbackCase{"Speakers", kSpeakers, kSpeakersLabel, 50, 30s, true},
+                      LoopbackCase{"SystemDefault", kSystemDefault, "[System Default Playback Device]", 100, 5s,
                                    false},
-                      LoopbackCase{"SpeakersQuiet", kSpeakersPlaybackSource, kSpeakersLabel, 25, 5s, false}),
+                      LoopbackCase{"SpeakersQuiet", kSpeakers, kSpeakersLabel, 25, 5s, false}),
     [](const ::testing::TestParamInfo<LoopbackCase>& info) { return std::string(info.param.name); });
 
 TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
 {
     ToneforkInstance app("loopback-tray");
-    StartRouting(app, 50, kSpeakersPlaybackSource);
+    StartRouting(app, 50, kSpeakers);
     ToneSession session(app.Folder());
     std::this_thread::sleep_for(4s);
     ASSERT_EQ(app.Control({"command", "1002"}).exitCode, 0);
@@ -154,7 +155,7 @@ TEST_F(LoopbackE2e, TheTrayStopsAndStartsTheRouteWhileSpeakersPlay)
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, 8s);
-    const ExpectedTone unity = ExpectedAtVolume(50.0f);
+    const ExpectedTone unity = ExpectedAtVolume(50);
     for (const std::string& sink : kTargetSinks)
     {
         // Sound, the stop's silence (seconds, where a glitch lasts a few
@@ -230,14 +231,14 @@ TEST_P(LoopbackRateBias, ATargetOffByHalfAPerCentIsSteeredForAMinute)
     ToneforkInstance app(std::string("loopback-bias-") + c.name);
     {
         ScopedEnvironment bias("TONEFORK_TEST_RATE_BIAS", c.bias);
-        StartRouting(app, 50, kSpeakersPlaybackSource);
+        StartRouting(app, 50, kSpeakers);
     }
     constexpr auto kRun = 60s;
     const SinkRecordings recordings = RecordTone(app.Folder(), kRun);
     CloseAndExpectCleanExit(app);
 
     ExpectPlayedTone(recordings, kRun - 1s);
-    const ExpectedTone unity = ExpectedAtVolume(50.0f);
+    const ExpectedTone unity = ExpectedAtVolume(50);
     const std::string label = std::string("loopback bias=") + c.bias;
     ReportDiscontinuities("loopback_discontinuities.txt", label, recordings.at("speakers"), "speakers");
     for (const std::string& sink : kTargetSinks)

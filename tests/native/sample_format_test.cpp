@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/engine/soft_clip.h"
+#include "reference_soft_clip.h"
 
 namespace {
 
@@ -166,11 +167,10 @@ TEST(ConvertPacketTest, NeverWritesPastTheScratch) {
 
 TEST(WriteToTargetTest, SameLayoutIsGainAndClipStraightIntoTheBuffer) {
     const std::vector<float> source = {0.25f, -0.25f, 0.5f, -0.5f, 0.7f, 0.1f};
-    const float gain = GainFromVolume(100.0f);
-    const Bytes written = WriteFilled(source, 2, 3, gain, Layout(SampleKind::Float32, 2), 0xAB);
+    const Bytes written = WriteFilled(source, 2, 3, 2.0f, Layout(SampleKind::Float32, 2), 0xAB);
 
     std::vector<float> expected(source.size());
-    ApplyGainSoftClip(source.data(), expected.data(), source.size(), gain);
+    ReferenceGainSoftClip(source.data(), expected.data(), source.size(), 2.0f);
     EXPECT_EQ(AsFloats(Head(written, 24)), expected);
     EXPECT_EQ(Tail(written, 24), Bytes(16, 0xAB));
 }

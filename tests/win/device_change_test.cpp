@@ -6,13 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 
 #include "audio/engine/device_change.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/inventory/selection.h"
 #include "engine_fixture.h"
-#include "log/text_convert.h"
 #include "registry_test_support.h"
 #include "settings/settings_codec.h"
 
@@ -40,20 +38,12 @@ size_t Count(const std::vector<std::string>& lines, const std::string& message)
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), message));
 }
 
-EndpointIdentity ById(const std::string& eid)
-{
-    EndpointIdentity identity;
-    identity.eid = eid;
-    return identity;
-}
-
 class DeviceChange : public EngineTest
 {
 protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        state.sourceDevices.clear();  // the reaction lists the endpoints itself
         DeleteUserTree(kSettingsKeyPath);
     }
     void TearDown() override
@@ -62,32 +52,15 @@ protected:
         DeleteUserTree(kSettingsKeyPath);
     }
 
-    // A device with its own streams and the id `name`, plugged in at the
-    // end of its flow's collection.
-    std::shared_ptr<FakeAudioEndpoint> Plug(const std::string& name, EDataFlow flow, FakeStreamBehaviour behaviour)
-    {
-        auto streams = std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour));
-        endpoints.push_back(streams);
-        devices.emplace(name, std::make_pair(flow, StreamingFakeEndpoint(Utf8ToWide(name), streams, flow)));
-        PlugBack(name);
-        return streams;
-    }
-    void PlugBack(const std::string& name)
-    {
-        const auto& [flow, endpoint] = devices.at(name);
-        Flow(flow).endpoints.push_back(endpoint);
-    }
-    void Unplug(const std::string& name)
-    {
-        std::erase_if(Flow(devices.at(name).first).endpoints,
-                      [&](const FakeEndpoint& endpoint) { return endpoint.id == Utf8ToWide(name); });
-    }
+    // The choices a person makes in the window: the entries of the devices
+    // as the program lists them now (every one of them plugged in).
     void Choose(const std::string& source, const std::vector<std::string>& targets)
     {
-        state.desiredSource = ById(source);
+        List();
+        state.desiredSource = SourceEntry(source).identity;
         state.desiredTargets.clear();
         for (const std::string& target : targets)
-            state.desiredTargets.push_back(ById(target));
+            state.desiredTargets.push_back(state.playbackDevices[TargetIndex(target)].identity);
     }
 
     // One reaction; returns what it logged.
@@ -105,12 +78,6 @@ protected:
         React();
         StartAndWaitRunning(targets);
     }
-
-    ComPtr<FakeMMDeviceEnumerator> enumerator = MakeFake<FakeMMDeviceEnumerator>();
-    std::map<std::string, std::pair<EDataFlow, FakeEndpoint>> devices;
-
-private:
-    FakeEndpointFlow& Flow(EDataFlow flow) { return flow == eRender ? enumerator->render : enumerator->capture; }
 };
 
 TEST_F(DeviceChange, AnUnpluggedTargetRestartsTheRestAndTheLastOneEndsTheRun)
@@ -175,8 +142,8 @@ TEST_F(DeviceChange, ARunThatFellBackToTheDefaultMovesToItsSourceWhenThatArrives
     Plug("Speakers", eRender, SourceBehaviour());
     Plug("Headphones", eRender, TargetBehaviour());
     const auto mic = Plug("Mic", eCapture, SourceBehaviour());
-    Unplug("Mic");
     Choose("Mic", {"Headphones"});
+    Unplug("Mic");
     ListAndStart();
     EXPECT_TRUE(InOrder(Log(), {"Starting redirection: source='[System Default Playback Device]', targets=1"}));
 
@@ -192,8 +159,8 @@ TEST_F(DeviceChange, TheSystemDefaultAsSourceRestartsOncePerChangeOntoTheCurrent
 {
     const auto speakers = Plug("Speakers", eRender, SourceBehaviour());
     Plug("Headphones", eRender, TargetBehaviour());
-    state.desiredSource.isDefault = true;
-    state.desiredTargets = {ById("Headphones")};
+    Choose("Speakers", {"Headphones"});
+    state.desiredSource = state.sourceDevices.at(0).identity;
     ListAndStart();
 
     const auto hdmi = Plug("HDMI", eRender, SourceBehaviour());
@@ -244,9 +211,9 @@ TEST_P(DeviceChangeAutoStart, AReturningSourceStartsAStoppedRedirectionOnlyWhenA
     const bool autoStart = GetParam();
     state.startRedirectingOnStartup = autoStart;
     const auto mic = Plug("Mic", eCapture, SourceBehaviour());
-    Unplug("Mic");
     Plug("Headphones", eRender, TargetBehaviour());
     Choose("Mic", {"Headphones"});
+    Unplug("Mic");
     EXPECT_EQ(Count(React(), kRequested), 0u) << "not while the source is missing";
 
     PlugBack("Mic");

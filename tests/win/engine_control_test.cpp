@@ -8,6 +8,7 @@
 
 #include "audio/engine/redirection_control.h"
 #include "engine_fixture.h"
+#include "test_log.h"
 
 namespace
 {
@@ -37,7 +38,8 @@ TEST_F(EngineTest, StartRunsUntilStoppedAndIgnoresASecondStart)
     StopAndExpectIdle();
     EXPECT_TRUE(state.redirectStopRequested);
     const std::vector<std::string> lines = Log();
-    EXPECT_TRUE(InOrder(lines, {"StartRedirection requested.", "Starting redirection: source='Speakers', targets=1",
+    EXPECT_TRUE(InOrder(lines, {"StartRedirection requested.",
+                                "Starting redirection: source='[Playback] Speakers', targets=1",
                                 "Redirect thread started.", "Using audio format: 48000 Hz, 32-bit, 2 channels",
                                 "Source device dataFlow: Render", "WASAPI: source started; 1 render targets started.",
                                 "Redirect thread exiting (cleanup done)."}));
@@ -57,6 +59,7 @@ TEST_F(EngineTest, StartWithoutUsableSelectionChangesNothing)
 {
     const auto source = AddSource("Speakers", SourceBehaviour());
     AddTarget("Headphones", TargetBehaviour(), false);
+    logPath = OpenFreshTestLog(L"engine");
     auto startExpectingIdle = [&] {
         StartRedirection(state);
         EXPECT_FALSE(state.isRedirecting);
@@ -64,17 +67,19 @@ TEST_F(EngineTest, StartWithoutUsableSelectionChangesNothing)
     };
 
     startExpectingIdle();  // no target selected
-    SelectTarget(0, true);
-    state.selectedSourceIndex = 2;  // past the source list
+    SelectTarget("Headphones", true);
+    const int32_t chosen = state.selectedSourceIndex;
+    state.selectedSourceIndex = static_cast<int32_t>(state.sourceDevices.size());  // past the source list
     startExpectingIdle();
     state.selectedSourceIndex = -1;
     startExpectingIdle();
     state.selectedSourceIndex = 0;  // system default, no enumerator
+    state.deviceEnumerator.Reset();
     startExpectingIdle();
     state.deviceEnumerator = MakeFake<FakeMMDeviceEnumerator>();  // no default endpoint
     startExpectingIdle();
-    state.selectedSourceIndex = 1;
-    state.playbackDevices[0].device.Reset();  // selected target without a device
+    state.selectedSourceIndex = chosen;
+    state.playbackDevices[TargetIndex("Headphones")].device.Reset();  // selected target without a device
     startExpectingIdle();
 
     const std::string requested = "StartRedirection requested.";
@@ -136,8 +141,9 @@ TEST_F(EngineTest, ThreadThatCannotBeCreatedLeavesStateIdle)
 {
     const auto source = AddSource("Speakers", SourceBehaviour());
     AddTarget("Headphones", TargetBehaviour());
-    const ComPtr<IMMDevice> sourceDevice = state.sourceDevices[1].device;
-    const ComPtr<IMMDevice> targetDevice = state.playbackDevices[0].device;
+    logPath = OpenFreshTestLog(L"engine");
+    const ComPtr<IMMDevice> sourceDevice = SourceEntry("Speakers").device;
+    const ComPtr<IMMDevice> targetDevice = state.playbackDevices[TargetIndex("Headphones")].device;
     const ULONG sourceReferences = References(sourceDevice.Get());
     const ULONG targetReferences = References(targetDevice.Get());
 
@@ -152,7 +158,7 @@ TEST_F(EngineTest, ThreadThatCannotBeCreatedLeavesStateIdle)
     EXPECT_EQ(source->ActivateCalls(), 0);
     const std::vector<std::string> lines = Log();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "Starting redirection: source='Speakers', targets=1");
+    EXPECT_EQ(lines[0], "Starting redirection: source='[Playback] Speakers', targets=1");
     EXPECT_EQ(lines[1].rfind("StartRedirection: could not create the redirect thread (", 0), 0u) << lines[1];
 
     // Idle in every respect: a normal start works afterwards.
@@ -166,10 +172,12 @@ TEST_F(EngineTest, SnapshotHoldsSelectedTargetsWithIdsInListOrder)
     AddTarget("B", TargetBehaviour(), false);
     AddTarget("C", TargetBehaviour());
     AddTarget("D", TargetBehaviour());
-    state.playbackDevices[2].identity.eid.clear();
+    Device("C").failGetId = true;
+    List();
+    ASSERT_TRUE(state.targetSelected[2]) << "C is found again by its GUID";
     state.targetSelected.push_back(true);  // a flag past the end of the list
 
-    EXPECT_EQ(SnapshotTargetIds(state), (std::vector<std::string>{"A", "D"}));
+    EXPECT_EQ(SnapshotTargetIds(state), (std::vector<std::string>{IdOf("A"), IdOf("D")}));
 }
 
 TEST_F(EngineTest, HundredsOfStartStopCyclesLeaveNoReferenceBehind)
@@ -177,8 +185,10 @@ TEST_F(EngineTest, HundredsOfStartStopCyclesLeaveNoReferenceBehind)
     const auto source = AddSource("Speakers", SourceBehaviour());
     const auto first = AddTarget("Headphones", TargetBehaviour());
     const auto second = AddTarget("HDMI", TargetBehaviour());
-    const ULONG sourceReferences = References(state.sourceDevices[1].device.Get());
-    const ULONG targetReferences = References(state.playbackDevices[0].device.Get());
+    IMMDevice* const sourceDevice = SourceEntry("Speakers").device.Get();
+    IMMDevice* const targetDevice = state.playbackDevices[TargetIndex("Headphones")].device.Get();
+    const ULONG sourceReferences = References(sourceDevice);
+    const ULONG targetReferences = References(targetDevice);
 
     for (int cycle = 0; cycle < 200; ++cycle)
     {
@@ -194,8 +204,8 @@ TEST_F(EngineTest, HundredsOfStartStopCyclesLeaveNoReferenceBehind)
         ASSERT_FALSE(state.redirectThread.joinable());
     }
 
-    EXPECT_EQ(References(state.sourceDevices[1].device.Get()), sourceReferences);
-    EXPECT_EQ(References(state.playbackDevices[0].device.Get()), targetReferences);
+    EXPECT_EQ(References(sourceDevice), sourceReferences);
+    EXPECT_EQ(References(targetDevice), targetReferences);
     EXPECT_EQ(source->ActivateCalls(), 200);
     for (const auto& endpoint : {source, first, second})
     {

@@ -3,32 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "audio/engine/redirection_control.h"
+#include "audio/inventory/endpoint_enumeration.h"
+#include "audio/inventory/name_match.h"
+#include "audio/inventory/selection.h"
 #include "log/text_convert.h"
 #include "test_log.h"
-
-namespace
-{
-Microsoft::WRL::ComPtr<IMMDevice> MakeDevice(const std::string& name, const std::shared_ptr<FakeAudioEndpoint>& streams,
-                                             std::optional<EDataFlow> flow)
-{
-    Microsoft::WRL::ComPtr<IMMDevice> device = MakeFake<FakeMMDevice>(StreamingFakeEndpoint(Utf8ToWide(name), streams, flow));
-    return device;
-}
-
-// A list entry whose id and name are both `name`.
-AudioEndpointInfo MakeEntry(const std::string& name, const std::shared_ptr<FakeAudioEndpoint>& streams,
-                            std::optional<EDataFlow> flow)
-{
-    AudioEndpointInfo entry;
-    entry.displayName = name;
-    entry.device = MakeDevice(name, streams, flow);
-    entry.identity.eid = name;
-    return entry;
-}
-}  // namespace
 
 FakeStreamBehaviour TargetBehaviour()
 {
@@ -96,10 +79,7 @@ void EngineTest::SetUp()
     ClearFakeStreamEvents();
     baselineObjects = LiveFakeComObjects();
     state.bufferMs = 20.0f;  // 1 ms passes, two packets each
-    AudioEndpointInfo systemDefault;
-    systemDefault.displayName = "[System Default Playback Device]";
-    systemDefault.identity.isDefault = true;
-    state.sourceDevices.push_back(std::move(systemDefault));
+    List();
 }
 
 void EngineTest::TearDown()
@@ -111,9 +91,7 @@ void EngineTest::TearDown()
         EXPECT_FALSE(state.publishedSourceClient);
         EXPECT_TRUE(state.publishedRenderClients.empty());
     }
-    state.sourceDevices.clear();
-    state.playbackDevices.clear();
-    state.targetSelected.clear();
+    ReleaseDeviceLists(state);
     state.deviceEnumerator.Reset();
     EXPECT_EQ(LiveFakeComObjects(), baselineObjects) << "a fake COM object was leaked";
     for (const auto& endpoint : endpoints)
@@ -126,46 +104,123 @@ void EngineTest::TearDown()
     }
 }
 
-std::shared_ptr<FakeAudioEndpoint> EngineTest::AddSource(const std::string& name, FakeStreamBehaviour behaviour,
-                                                         std::optional<EDataFlow> flow)
+FakeEndpointFlow& EngineTest::Flow(EDataFlow flow)
+{
+    return flow == eCapture ? enumerator->capture : enumerator->render;
+}
+
+std::shared_ptr<FakeAudioEndpoint> EngineTest::Plug(const std::string& name, EDataFlow flow,
+                                                    FakeStreamBehaviour behaviour, std::optional<EDataFlow> reported)
 {
     auto streams = std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour));
     endpoints.push_back(streams);
-    AudioEndpointInfo entry = MakeEntry(name, streams, flow);
-    std::lock_guard<std::mutex> lock(state.selectionMutex);
-    state.sourceDevices.push_back(std::move(entry));
-    state.selectedSourceIndex = static_cast<int32_t>(state.sourceDevices.size() - 1);
+    FakeEndpoint listed = SystemFakeEndpoint(flow, ++pluggedDevices, Utf8ToWide(name));
+    devices.insert_or_assign(name, std::make_pair(flow, StreamingFakeEndpoint(std::move(listed), streams, reported)));
+    PlugBack(name);
+    return streams;
+}
+
+void EngineTest::Unplug(const std::string& name)
+{
+    const std::wstring id = Utf8ToWide(IdOf(name));
+    std::erase_if(Flow(devices.at(name).first).endpoints, [&](const FakeEndpoint& e) { return e.id == id; });
+}
+
+void EngineTest::PlugBack(const std::string& name)
+{
+    const auto& [flow, endpoint] = devices.at(name);
+    Flow(flow).endpoints.push_back(endpoint);
+}
+
+FakeEndpoint& EngineTest::Device(const std::string& name)
+{
+    const std::wstring id = Utf8ToWide(IdOf(name));
+    std::vector<FakeEndpoint>& listed = Flow(devices.at(name).first).endpoints;
+    const auto found = std::find_if(listed.begin(), listed.end(), [&](const FakeEndpoint& e) { return e.id == id; });
+    if (found == listed.end())
+        throw std::logic_error(name + " is not plugged in");
+    return *found;
+}
+
+std::string EngineTest::IdOf(const std::string& name) const
+{
+    return WideToUtf8(devices.at(name).second.id);
+}
+
+void EngineTest::List()
+{
+    RefreshDevicesAndSelections(state, enumerator.Get());
+}
+
+const AudioEndpointInfo& EngineTest::SourceEntry(const std::string& name) const
+{
+    const std::string id = IdOf(name);
+    for (const AudioEndpointInfo& entry : state.sourceDevices)
+    {
+        if (entry.identity.eid == id)
+            return entry;
+    }
+    throw std::logic_error(name + " is not in the source list");
+}
+
+size_t EngineTest::TargetIndex(const std::string& name) const
+{
+    const std::string id = IdOf(name);
+    for (size_t i = 0; i < state.playbackDevices.size(); ++i)
+    {
+        if (state.playbackDevices[i].identity.eid == id)
+            return i;
+    }
+    throw std::logic_error(name + " is not among the target candidates");
+}
+
+std::shared_ptr<FakeAudioEndpoint> EngineTest::AddSource(const std::string& name, FakeStreamBehaviour behaviour,
+                                                         std::optional<EDataFlow> flow)
+{
+    auto streams = Plug(name, flow.value_or(eRender), std::move(behaviour), flow);
+    List();
+    state.desiredSource = SourceEntry(name).identity;
+    ResolveSavedSelections(state);
     return streams;
 }
 
 std::shared_ptr<FakeAudioEndpoint> EngineTest::UseDefaultSource(const std::string& name, FakeStreamBehaviour behaviour)
 {
-    auto streams = std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour));
-    endpoints.push_back(streams);
-    FakeEndpointFlow render;
-    render.endpoints.push_back(StreamingFakeEndpoint(Utf8ToWide(name), streams, eRender));
-    state.deviceEnumerator = MakeFake<FakeMMDeviceEnumerator>(render, FakeEndpointFlow{});
-    std::lock_guard<std::mutex> lock(state.selectionMutex);
-    state.selectedSourceIndex = 0;
+    auto streams = Plug(name, eRender, std::move(behaviour));
+    enumerator->render.defaultEndpoint = enumerator->render.endpoints.size() - 1;
+    List();
+    state.desiredSource = state.sourceDevices.at(0).identity;
+    ResolveSavedSelections(state);
     return streams;
 }
 
 std::shared_ptr<FakeAudioEndpoint> EngineTest::AddTarget(const std::string& name, FakeStreamBehaviour behaviour,
                                                          bool selected)
 {
-    auto streams = std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour));
-    endpoints.push_back(streams);
-    AudioEndpointInfo entry = MakeEntry(name, streams, eRender);
-    std::lock_guard<std::mutex> lock(state.selectionMutex);
-    state.playbackDevices.push_back(std::move(entry));
-    state.targetSelected.push_back(selected);
+    auto streams = Plug(name, eRender, std::move(behaviour));
+    List();
+    SelectTarget(name, selected);
     return streams;
 }
 
-void EngineTest::SelectTarget(size_t index, bool selected)
+void EngineTest::SelectTarget(const std::string& name, bool selected)
 {
+    const size_t index = TargetIndex(name);
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.targetSelected.at(index) = selected;
+    const EndpointIdentity& identity = state.playbackDevices[index].identity;
+    std::erase_if(state.desiredTargets, [&](const EndpointIdentity& saved) { return IsSameEndpoint(saved, identity); });
+    if (selected)
+        state.desiredTargets.push_back(identity);
+}
+
+void EngineTest::UnplugAll()
+{
+    enumerator->render = FakeEndpointFlow{};
+    enumerator->capture = FakeEndpointFlow{};
+    state.desiredSource = EndpointIdentity{};
+    state.desiredTargets.clear();
+    List();
 }
 
 std::vector<std::string> EngineTest::Log() const

@@ -1,12 +1,16 @@
 #pragma once
-// A defaults-only AppState whose source list and target candidates are fake
-// endpoints with fake streams, for driving the real redirection engine.
+// A defaults-only AppState whose lists are built by the program's own
+// enumeration over a fake system: devices plugged into a fake enumerator,
+// each with fake streams, listed as Windows lists them (ids in the system's
+// format, names unrelated to them, the "[Playback] " and "[Recording] "
+// entries of the source list), for driving the real redirection engine.
 // Every test starts with a fresh log and ends with redirection stopped, the
 // lists released and no fake COM object left over.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,16 +47,45 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Appends a source entry (after the system-default entry) and selects it.
+    // Plugs a device with its own streams into the fake system: listed in
+    // `flow`'s collection under a new id, named `name`, its IMMEndpoint
+    // reporting `reported` (none: it offers no IMMEndpoint). The program's
+    // lists stay as they are until it lists the endpoints again.
+    std::shared_ptr<FakeAudioEndpoint> Plug(const std::string& name, EDataFlow flow, FakeStreamBehaviour behaviour,
+                                            std::optional<EDataFlow> reported);
+    std::shared_ptr<FakeAudioEndpoint> Plug(const std::string& name, EDataFlow flow, FakeStreamBehaviour behaviour)
+    {
+        return Plug(name, flow, std::move(behaviour), flow);
+    }
+    void Unplug(const std::string& name);
+    void PlugBack(const std::string& name);
+    // The device as the fake system lists it; a change shows at the next
+    // listing.
+    FakeEndpoint& Device(const std::string& name);
+    // The id the fake system gives the device.
+    std::string IdOf(const std::string& name) const;
+    // Lists the endpoints and resolves the saved choices on them, as the
+    // program does on a refresh.
+    void List();
+    // The device's entry in the source list, and in the target candidates.
+    const AudioEndpointInfo& SourceEntry(const std::string& name) const;
+    size_t TargetIndex(const std::string& name) const;
+
+    // Plugs a playback device (a recording one with eCapture; with none, a
+    // playback device without IMMEndpoint), lists the endpoints and chooses
+    // its entry as the source, as a person picks it in the window.
     std::shared_ptr<FakeAudioEndpoint> AddSource(const std::string& name, FakeStreamBehaviour behaviour,
                                                  std::optional<EDataFlow> flow = eRender);
-    // Makes the enumerator's default playback endpoint one with these streams
-    // and selects the system-default entry.
+    // Plugs a playback device that becomes the system default and chooses
+    // the system-default entry.
     std::shared_ptr<FakeAudioEndpoint> UseDefaultSource(const std::string& name, FakeStreamBehaviour behaviour);
-    // Appends a target candidate whose endpoint id is its name.
+    // Plugs a playback device, lists the endpoints and ticks it if `selected`.
     std::shared_ptr<FakeAudioEndpoint> AddTarget(const std::string& name, FakeStreamBehaviour behaviour,
                                                  bool selected = true);
-    void SelectTarget(size_t index, bool selected);
+    // Ticks or unticks the device's box, as the window does (without saving).
+    void SelectTarget(const std::string& name, bool selected);
+    // Takes every device out of the fake system and forgets the choices.
+    void UnplugAll();
 
     std::vector<std::string> Log() const;
     bool WaitForLog(const std::string& message,
@@ -69,5 +102,13 @@ protected:
     AppState state{AppStateDefaultsOnly{}};
     std::wstring logPath;
     std::vector<std::shared_ptr<FakeAudioEndpoint>> endpoints;
+    ComPtr<FakeMMDeviceEnumerator> enumerator = MakeFake<FakeMMDeviceEnumerator>();
     int baselineObjects = 0;
+
+private:
+    FakeEndpointFlow& Flow(EDataFlow flow);
+    // The last device plugged under each name: the flow it is listed in and
+    // what the system reports for it.
+    std::map<std::string, std::pair<EDataFlow, FakeEndpoint>> devices;
+    uint32_t pluggedDevices = 0;
 };

@@ -131,12 +131,8 @@ TEST_F(EngineTest, VolumeSetsTheGainAndLoudSamplesAreClippedSoftly)
     for (const Case& test : {Case{100.0f, 2.0f, 0.999f}, Case{0.0f, 0.0f, 0.0f}, Case{50.0f, 1.0f, 0.8f}})
     {
         state.volume = test.volume;
+        UnplugAll();
         AddSource("Speakers", ScriptedSource({FakePacket{}, Constant(0.8f), Constant(-0.8f)}));
-        {
-            std::lock_guard<std::mutex> lock(state.selectionMutex);
-            state.playbackDevices.clear();
-            state.targetSelected.clear();
-        }
         const auto target = AddTarget("Headphones", TargetBehaviour());
 
         StartAndWaitRunning();
@@ -237,7 +233,7 @@ TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)
 
     StartAndWaitRunning();
     ASSERT_TRUE(WaitForPacketWrites(*first, 3));
-    SelectTarget(1, true);
+    SelectTarget("B", true);
     ASSERT_TRUE(WaitForLog("Targets rebuilt: now 2 targets active."));
     ASSERT_TRUE(WaitForPacketWrites(*added, 2));
     {
@@ -289,7 +285,7 @@ TEST_F(EngineTest, DeselectingEveryTargetEndsTheRun)
 
     StartAndWaitRunning();
     ASSERT_TRUE(WaitForPacketWrites(*target, 1));
-    SelectTarget(0, false);
+    SelectTarget("Headphones", false);
     ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; }));
     EXPECT_TRUE(state.redirectThread.joinable());
     EXPECT_TRUE(state.redirectStopRequested);
@@ -304,7 +300,7 @@ TEST_F(EngineTest, DeselectingEveryTargetEndsTheRun)
     EXPECT_EQ(*(changed + 1), "Redirect thread exiting (cleanup done).");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Targets rebuilt: now 0 targets active."), 0);
 
-    SelectTarget(0, true);
+    SelectTarget("Headphones", true);
     StartAndWaitRunning();
     lines = Log();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "StartRedirection: previous thread still joinable, joining first..."),

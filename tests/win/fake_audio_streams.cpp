@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "log/text_convert.h"
-
 namespace
 {
 std::mutex eventMutex;
@@ -560,10 +558,9 @@ HRESULT FakeMMEndpoint::GetDataFlow(EDataFlow* out)
     return S_OK;
 }
 
-FakeEndpoint StreamingFakeEndpoint(const std::wstring& id, const std::shared_ptr<FakeAudioEndpoint>& streams,
+FakeEndpoint StreamingFakeEndpoint(FakeEndpoint endpoint, const std::shared_ptr<FakeAudioEndpoint>& streams,
                                    std::optional<EDataFlow> flow)
 {
-    FakeEndpoint endpoint = NamedFakeEndpoint(id, Utf8ToWide(streams->Name()));
     endpoint.activate = streams->ActivateHook();
     endpoint.queryInterface = [flow](REFIID iid, void** out) -> HRESULT {
         *out = nullptr;

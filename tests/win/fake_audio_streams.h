@@ -242,7 +242,7 @@ private:
     const HRESULT result;
 };
 
-// A FakeEndpoint whose Activate opens `streams` and whose QueryInterface for
-// IMMEndpoint reports `flow` (none: the device does not offer IMMEndpoint).
-FakeEndpoint StreamingFakeEndpoint(const std::wstring& id, const std::shared_ptr<FakeAudioEndpoint>& streams,
+// `endpoint` with its Activate opening `streams` and its QueryInterface for
+// IMMEndpoint reporting `flow` (none: the device does not offer IMMEndpoint).
+FakeEndpoint StreamingFakeEndpoint(FakeEndpoint endpoint, const std::shared_ptr<FakeAudioEndpoint>& streams,
                                    std::optional<EDataFlow> flow = eRender);

@@ -3,6 +3,7 @@
 #include <functiondiscoverykeys_devpkey.h>
 
 #include <cwchar>
+#include <iterator>
 
 namespace
 {
@@ -118,6 +119,18 @@ FakeEndpoint NamedFakeEndpoint(const std::wstring& id, const std::wstring& frien
     endpoint.id = id;
     endpoint.friendlyName = friendlyName;
     endpoint.guid = L"{guid-" + id + L"}";
+    endpoint.formFactor = formFactor;
+    return endpoint;
+}
+
+FakeEndpoint SystemFakeEndpoint(EDataFlow flow, uint32_t serial, const std::wstring& friendlyName, uint32_t formFactor)
+{
+    wchar_t guid[40];
+    std::swprintf(guid, std::size(guid), L"{%08X-5A1C-4E2B-9D3F-%012X}", 0x7B2E0000u + serial, serial * 0x1F3Du);
+    FakeEndpoint endpoint;
+    endpoint.id = std::wstring(flow == eCapture ? L"{0.0.1.00000000}." : L"{0.0.0.00000000}.") + guid;
+    endpoint.friendlyName = friendlyName;
+    endpoint.guid = guid;
     endpoint.formFactor = formFactor;
     return endpoint;
 }

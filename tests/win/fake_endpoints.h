@@ -108,6 +108,13 @@ struct FakeEndpoint
 // form factor.
 FakeEndpoint NamedFakeEndpoint(const std::wstring& id, const std::wstring& friendlyName, uint32_t formFactor = 1);
 
+// An active endpoint as Windows lists it: the id "{0.0.0.00000000}.{GUID}"
+// for playback or "{0.0.1.00000000}.{GUID}" for recording, the same GUID as
+// its PKEY_AudioEndpoint_GUID, a different one for each `serial`, and a
+// friendly name that has nothing to do with the id.
+FakeEndpoint SystemFakeEndpoint(EDataFlow flow, uint32_t serial, const std::wstring& friendlyName,
+                                uint32_t formFactor = 1);
+
 // The endpoints of one data flow and the failures its enumeration shows.
 struct FakeEndpointFlow
 {

@@ -41,20 +41,17 @@ protected:
         DeleteUserTree(kSettingsKeyPath);
     }
 
-    // A playback source, a recording source and two targets, the first one
-    // chosen; the playback source is the chosen source.
+    // Three playback devices and a recording one, listed as the program
+    // lists them: the targets are Speakers (##target0), Headphones (chosen,
+    // ##target1) and HDMI Output (##target2); the sources the system default,
+    // the three as "[Playback] ...", then "[Recording] Line In". The chosen
+    // source is Speakers.
     void AddDevices()
     {
-        AddSource("Speakers", SourceBehaviour(), eRender);
         AddSource("Line In", SourceBehaviour(), eCapture);
-        state.sourceDevices[2].identity.dataFlow = 1;
-        state.selectedSourceIndex = 1;
-        state.desiredSource = state.sourceDevices[1].identity;
+        AddSource("Speakers", SourceBehaviour(), eRender);
         AddTarget("Headphones", TargetBehaviour(), true);
         AddTarget("HDMI Output", TargetBehaviour(), false);
-        for (AudioEndpointInfo& target : state.playbackDevices)
-            target.identity.name = Utf8ToWide(target.displayName);
-        state.desiredTargets = {state.playbackDevices[0].identity};
     }
 
     HeadlessInterface& Ui(ImVec2 display = ImVec2(516, 720))
@@ -89,33 +86,34 @@ protected:
 TEST_F(UserInterfaceTest, ChoosingASourceSavesReloadsItsVolumeAndRestartsOnlyWhatRuns)
 {
     AddDevices();
-    state.deviceVolumes["Line In"] = 80.0f;
+    // What moving the volume slider with Line In chosen left behind.
+    state.deviceVolumes[DeviceVolumeKey(SourceEntry("Line In").identity)] = 80.0f;
 
-    ChooseSource("Speakers");  // the entry already chosen
+    ChooseSource("[Playback] Speakers");  // the entry already chosen
     EXPECT_EQ(CountOf(Log(), "SaveSettings: RunOnStartup=0, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, "
                              "Window=516x720, Volume=50, Buffer=20ms"),
               1u);
     EXPECT_FLOAT_EQ(state.volume.load(), 50.0f);
 
-    ChooseSource("Line In");  // a new one while stopped
-    EXPECT_EQ(state.selectedSourceIndex, 2);
-    EXPECT_EQ(state.desiredSource.eid, "Line In");
+    ChooseSource("[Recording] Line In");  // a new one while stopped
+    EXPECT_EQ(state.selectedSourceIndex, 4);
+    EXPECT_EQ(state.desiredSource.eid, IdOf("Line In"));
     EXPECT_FLOAT_EQ(state.volume.load(), 80.0f);
     EXPECT_FALSE(state.isRedirecting);
     const std::optional<RawRegistryValue> saved = ReadRawValue(kSettingsKeyPath, kSelectedSourceValueName);
     ASSERT_TRUE(saved.has_value());
-    EXPECT_NE(saved->Units().find(L"\"eid\":\"Line In\""), std::wstring::npos);
+    EXPECT_NE(saved->Units().find(Utf8ToWide("\"eid\":\"" + IdOf("Line In") + "\"")), std::wstring::npos);
 
     StartAndWaitRunning();
-    ChooseSource("Speakers");  // a new one while running: one restart
+    ChooseSource("[Playback] Speakers");  // a new one while running: one restart
     EXPECT_TRUE(state.isRedirecting);
     EXPECT_FLOAT_EQ(state.volume.load(), 50.0f);
     const Lines lines = Log();
-    EXPECT_EQ(CountOf(lines, "Loaded volume 80% for source: Line In"), 1u);
-    EXPECT_EQ(CountOf(lines, "Loaded volume 50% for source: Speakers"), 1u);
+    EXPECT_EQ(CountOf(lines, "Loaded volume 80% for source: [Recording] Line In"), 1u);
+    EXPECT_EQ(CountOf(lines, "Loaded volume 50% for source: [Playback] Speakers"), 1u);
     EXPECT_EQ(CountOf(lines, "Source device changed: restarting redirection."), 1u);
     EXPECT_TRUE(Runs(2));
-    EXPECT_TRUE(WaitForLog("Starting redirection: source='Speakers', targets=1"));
+    EXPECT_TRUE(WaitForLog("Starting redirection: source='[Playback] Speakers', targets=1"));
 }
 
 TEST_F(UserInterfaceTest, LatencyDragRestartsOnReleaseOnlyWhenTheValueMovedMoreThanNineTenths)
@@ -150,28 +148,27 @@ TEST_F(UserInterfaceTest, LatencyDragRestartsOnReleaseOnlyWhenTheValueMovedMoreT
 TEST_F(UserInterfaceTest, TargetsKeepTheSavedListFreeOfDuplicatesAndTheLastOneOffStops)
 {
     AddDevices();
-    SelectTarget(1, true);
-    state.desiredTargets.push_back(state.playbackDevices[1].identity);
+    SelectTarget("HDMI Output", true);
     StartAndWaitRunning(2);
 
-    Ui().Click("##target0");  // one of two off: the engine carries on by itself
+    Ui().Click("##target1");  // one of two off: the engine carries on by itself
     EXPECT_TRUE(state.isRedirecting);
     ASSERT_EQ(state.desiredTargets.size(), 1u);
-    EXPECT_EQ(state.desiredTargets[0].eid, "HDMI Output");
+    EXPECT_EQ(state.desiredTargets[0].eid, IdOf("HDMI Output"));
 
-    Ui().Click("##target0");  // back on: appended once
-    Ui().Click("##target1");
-    Ui().Click("##target1");
+    Ui().Click("##target1");  // back on: appended once
+    Ui().Click("##target2");
+    Ui().Click("##target2");
     ASSERT_EQ(state.desiredTargets.size(), 2u);
-    EXPECT_EQ(state.desiredTargets[0].eid, "Headphones");
-    EXPECT_EQ(state.desiredTargets[1].eid, "HDMI Output");
+    EXPECT_EQ(state.desiredTargets[0].eid, IdOf("Headphones"));
+    EXPECT_EQ(state.desiredTargets[1].eid, IdOf("HDMI Output"));
     EXPECT_TRUE(state.isRedirecting);
 
-    Ui().Click("##target0");
-    Ui().Click("##target1");  // the last one off
+    Ui().Click("##target1");
+    Ui().Click("##target2");  // the last one off
     EXPECT_FALSE(state.isRedirecting);
     EXPECT_TRUE(state.desiredTargets.empty());
-    EXPECT_EQ(state.targetSelected, (std::vector<bool>{false, false}));
+    EXPECT_EQ(state.targetSelected, (std::vector<bool>{false, false, false}));
     const std::optional<RawRegistryValue> saved = ReadRawValue(kSettingsKeyPath, kSelectedTargetsValueName);
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(saved->Units().substr(0, 2), L"[]");
@@ -189,16 +186,16 @@ TEST_F(UserInterfaceTest, StartIsDisabledWithoutATargetOrASourceAndSaysWhy)
     const Case cases[] = {{"no target", false, true}, {"no source", true, false}};
     for (const Case& c : cases)
     {
-        SelectTarget(0, c.target);
-        state.desiredSource = c.source ? state.sourceDevices[1].identity : EndpointIdentity{};
+        SelectTarget("Headphones", c.target);
+        state.desiredSource = c.source ? SourceEntry("Speakers").identity : EndpointIdentity{};
         Ui().Click("Start");
         EXPECT_FALSE(state.isRedirecting) << c.what;
         EXPECT_TRUE(Ui().TooltipShown()) << c.what;
     }
     EXPECT_EQ(CountOf(Log(), "StartRedirection requested."), 0u);
 
-    SelectTarget(0, true);
-    state.desiredSource = state.sourceDevices[1].identity;
+    SelectTarget("Headphones", true);
+    state.desiredSource = SourceEntry("Speakers").identity;
     Ui().Click("Start");
     EXPECT_TRUE(state.isRedirecting);
     EXPECT_FALSE(Ui().TooltipShown());
