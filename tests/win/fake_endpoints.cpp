@@ -3,6 +3,7 @@
 #include <functiondiscoverykeys_devpkey.h>
 
 #include <cwchar>
+#include <thread>
 
 namespace
 {
@@ -143,6 +144,7 @@ HRESULT FakeMMDevice::Activate(REFIID iid, DWORD clsCtx, PROPVARIANT* params, vo
 HRESULT FakeMMDevice::OpenPropertyStore(DWORD, IPropertyStore** store)
 {
     *store = nullptr;
+    std::this_thread::sleep_for(endpoint.openPropertyStoreDelay);
     if (endpoint.failOpenPropertyStore)
         return E_ACCESSDENIED;
     return HandOut(MakeFake<FakePropertyStore>(endpoint), store);
