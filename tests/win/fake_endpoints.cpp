@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <thread>
 
 namespace
 {
@@ -156,6 +157,7 @@ HRESULT FakeMMDevice::Activate(REFIID iid, DWORD clsCtx, PROPVARIANT* params, vo
 HRESULT FakeMMDevice::OpenPropertyStore(DWORD, IPropertyStore** store)
 {
     *store = nullptr;
+    std::this_thread::sleep_for(endpoint.openPropertyStoreDelay);
     if (endpoint.failOpenPropertyStore)
         return E_ACCESSDENIED;
     return HandOut(MakeFake<FakePropertyStore>(endpoint), store);

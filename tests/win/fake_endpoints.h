@@ -12,6 +12,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -99,6 +100,9 @@ struct FakeEndpoint
     DWORD state = DEVICE_STATE_ACTIVE;
     bool failGetId = false;
     bool failOpenPropertyStore = false;
+    // How long OpenPropertyStore takes, as it may for a Bluetooth or HDMI
+    // endpoint on a real machine.
+    std::chrono::milliseconds openPropertyStoreDelay{0};
     bool failGetValue = false;
     FakeActivateHook activate;  // empty: Activate fails with E_NOINTERFACE
     FakeQueryHook queryInterface;  // empty: other interfaces fail with E_NOINTERFACE

@@ -336,10 +336,14 @@ void PrepareChannelMap(const RedirectionEngine& engine, const AudioEndpointInfo&
     }
 }
 
-// Caller holds selectionMutex.
 bool OpenTargetsAtStart(RedirectionEngine& engine)
 {
-    OpenSelectedTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
+    std::vector<AudioEndpointInfo> selected;
+    {
+        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
+        selected = SelectedTargetEntries(engine.state);
+    }
+    OpenTargets(engine, selected, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
         engine.targets.push_back(std::move(target));
         if (!entry.identity.eid.empty())
         {
@@ -400,22 +404,34 @@ WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
     return fields;
 }
 
-void OpenSelectedTargets(RedirectionEngine& engine,
-                         const std::function<void(RenderTarget&, const AudioEndpointInfo&)>& opened)
+std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state)
 {
-    AppState& state = engine.state;
+    std::vector<AudioEndpointInfo> entries;
     const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
     for (size_t i = 0; i < count; ++i)
     {
-        if (!state.targetSelected[i])
+        if (state.targetSelected[i])
         {
-            continue;
-        }
-        if (std::optional<RenderTarget> target = OpenRenderTarget(engine, state.playbackDevices[i]))
-        {
-            opened(*target, state.playbackDevices[i]);
+            entries.push_back(state.playbackDevices[i]);
         }
     }
+    return entries;
+}
+
+void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries, const TargetOpened& opened)
+{
+    for (const AudioEndpointInfo& entry : entries)
+    {
+        if (std::optional<RenderTarget> target = OpenRenderTarget(engine, entry))
+        {
+            opened(*target, entry);
+        }
+    }
+}
+
+void OpenSelectedTargets(RedirectionEngine& engine, const TargetOpened& opened)
+{
+    OpenTargets(engine, SelectedTargetEntries(engine.state), opened);
 }
 
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry)
@@ -516,12 +532,7 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice)
         return;
     }
     PrepareEngineClock(engine);
-    bool anyTarget = false;
-    {
-        std::lock_guard<std::mutex> lock(state.selectionMutex);
-        anyTarget = OpenTargetsAtStart(engine);
-    }
-    if (!anyTarget)
+    if (!OpenTargetsAtStart(engine))
     {
         ReleaseRun(engine);
         return;

@@ -126,15 +126,26 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice);
 
 // Opens one playbackDevices entry as a render stream of this run and
 // publishes its client. Returns nothing (and publishes nothing) when any step
-// fails or the target cannot play the source's frames. Redirect thread, with
-// selectionMutex held by the caller.
+// fails or the target cannot play the source's frames. Redirect thread.
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry);
 
-// Opens every selected playbackDevices entry, in order, with
-// OpenRenderTarget and hands each target that opened to `opened` together
-// with its entry. Redirect thread, with selectionMutex held by the caller.
-void OpenSelectedTargets(RedirectionEngine& engine,
-                         const std::function<void(RenderTarget&, const AudioEndpointInfo&)>& opened);
+// Copies of the selected playbackDevices entries, in order, each holding
+// its own reference to its device: taken under selectionMutex (held by the
+// caller) and opened without it, as opening a stream may take long and the
+// main thread must not wait for that. Any thread.
+std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state);
+
+using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)>;
+
+// Opens `entries`, in order, with OpenRenderTarget and hands each target
+// that opened to `opened` together with its entry. Redirect thread, with
+// selectionMutex not held.
+void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries,
+                 const TargetOpened& opened);
+
+// OpenTargets for the selected entries, with selectionMutex held by the
+// caller through every stream's opening. Redirect thread.
+void OpenSelectedTargets(RedirectionEngine& engine, const TargetOpened& opened);
 
 // How the clock's positions turn into frames, for a stream that plays at
 // streamHz (its rate as last set). False, leaving it as it was, when the

@@ -6,6 +6,7 @@
 
 #include <functiondiscoverykeys_devpkey.h>
 
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -176,30 +177,42 @@ void RefreshDevices(AppState& state)
     RefreshDevices(state, CreateDeviceEnumerator().Get());
 }
 
-void RefreshDevices(AppState& state, IMMDeviceEnumerator* enumerator)
+DeviceLists ListDevices(IMMDeviceEnumerator* enumerator)
 {
-    std::lock_guard<std::mutex> lock(state.selectionMutex);
-    RebuildDeviceLists(state, enumerator);
+    DiagnosticLog& log = DiagnosticLog::Instance();
+    DeviceLists lists;
+    lists.playback = ListPlaybackEndpoints(enumerator);
+    const auto playbackCount = static_cast<unsigned>(lists.playback.size());
+    log.Log("RefreshDevices: found %u active render endpoints.", playbackCount);
+
+    lists.sources.reserve(1 + playbackCount);
+    lists.sources.push_back(SystemDefaultEntry());
+    for (const AudioEndpointInfo& playback : lists.playback)
+        lists.sources.push_back(PlaybackSourceEntry(playback));
+    const unsigned recordingCount = AppendRecordingEndpoints(enumerator, lists.sources);
+    log.Log("RefreshDevices: source list has %u devices (1 default + %u playback + %u recording).",
+            static_cast<unsigned>(lists.sources.size()), playbackCount, recordingCount);
+    return lists;
 }
 
-void RebuildDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator)
+void InstallDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator, DeviceLists& lists,
+                        ResolvedSelection& selection)
 {
-    ReleaseDeviceLists(state);
+    // Only the main thread uses the enumerator; releasing the old one may
+    // be the last reference, so it is not done under the lock.
     state.deviceEnumerator = enumerator;
-    DiagnosticLog& log = DiagnosticLog::Instance();
+    std::lock_guard<std::mutex> lock(state.selectionMutex);
+    state.playbackDevices.swap(lists.playback);
+    state.sourceDevices.swap(lists.sources);
+    state.targetSelected.swap(selection.targetSelected);
+    std::swap(state.selectedSourceIndex, selection.selectedSourceIndex);
+}
 
-    state.playbackDevices = ListPlaybackEndpoints(enumerator);
-    const auto playbackCount = static_cast<unsigned>(state.playbackDevices.size());
-    log.Log("RefreshDevices: found %u active render endpoints.", playbackCount);
-    state.targetSelected.assign(playbackCount, false);
-
-    state.sourceDevices.reserve(1 + playbackCount);
-    state.sourceDevices.push_back(SystemDefaultEntry());
-    for (const AudioEndpointInfo& playback : state.playbackDevices)
-        state.sourceDevices.push_back(PlaybackSourceEntry(playback));
-    const unsigned recordingCount = AppendRecordingEndpoints(enumerator, state.sourceDevices);
-    log.Log("RefreshDevices: source list has %u devices (1 default + %u playback + %u recording).",
-            static_cast<unsigned>(state.sourceDevices.size()), playbackCount, recordingCount);
+void RefreshDevices(AppState& state, IMMDeviceEnumerator* enumerator)
+{
+    DeviceLists lists = ListDevices(enumerator);
+    ResolvedSelection cleared{state.selectedSourceIndex, std::vector<bool>(lists.playback.size(), false)};
+    InstallDeviceLists(state, enumerator, lists, cleared);
 }
 
 void ReleaseDeviceLists(AppState& state)

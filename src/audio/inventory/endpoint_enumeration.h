@@ -3,8 +3,11 @@
 #include <mmdeviceapi.h>
 
 #include <string>
+#include <vector>
 
 #include "audio/inventory/endpoint_identity.h"
+#include "audio/inventory/endpoint_list.h"
+#include "audio/inventory/name_match.h"
 #include "common/com_ptr.h"
 
 struct AppState;
@@ -23,24 +26,45 @@ EndpointIdentity ReadEndpointIdentity(IMMDevice* device);
 // COM initialised.
 ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator();
 
-// Rebuilds playbackDevices, sourceDevices, targetSelected and
-// deviceEnumerator under selectionMutex, with a fresh system enumerator.
-// Main thread only; the caller must not hold selectionMutex and resolves the
-// saved selections afterwards. The flags are all clear until then, so while
-// a redirect thread runs use RefreshDevicesAndSelections (selection.h).
+// Both endpoint lists as one enumeration found them.
+struct DeviceLists
+{
+    std::vector<AudioEndpointInfo> playback;  // the target candidates
+    // The system-default entry, a "[Playback] " copy of each playback
+    // entry, then one "[Recording] " entry per capture endpoint.
+    std::vector<AudioEndpointInfo> sources;
+};
+
+// Lists the endpoints with `enumerator` (null: none) and logs the counts,
+// touching no state: opening an endpoint's property stores may take long,
+// so this runs outside selectionMutex. Whatever the enumerator cannot hand
+// out (a whole flow, or one endpoint of it) is left out; an endpoint whose
+// property store cannot be opened is listed with what its identity could be
+// read and an empty display name. Any thread with COM initialised.
+DeviceLists ListDevices(IMMDeviceEnumerator* enumerator);
+
+// Keeps `enumerator` as deviceEnumerator, then swaps `lists` and
+// `selection` with the state's lists, selectedSourceIndex and targetSelected
+// in one short hold of selectionMutex (no COM call, nothing allocated): a
+// running redirect thread sees the old lists with their selection or the new
+// ones with theirs, never a mix. The arguments come back holding what the
+// state held; the caller drops them after the lock is released, as dropping
+// an entry releases its device. Main thread only; the caller must not hold
+// selectionMutex.
+void InstallDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator, DeviceLists& lists,
+                        ResolvedSelection& selection);
+
+// Lists the endpoints with a fresh system enumerator and installs them with
+// every target flag clear and selectedSourceIndex as it was. Main thread
+// only; the caller must not hold selectionMutex and resolves the saved
+// selections afterwards. While a redirect thread runs use
+// RefreshDevicesAndSelections (selection.h) instead, as the clear flags
+// would end its run.
 void RefreshDevices(AppState& state);
 
 // The same with a given enumerator (null: no endpoints at all), which the
 // state keeps as deviceEnumerator.
 void RefreshDevices(AppState& state, IMMDeviceEnumerator* enumerator);
-
-// The rebuild itself, for a caller that already holds selectionMutex.
-// Whatever the enumerator cannot hand out (a whole flow, or one endpoint of
-// it) is left out of the lists; an endpoint whose property store cannot be
-// opened is listed with what its identity could be read and an empty display
-// name. The logged counts are always those of the lists as built. Main
-// thread only.
-void RebuildDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator);
 
 // Drops every entry of both lists (releasing their devices) and the target
 // flags; deviceEnumerator stays. Main thread only, with selectionMutex held

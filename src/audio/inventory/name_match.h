@@ -9,9 +9,9 @@
 // name, and only a confident score selects an entry.
 //
 // Everything here is pure and free of system calls; any thread may call it.
-// The Windows side (ResolveSavedSelections) locks selectionMutex, projects
-// the identities out of sourceDevices/playbackDevices, calls ResolveSelection
-// and copies the result into selectedSourceIndex/targetSelected.
+// The Windows side (selection.h) projects the identities out of the
+// endpoint lists, calls ResolveSelection and swaps the result into
+// selectedSourceIndex/targetSelected under selectionMutex.
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,6 @@
 
 #include "app/app_state.h"
 #include "audio/inventory/endpoint_enumeration.h"
-#include "audio/inventory/name_match.h"
 
 namespace
 {
@@ -20,27 +19,28 @@ std::vector<EndpointIdentity> Identities(const std::vector<AudioEndpointInfo>& e
     return identities;
 }
 
-// Caller holds selectionMutex.
-void ApplySavedSelections(AppState& state)
+// The main thread is the only writer of the lists and of the saved
+// choices, so it reads them without the lock.
+ResolvedSelection SavedSelectionsFor(const AppState& state, const std::vector<AudioEndpointInfo>& sources,
+                                     const std::vector<AudioEndpointInfo>& playback)
 {
-    ResolvedSelection resolved = ResolveSelection(state.desiredSource, state.desiredTargets,
-                                                  Identities(state.sourceDevices), Identities(state.playbackDevices));
-    state.selectedSourceIndex = resolved.selectedSourceIndex;
-    state.targetSelected = std::move(resolved.targetSelected);
+    return ResolveSelection(state.desiredSource, state.desiredTargets, Identities(sources), Identities(playback));
 }
 }  // namespace
 
 void ResolveSavedSelections(AppState& state)
 {
+    ResolvedSelection resolved = SavedSelectionsFor(state, state.sourceDevices, state.playbackDevices);
     std::lock_guard<std::mutex> lock(state.selectionMutex);
-    ApplySavedSelections(state);
+    state.selectedSourceIndex = resolved.selectedSourceIndex;
+    state.targetSelected.swap(resolved.targetSelected);
 }
 
 void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerator)
 {
-    std::lock_guard<std::mutex> lock(state.selectionMutex);
-    RebuildDeviceLists(state, enumerator);
-    ApplySavedSelections(state);
+    DeviceLists lists = ListDevices(enumerator);
+    ResolvedSelection resolved = SavedSelectionsFor(state, lists.sources, lists.playback);
+    InstallDeviceLists(state, enumerator, lists, resolved);
 }
 
 bool AnyTargetSelected(const AppState& state)
