@@ -10,9 +10,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "audio/inventory/selection.h"
 #include "engine_fixture.h"
-#include "log/text_convert.h"
 
 namespace
 {
@@ -35,19 +33,19 @@ protected:
         const int32_t index = state.selectedSourceIndex;
         const bool whole = state.targetSelected == std::vector<bool>{true, true} && state.playbackDevices.size() == 2 &&
                            index >= 0 && static_cast<size_t>(index) < state.sourceDevices.size() &&
-                           state.sourceDevices[static_cast<size_t>(index)].identity.eid == "Mic";
+                           state.sourceDevices[static_cast<size_t>(index)].identity.eid == micId;
         mixedViews += whole ? 0 : 1;
         ++probes;
     }
 
-    FakeEndpoint Slow(const std::string& name, FakeStreamBehaviour behaviour, EDataFlow flow)
+    // Each property store of the device takes 10 ms to open from the next
+    // listing on.
+    void MakeSlow(const std::string& name)
     {
-        endpoints.push_back(std::make_shared<FakeAudioEndpoint>(name, std::move(behaviour)));
-        FakeEndpoint endpoint = StreamingFakeEndpoint(Utf8ToWide(name), endpoints.back(), flow);
-        endpoint.openPropertyStoreDelay = std::chrono::milliseconds(10);
-        return endpoint;
+        Device(name).openPropertyStoreDelay = std::chrono::milliseconds(10);
     }
 
+    std::string micId;  // written before the engine starts
     Clock::duration longestWait{};  // written by the redirect thread only
     std::atomic<int> mixedViews{0};
     std::atomic<int> probes{0};
@@ -57,19 +55,18 @@ TEST_F(RefreshSwap, TheRedirectThreadNeverWaitsForASlowEnumeration)
 {
     FakeStreamBehaviour source = SourceBehaviour();
     source.onPacketHandedOut = [this] { Probe(); };
-    const auto enumerator = MakeFake<FakeMMDeviceEnumerator>();
-    enumerator->render.endpoints = {Slow("Headphones", TargetBehaviour(), eRender),
-                                    Slow("HDMI", TargetBehaviour(), eRender)};
-    enumerator->capture.endpoints = {Slow("Mic", source, eCapture)};
-    state.desiredSource.eid = "Mic";
-    for (const char* target : {"Headphones", "HDMI"})
-        state.desiredTargets.emplace_back().eid = target;
-    RefreshDevicesAndSelections(state, enumerator.Get());
+    AddTarget("Headphones", TargetBehaviour());
+    AddTarget("HDMI", TargetBehaviour());
+    AddSource("Mic", source, eCapture);
+    micId = IdOf("Mic");
+    for (const char* name : {"Headphones", "HDMI", "Mic"})
+        MakeSlow(name);
+    List();
     StartAndWaitRunning(2);
 
     int refreshes = 0;
     for (const Clock::time_point end = Clock::now() + std::chrono::milliseconds(1500); Clock::now() < end; ++refreshes)
-        RefreshDevicesAndSelections(state, enumerator.Get());
+        List();
     StopAndExpectIdle();
 
     EXPECT_GE(refreshes, 10);
