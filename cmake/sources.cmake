@@ -17,6 +17,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/replay_history.cpp
     src/audio/engine/sample_format.cpp
     src/audio/engine/soft_clip.cpp
+    src/audio/engine/stream_loss.cpp
     src/audio/inventory/name_match.cpp
     src/audio/inventory/monitor_filter.cpp
     src/settings/run_entry.cpp
