@@ -33,6 +33,7 @@ set(TONEFORK_WIN_SOURCES
     src/common/paths.cpp
     src/audio/engine/device_change.cpp
     src/audio/engine/redirection_control.cpp
+    src/audio/engine/stream_recovery.cpp
     src/audio/engine/stream_setup.cpp
     src/audio/engine/transfer_loop.cpp
     src/audio/inventory/device_notification_client.cpp

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "audio/engine/frame_policy.h"
+#include "audio/engine/stream_recovery.h"
 #include "log/diagnostic_log.h"
 
 namespace
@@ -407,7 +408,7 @@ void OpenSelectedTargets(RedirectionEngine& engine,
     const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
     for (size_t i = 0; i < count; ++i)
     {
-        if (!state.targetSelected[i])
+        if (!state.targetSelected[i] || IsLeftOut(state, state.playbackDevices[i].identity.eid))
         {
             continue;
         }
@@ -442,6 +443,7 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
     }
     target.bufferFrames = frames;
     target.name = entry.displayName;
+    target.id = entry.identity.eid;
     PrepareChannelMap(engine, entry, target);
     PrepareRateAdjustment(engine, entry, target, *adjustable);
     ReadStreamClock(engine, target);
