@@ -137,3 +137,18 @@ TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
     EXPECT_FALSE(state.redirectThread.joinable());
     EXPECT_EQ(source->Streams().size(), 2u);
 }
+
+TEST_F(StreamRecovery, ARebuildThatOpensNoTargetEndsTheRun)
+{
+    AddSource("Speakers", SourceBehaviour());
+    AddTarget("Headphones", TargetBehaviour());
+    FakeStreamBehaviour unopenable = TargetBehaviour();
+    unopenable.activate = AUDCLNT_E_DEVICE_INVALIDATED;
+    AddTarget("HDMI Output", unopenable, false);
+    StartAndWaitRunning();
+
+    SelectTarget(1, true);
+    SelectTarget(0, false);
+    ASSERT_TRUE(WaitForLog("Targets rebuilt: none could be opened; redirection stopped."));
+    EXPECT_TRUE(WaitFor([&] { return !state.isRedirecting; })) << "the window shows Stop with nothing to play";
+}

@@ -394,7 +394,8 @@ void OpenTargetsForRebuild(RedirectionEngine& engine)
     });
 }
 
-// Returns false when the selection has become empty and the run must end.
+// Returns false when the selection has become empty or none of its targets
+// opens, and the run must end.
 bool CheckTargets(RedirectionEngine& engine)
 {
     std::vector<std::string> snapshot = SnapshotTargetIds(engine.state);
@@ -417,6 +418,12 @@ bool CheckTargets(RedirectionEngine& engine)
         OpenTargetsForRebuild(engine);
     }
     DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
+    if (engine.targets.empty())
+    {
+        // Nothing could play: the run ends rather than show Stop in silence.
+        DiagnosticLog::Instance().Log("Targets rebuilt: none could be opened; redirection stopped.");
+        return false;
+    }
     engine.warmupPackets = kWarmupPackets;
     return true;
 }
