@@ -121,6 +121,9 @@ struct AppState
     // Main thread only: when redirection was last restarted for each lost
     // stream's endpoint.
     std::map<std::string, std::chrono::steady_clock::time_point> restartedFor;
+    // Main thread only: the last run was ended by a lost stream, not by a
+    // stop (which clears it), so a device change may start it again.
+    bool stoppedByStreamLoss = false;
     ComPtr<IMMDeviceEnumerator> notificationEnumerator;
     ComPtr<DeviceNotificationClient> notificationClient;
     int32_t selectedSourceIndex = 0;

@@ -4,12 +4,14 @@
 // message on this thread, as the program's message loop does.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "app/main_window.h"
+#include "audio/engine/device_change.h"
 #include "audio/engine/redirection_control.h"
 #include "common/app_messages.h"
 #include "engine_fixture.h"
+#include "log/text_convert.h"
+#include "registry_test_support.h"
+#include "settings/settings_codec.h"
 #include "window_test_support.h"
 
 namespace
@@ -35,27 +37,18 @@ protected:
         DestroyWindow(hwnd);
         DrainMessages();
         EngineTest::TearDown();
+        DeleteUserTree(kSettingsKeyPath);  // a device change saves the settings
     }
 
     // Handles the window's messages until the log holds `line`.
     bool PumpUntilLogged(const std::string& line)
     {
-        return PumpMessagesUntil(
-            [&] {
-                const std::vector<std::string> lines = Log();
-                return std::find(lines.begin(), lines.end(), line) != lines.end();
-            },
-            5000ms);
+        return PumpMessagesUntil([&] { return static_cast<bool>(InOrder(Log(), {line})); }, 5000ms);
     }
     void PressTrayToggle() { SendMessageW(hwnd, WM_COMMAND, ID_TRAY_TOGGLE, 0); }
 
     HWND hwnd = nullptr;
 };
-
-std::string Stopped(const std::string& name, const std::string& code)
-{
-    return "StreamFailure: '" + name + "' stopped with " + code + "; ";
-}
 
 struct LostCase
 {
@@ -85,7 +78,7 @@ TEST_P(LostTarget, RestartsTheRouteAndIsLeftOutWhenItFailsAgainUntilStart)
     const auto hdmi = AddTarget("HDMI Output", TargetBehaviour(), lost.otherTarget);
     StartAndWaitRunning(lost.otherTarget ? 2 : 1);
 
-    const std::string stopped = Stopped("Headphones", lost.code);
+    const std::string stopped = "StreamFailure: 'Headphones' stopped with " + lost.code + "; ";
     ASSERT_TRUE(PumpUntilLogged(stopped + "restarting redirection."));
     ASSERT_TRUE(PumpUntilLogged(stopped + "it failed again right after a restart and is left out until the next "
                                           "device change or Start."));
@@ -116,11 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
     StreamRecovery, LostTarget,
     ::testing::Values(LostCase{AUDCLNT_E_DEVICE_INVALIDATED, "0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED)", true},
                       LostCase{AUDCLNT_E_SERVICE_NOT_RUNNING, "0x88890010 (AUDCLNT_E_SERVICE_NOT_RUNNING)", false},
-                      LostCase{AUDCLNT_E_RESOURCES_INVALIDATED, "0x88890026 (AUDCLNT_E_RESOURCES_INVALIDATED)", true}),
-    [](const ::testing::TestParamInfo<LostCase>& info) {
-        const std::string& code = info.param.code;
-        return code.substr(code.find('(') + 1, code.size() - code.find('(') - 2);
-    });
+                      LostCase{AUDCLNT_E_RESOURCES_INVALIDATED, "0x88890026 (AUDCLNT_E_RESOURCES_INVALIDATED)", true}));
 
 TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
 {
@@ -130,12 +119,21 @@ TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
     AddTarget("Headphones", TargetBehaviour());
     StartAndWaitRunning();
 
-    const std::string stopped = Stopped("Speakers", "0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED)");
+    const std::string stopped = "StreamFailure: 'Speakers' stopped with 0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED); ";
     ASSERT_TRUE(PumpUntilLogged(stopped + "restarting redirection."));
     ASSERT_TRUE(PumpUntilLogged(stopped + "the source failed again right after a restart; redirection stopped."));
     EXPECT_FALSE(state.isRedirecting) << "the window shows Stop with nothing to capture";
     EXPECT_FALSE(state.redirectThread.joinable());
     EXPECT_EQ(source->Streams().size(), 2u);
+
+    // The device coming back starts the route again: the user did not stop it.
+    FakeEndpointFlow render;
+    for (const auto& endpoint : endpoints)
+        render.endpoints.push_back(StreamingFakeEndpoint(Utf8ToWide(endpoint->Name()), endpoint));
+    state.desiredSource.eid = "Speakers";
+    state.desiredTargets = {state.playbackDevices.at(0).identity};
+    HandleDeviceChange(state, MakeFake<FakeMMDeviceEnumerator>(render, FakeEndpointFlow{}).Get());
+    EXPECT_TRUE(InOrder(Log(), {"Device reconnected - auto-starting redirection", "StartRedirection requested."}));
 }
 
 TEST_F(StreamRecovery, ARebuildThatOpensNoTargetEndsTheRun)

@@ -84,7 +84,7 @@ void HandleDeviceChange(AppState& state, IMMDeviceEnumerator* enumerator)
     ForgetLeftOutTargets(state);
     const std::vector<std::string> before = SnapshotTargetIds(state);
     const bool wasRedirecting = state.isRedirecting;
-    const bool mayAutoStart = wasRedirecting || state.startRedirectingOnStartup;
+    const bool mayAutoStart = wasRedirecting || state.startRedirectingOnStartup || state.stoppedByStreamLoss;
 
     RefreshDevicesAndSelections(state, enumerator);
     CarryOut(state, DecideDefaultSourceRestart(state.desiredSource.isDefault, state.isRedirecting));

@@ -165,6 +165,7 @@ int RedirectThreadMain(RedirectThreadStart* rawStart)
 
 void StopRedirection(AppState& state)
 {
+    state.stoppedByStreamLoss = false;
     if (!state.isRedirecting && !state.redirectThread.joinable())
     {
         return;

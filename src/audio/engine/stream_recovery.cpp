@@ -101,6 +101,9 @@ void HandleStreamLoss(AppState& state)
         return;
     }
     StopRedirection(state);
+    // Should the route stay stopped, a device change starts it again as it
+    // would a running one: the user did not stop it.
+    state.stoppedByStreamLoss = true;
     const std::vector<StreamLoss> losses = std::exchange(state.streamLosses, {});
     const auto now = std::chrono::steady_clock::now();
     bool restart = true;
