@@ -19,16 +19,16 @@ namespace
 // be lost again by another restart.
 constexpr auto kAgainAtOnce = std::chrono::seconds(5);
 
-// Off the packet path: the only allocation of a loss.
-bool Announce(AppState& state, StreamLossMark& mark, StreamLoss loss)
+// Once per pass for every stream; copies (allocates) only for a stream
+// lost since the last pass.
+bool Announce(AppState& state, StreamLossMark& mark, bool source, const std::string& id, const std::string& name)
 {
     if (mark.code == 0 || mark.announced)
     {
         return false;
     }
     mark.announced = true;
-    loss.code = mark.code;
-    state.streamLosses.push_back(std::move(loss));
+    state.streamLosses.push_back(StreamLoss{source, id, name, mark.code});
     return true;
 }
 
@@ -75,10 +75,10 @@ bool ReactToLoss(AppState& state, const StreamLoss& loss, std::chrono::steady_cl
 bool AnnounceStreamLosses(RedirectionEngine& engine)
 {
     AppState& state = engine.state;
-    bool fresh = Announce(state, engine.sourceLost, StreamLoss{true, {}, {}, 0});
+    bool fresh = Announce(state, engine.sourceLost, true, {}, {});
     for (RenderTarget& target : engine.targets)
     {
-        fresh = Announce(state, target.lost, StreamLoss{false, target.id, target.name, 0}) || fresh;
+        fresh = Announce(state, target.lost, false, target.id, target.name) || fresh;
     }
     if (fresh && !engine.lossPosted)
     {
