@@ -17,6 +17,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/replay_history.cpp
     src/audio/engine/sample_format.cpp
     src/audio/engine/soft_clip.cpp
+    src/audio/engine/stream_loss.cpp
     src/audio/inventory/name_match.cpp
     src/audio/inventory/monitor_filter.cpp
     src/settings/run_entry.cpp
@@ -32,6 +33,7 @@ set(TONEFORK_WIN_SOURCES
     src/common/paths.cpp
     src/audio/engine/device_change.cpp
     src/audio/engine/redirection_control.cpp
+    src/audio/engine/stream_recovery.cpp
     src/audio/engine/stream_setup.cpp
     src/audio/engine/transfer_loop.cpp
     src/audio/inventory/device_notification_client.cpp

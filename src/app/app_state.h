@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/engine/stream_loss.h"
 #include "audio/inventory/endpoint_identity.h"
 #include "audio/inventory/endpoint_list.h"
 #include "common/com_ptr.h"
@@ -104,6 +106,24 @@ struct AppState
     // device-change reaction.
     std::string redirectSourceId;
     bool redirectSourceMissed = false;
+    // Streams the system takes away during a run (audio/engine/
+    // stream_recovery.h). The redirect thread adds each to streamLosses,
+    // sets streamLost and posts WM_APP_STREAM_LOST to mainWindow (set once
+    // the window exists); the main thread touches streamLosses only while
+    // no redirect thread runs: before it creates one or after it joined it.
+    HWND mainWindow = nullptr;
+    std::atomic<bool> streamLost{false};
+    std::vector<StreamLoss> streamLosses;
+    // Endpoint ids of the targets that failed again right after a restart:
+    // no run opens them until the next device change or Start. Written by
+    // the main thread under selectionMutex.
+    std::vector<std::string> leftOutTargetIds;
+    // Main thread only: when redirection was last restarted for each lost
+    // stream's endpoint.
+    std::map<std::string, std::chrono::steady_clock::time_point> restartedFor;
+    // Main thread only: the last run was ended by a lost stream, not by a
+    // stop (which clears it), so a device change may start it again.
+    bool stoppedByStreamLoss = false;
     ComPtr<IMMDeviceEnumerator> notificationEnumerator;
     ComPtr<DeviceNotificationClient> notificationClient;
     int32_t selectedSourceIndex = 0;

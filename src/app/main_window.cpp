@@ -10,6 +10,7 @@
 #include "app/hit_test.h"
 #include "audio/engine/device_change.h"
 #include "audio/engine/redirection_control.h"
+#include "audio/engine/stream_recovery.h"
 #include "gfx/d3d.h"
 #include "log/diagnostic_log.h"
 #include "settings/settings_store.h"
@@ -195,6 +196,10 @@ LRESULT OnCommand(AppState* state, HWND hwnd, WPARAM wParam)
     case ID_TRAY_TOGGLE:
     {
         const bool stopping = state->isRedirecting;
+        if (!stopping)
+        {
+            ForgetLeftOutTargets(*state);
+        }
         stopping ? StopRedirection(*state) : StartRedirection(*state);
         Log().Log("Tray: %s redirection.", stopping ? "Stopping" : "Starting");
         break;
@@ -339,6 +344,7 @@ HWND CreateMainWindow(AppState& state, HINSTANCE instance)
     // A program run elevated hears the shell's broadcast only if it says so.
     ChangeWindowMessageFilterEx(hwnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+    state.mainWindow = hwnd;
     FillTrayRecord(state, hwnd);
     return hwnd;
 }
@@ -383,6 +389,12 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return OnTrayIcon(state, hwnd, lParam);
     case WM_APP_DEVICE_LIST_CHANGED:
         return OnDeviceListChanged(state, hwnd);
+    case WM_APP_STREAM_LOST:
+        if (state != nullptr)
+        {
+            HandleStreamLoss(*state);
+        }
+        return 0;
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }

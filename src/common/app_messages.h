@@ -5,6 +5,8 @@
 // Private window messages and command ids of the main window.
 inline constexpr UINT WM_TRAYICON = WM_USER + 1;
 inline constexpr UINT WM_APP_DEVICE_LIST_CHANGED = WM_APP + 100;
+// Posted by the redirect thread when the system took a stream away.
+inline constexpr UINT WM_APP_STREAM_LOST = WM_APP + 101;
 inline constexpr UINT ID_TRAY_OPEN = 1001;
 inline constexpr UINT ID_TRAY_TOGGLE = 1002;
 inline constexpr UINT ID_TRAY_EXIT = 1003;

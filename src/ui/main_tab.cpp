@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "audio/engine/redirection_control.h"
+#include "audio/engine/stream_recovery.h"
 #include "audio/inventory/name_match.h"
 #include "audio/inventory/selection.h"
 #include "log/diagnostic_log.h"
@@ -335,6 +336,7 @@ void DrawStartButton(AppState& state, const ImVec2& size)
     ImGui::BeginDisabled(!ready);
     if (ImGui::Button("Start", size))
     {
+        ForgetLeftOutTargets(state);
         StartRedirection(state);
     }
     ImGui::EndDisabled();

@@ -181,11 +181,22 @@ public:
         *frames = endpoint->behaviour.bufferFrames;
         return S_OK;
     }
+    // Caller holds the endpoint's mutex: counts one call of the packet path
+    // and fails it once the stream has been taken away.
+    HRESULT PacketPathCall() const
+    {
+        const FakeStreamBehaviour& behaviour = endpoint->behaviour;
+        ++record->packetPathCalls;
+        const bool lost = behaviour.lostAfterCalls != 0 && record->packetPathCalls > behaviour.lostAfterCalls;
+        return lost ? behaviour.lostWith : S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);
         *frames = 0;
+        if (const HRESULT lost = PacketPathCall(); FAILED(lost))
+            return lost;
         if (FAILED(endpoint->behaviour.getCurrentPadding))
             return endpoint->behaviour.getCurrentPadding;
         *frames = Padding();
@@ -253,6 +264,8 @@ public:
     {
         std::lock_guard<std::mutex> lock(Endpoint().mutex);
         *frames = 0;
+        if (const HRESULT lost = client->PacketPathCall(); FAILED(lost))
+            return lost;
         if (FAILED(Endpoint().behaviour.getNextPacketSize))
             return Endpoint().behaviour.getNextPacketSize;
         if (const std::optional<FakePacket> packet = NextPacket())
@@ -271,6 +284,8 @@ public:
             *devicePosition = 0;
         if (qpcPosition)
             *qpcPosition = 0;
+        if (const HRESULT lost = client->PacketPathCall(); FAILED(lost))
+            return lost;
         if (FAILED(Endpoint().behaviour.captureGetBuffer))
             return Endpoint().behaviour.captureGetBuffer;
         const std::optional<FakePacket> packet = NextPacket();
@@ -290,6 +305,8 @@ public:
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32) override
     {
         std::lock_guard<std::mutex> lock(Endpoint().mutex);
+        if (const HRESULT lost = client->PacketPathCall(); FAILED(lost))
+            return lost;
         if (!outstanding)
             return AUDCLNT_E_OUT_OF_ORDER;
         outstanding = false;
@@ -348,6 +365,8 @@ public:
         std::lock_guard<std::mutex> lock(client->endpoint->mutex);
         const FakeStreamBehaviour& behaviour = client->endpoint->behaviour;
         *data = nullptr;
+        if (const HRESULT lost = client->PacketPathCall(); FAILED(lost))
+            return lost;
         const UINT32 room = behaviour.bufferFrames - std::min(client->Padding(), behaviour.bufferFrames);
         HRESULT result = S_OK;
         if (FAILED(behaviour.renderGetBuffer))
@@ -372,6 +391,8 @@ public:
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
     {
         std::lock_guard<std::mutex> lock(client->endpoint->mutex);
+        if (const HRESULT lost = client->PacketPathCall(); FAILED(lost))
+            return lost;
         FakeRenderWrite write;
         write.requestedFrames = requested;
         write.releasedFrames = frames;

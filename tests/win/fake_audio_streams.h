@@ -122,6 +122,14 @@ struct FakeStreamBehaviour
     std::function<void()> onPacketHandedOut;
     HRESULT getNextPacketSize = S_OK;
     HRESULT captureGetBuffer = S_OK;
+
+    // After this many calls of the packet path (GetCurrentPadding,
+    // GetNextPacketSize, GetBuffer and ReleaseBuffer of either side) a
+    // stream fails each such call with lostWith, as one the system took away
+    // while its endpoint stays listed. Counted per stream: a new one plays
+    // as long again. 0: never.
+    uint32_t lostAfterCalls = 0;
+    HRESULT lostWith = AUDCLNT_E_DEVICE_INVALIDATED;
 };
 
 struct FakeInitializeCall
@@ -172,6 +180,7 @@ struct FakeStreamRecord
     uint64_t framesReleased = 0;
     uint64_t clockStartFrames = 0;
     bool queueDropped = false;
+    uint32_t packetPathCalls = 0;  // for lostAfterCalls
 };
 
 // A timestamped Start or Stop of any fake stream, in process order.

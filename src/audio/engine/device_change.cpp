@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "audio/engine/device_change_decision.h"
 #include "audio/engine/redirection_control.h"
+#include "audio/engine/stream_recovery.h"
 #include "audio/inventory/endpoint_enumeration.h"
 #include "audio/inventory/selection.h"
 #include "log/diagnostic_log.h"
@@ -79,9 +80,11 @@ void HandleDeviceChange(AppState& state, IMMDeviceEnumerator* enumerator)
 {
     DiagnosticLog& log = DiagnosticLog::Instance();
     log.Log("Device change detected: refreshing device inventory and reapplying selections.");
+    // A running engine sees the targets left out again at its next check.
+    ForgetLeftOutTargets(state);
     const std::vector<std::string> before = SnapshotTargetIds(state);
     const bool wasRedirecting = state.isRedirecting;
-    const bool mayAutoStart = wasRedirecting || state.startRedirectingOnStartup;
+    const bool mayAutoStart = wasRedirecting || state.startRedirectingOnStartup || state.stoppedByStreamLoss;
 
     RefreshDevicesAndSelections(state, enumerator);
     CarryOut(state, DecideDefaultSourceRestart(state.desiredSource.isDefault, state.isRedirecting));

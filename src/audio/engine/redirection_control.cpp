@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "audio/engine/stream_recovery.h"
 #include "audio/engine/stream_setup.h"
 #include "audio/inventory/endpoint_enumeration.h"
 #include "audio/inventory/selection.h"
@@ -43,13 +44,15 @@ std::vector<ComPtr<IMMDevice>> CollectTargetDevices(const AppState& state)
     const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
     for (size_t i = 0; i < count; ++i)
     {
-        if (state.targetSelected[i] && state.playbackDevices[i].device)
+        if (state.targetSelected[i] && state.playbackDevices[i].device &&
+            !IsLeftOut(state, state.playbackDevices[i].identity.eid))
         {
             devices.push_back(state.playbackDevices[i].device);
         }
     }
     return devices;
 }
+}  // namespace
 
 std::string SelectedSourceName(AppState& state)
 {
@@ -62,6 +65,8 @@ std::string SelectedSourceName(AppState& state)
     return state.sourceDevices[static_cast<size_t>(index)].displayName;
 }
 
+namespace
+{
 std::thread SpawnRedirectThread(RedirectThreadStart* start)
 {
     return std::thread(RedirectThreadMain, start);
@@ -117,6 +122,8 @@ void LaunchRedirection(AppState& state, ComPtr<IMMDevice> sourceDevice, std::vec
     state.redirectStopRequested = false;
     state.redirectSourceId = ReadEndpointId(sourceDevice.Get());
     state.redirectSourceMissed = false;
+    state.streamLost = false;
+    state.streamLosses.clear();
     DiagnosticLog::Instance().Log("Starting redirection: source='%s', targets=%zu", SelectedSourceName(state).c_str(),
                                   targetDevices.size());
 
@@ -158,6 +165,7 @@ int RedirectThreadMain(RedirectThreadStart* rawStart)
 
 void StopRedirection(AppState& state)
 {
+    state.stoppedByStreamLoss = false;
     if (!state.isRedirecting && !state.redirectThread.joinable())
     {
         return;
@@ -197,7 +205,7 @@ std::vector<std::string> SnapshotTargetIds(AppState& state)
     for (size_t i = 0; i < count; ++i)
     {
         const std::string& id = state.playbackDevices[i].identity.eid;
-        if (state.targetSelected[i] && !id.empty())
+        if (state.targetSelected[i] && !id.empty() && !IsLeftOut(state, id))
         {
             ids.push_back(id);
         }

@@ -17,7 +17,11 @@ void StartRedirection(AppState& state);
 // Stops the redirect thread and returns once it has ended. Main thread only.
 void StopRedirection(AppState& state);
 
-// Ordered endpoint ids of the selected targets. Any thread; takes
+// The display name of the selected source entry, or nothing. Any thread;
+// takes selectionMutex itself.
+std::string SelectedSourceName(AppState& state);
+
+// Ordered endpoint ids of the selected targets that are not left out. Any thread; takes
 // selectionMutex itself, so the caller must not hold it.
 std::vector<std::string> SnapshotTargetIds(AppState& state);
 

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "audio/engine/frame_policy.h"
+#include "audio/engine/stream_recovery.h"
 #include "log/diagnostic_log.h"
 
 namespace
@@ -410,7 +411,7 @@ std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state)
     const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
     for (size_t i = 0; i < count; ++i)
     {
-        if (state.targetSelected[i])
+        if (state.targetSelected[i] && !IsLeftOut(state, state.playbackDevices[i].identity.eid))
         {
             entries.push_back(state.playbackDevices[i]);
         }
@@ -458,6 +459,7 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
     }
     target.bufferFrames = frames;
     target.name = entry.displayName;
+    target.id = entry.identity.eid;
     PrepareChannelMap(engine, entry, target);
     PrepareRateAdjustment(engine, entry, target, *adjustable);
     ReadStreamClock(engine, target);

@@ -15,6 +15,7 @@
 #include "audio/engine/rate_controller.h"
 #include "audio/engine/replay_history.h"
 #include "audio/engine/sample_format.h"
+#include "audio/engine/stream_loss.h"
 #include "common/com_ptr.h"
 #include "common/unique_handle.h"
 
@@ -54,6 +55,10 @@ struct RenderTarget
     // change throw the queue away.
     ReplayHistory history;
     std::string name;  // for the log, the entry's display name
+    std::string id;    // the entry's endpoint id
+    // Set on the packet path when the system takes the stream away: the
+    // target is skipped from then on (stream_recovery.h).
+    StreamLossMark lost;
 
     // Delivery: whether the target has had a packet since it was opened,
     // and what it was left with then, to tell when it ran dry; by its clock
@@ -117,6 +122,11 @@ struct RedirectionEngine
     std::vector<float> scratch;
     int warmupPackets = 0;
     int pollCount = 0;
+    // The source's loss ends the transfer loop; any loss is announced to the
+    // main thread at the end of the pass that saw it (stream_recovery.h).
+    StreamLossMark sourceLost;
+    bool lossSeen = false;
+    bool lossPosted = false;
 };
 
 // The body of the redirect thread: set-up, transfer loop, cleanup. Returns
@@ -129,10 +139,11 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice);
 // fails or the target cannot play the source's frames. Redirect thread.
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry);
 
-// Copies of the selected playbackDevices entries, in order, each holding
-// its own reference to its device: taken under selectionMutex (held by the
-// caller) and opened without it, as opening a stream may take long and the
-// main thread must not wait for that. Any thread.
+// Copies of the selected playbackDevices entries that are not left out, in
+// order, each holding its own reference to its device: taken under
+// selectionMutex (held by the caller) and opened without it, as opening a
+// stream may take long and the main thread must not wait for that. Any
+// thread.
 std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state);
 
 using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)>;

@@ -11,6 +11,7 @@
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/engine/soft_clip.h"
+#include "audio/engine/stream_recovery.h"
 #include "audio/engine/stream_setup.h"
 #include "log/diagnostic_log.h"
 
@@ -163,7 +164,8 @@ void SteerTargetRates(RedirectionEngine& engine, double now)
     for (RenderTarget& target : engine.targets)
     {
         UINT32 queued = 0;
-        if (target.clockAdjustment && target.delivering && SUCCEEDED(target.client->GetCurrentPadding(&queued)) &&
+        if (target.clockAdjustment && target.delivering && target.lost.code == 0 &&
+            SUCCEEDED(target.client->GetCurrentPadding(&queued)) &&
             target.controller.Update(queued, now))
         {
             ChangeTargetRate(target, target.layout.sampleRate * target.controller.Rate() * engine.testRateBias, now);
@@ -221,11 +223,18 @@ uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& targ
 }
 
 // A target that cannot report its queue or hand out a buffer misses this
-// packet and is tried again with the next one.
+// packet and is tried again with the next one, unless the system took its
+// stream away.
 void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const PacketView& packet)
 {
+    if (target.lost.code != 0)
+    {
+        return;
+    }
     UINT32 queued = 0;
-    if (FAILED(target.client->GetCurrentPadding(&queued)))
+    const HRESULT padding = target.client->GetCurrentPadding(&queued);
+    NoteStreamFailure(target.lost, padding);
+    if (FAILED(padding))
     {
         return;
     }
@@ -233,8 +242,14 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
     const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, engine.cushionFrames);
     target.controller.Adjusted(-static_cast<double>(packet.frames - frames));
     target.framesLeftOut += packet.frames - frames;
+    if (frames == 0)
+    {
+        return;
+    }
     BYTE* dest = nullptr;
-    if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &dest)))
+    const HRESULT buffer = target.renderClient->GetBuffer(frames, &dest);
+    NoteStreamFailure(target.lost, buffer);
+    if (FAILED(buffer))
     {
         return;
     }
@@ -252,7 +267,9 @@ void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const 
         WriteSilence(target.layout, frames, dest);
     }
     target.history.Append(dest, frames);
-    if (SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)))
+    const HRESULT released = target.renderClient->ReleaseBuffer(frames, 0);
+    NoteStreamFailure(target.lost, released);
+    if (SUCCEEDED(released))
     {
         target.framesWritten += frames;
     }
@@ -285,7 +302,9 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        if (FAILED(capture.GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
+        const HRESULT packetRead = capture.GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        NoteStreamFailure(engine.sourceLost, packetRead);
+        if (FAILED(packetRead))
         {
             return;
         }
@@ -309,8 +328,10 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
                 DeliverPacket(engine, target, packet);
             }
         }
-        capture.ReleaseBuffer(frames);
-        if (FAILED(capture.GetNextPacketSize(&packetSize)))
+        NoteStreamFailure(engine.sourceLost, capture.ReleaseBuffer(frames));
+        const HRESULT next = capture.GetNextPacketSize(&packetSize);
+        NoteStreamFailure(engine.sourceLost, next);
+        if (FAILED(next))
         {
             return;
         }
@@ -373,7 +394,8 @@ void OpenTargetsForRebuild(RedirectionEngine& engine)
     });
 }
 
-// Returns false when the selection has become empty and the run must end.
+// Returns false when the selection has become empty or none of its targets
+// opens, and the run must end.
 bool CheckTargets(RedirectionEngine& engine)
 {
     std::vector<std::string> snapshot = SnapshotTargetIds(engine.state);
@@ -396,6 +418,12 @@ bool CheckTargets(RedirectionEngine& engine)
         OpenTargetsForRebuild(engine);
     }
     DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
+    if (engine.targets.empty())
+    {
+        // Nothing could play: the run ends rather than show Stop in silence.
+        DiagnosticLog::Instance().Log("Targets rebuilt: none could be opened; redirection stopped.");
+        return false;
+    }
     engine.warmupPackets = kWarmupPackets;
     return true;
 }
@@ -433,7 +461,9 @@ void RunTransferLoop(RedirectionEngine& engine)
         const double now = EngineSeconds(engine);
         SteerTargetRates(engine, now);
         UINT32 packetSize = 0;
-        if (SUCCEEDED(engine.captureClient->GetNextPacketSize(&packetSize)))
+        const HRESULT next = engine.captureClient->GetNextPacketSize(&packetSize);
+        NoteStreamFailure(engine.sourceLost, next);
+        if (SUCCEEDED(next))
         {
             // One reading of each setting per pass: a change is heard from
             // the next pass on.
@@ -442,7 +472,7 @@ void RunTransferLoop(RedirectionEngine& engine)
             HandlePackets(engine, packetSize, GainFromVolume(volume), bufferMs, now);
         }
         SteerTargetRates(engine, now);
-        running = !state.redirectStopRequested;
+        running = !AnnounceStreamLosses(engine) && !state.redirectStopRequested;
     }
     CleanUp(engine);
 }

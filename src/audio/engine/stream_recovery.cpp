@@ -1,0 +1,139 @@
+#include "audio/engine/stream_recovery.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/app_state.h"
+#include "audio/engine/redirection_control.h"
+#include "audio/engine/stream_setup.h"
+#include "common/app_messages.h"
+#include "log/diagnostic_log.h"
+
+namespace
+{
+// A stream lost again this soon after the restart made for it would only
+// be lost again by another restart.
+constexpr auto kAgainAtOnce = std::chrono::seconds(5);
+
+// Once per pass for every stream; copies (allocates) only for a stream
+// lost since the last pass.
+bool Announce(AppState& state, StreamLossMark& mark, bool source, const std::string& id, const std::string& name)
+{
+    if (mark.code == 0 || mark.announced)
+    {
+        return false;
+    }
+    mark.announced = true;
+    state.streamLosses.push_back(StreamLoss{source, id, name, mark.code});
+    return true;
+}
+
+bool FailedAgainAtOnce(const AppState& state, const std::string& endpointId,
+                       std::chrono::steady_clock::time_point now)
+{
+    const auto restarted = state.restartedFor.find(endpointId);
+    return restarted != state.restartedFor.end() && now - restarted->second < kAgainAtOnce;
+}
+
+void LeaveOut(AppState& state, const std::string& endpointId)
+{
+    std::lock_guard<std::mutex> lock(state.selectionMutex);
+    state.leftOutTargetIds.push_back(endpointId);
+}
+
+// Logs the loss and decides what becomes of its stream; false when the run
+// must stay stopped.
+bool ReactToLoss(AppState& state, const StreamLoss& loss, std::chrono::steady_clock::time_point now)
+{
+    const std::string endpointId = loss.source ? state.redirectSourceId : loss.endpointId;
+    const std::string name = loss.source ? SelectedSourceName(state) : loss.name;
+    const bool again = FailedAgainAtOnce(state, endpointId, now);
+    const char* outcome = "restarting redirection";
+    if (!again)
+    {
+        state.restartedFor[endpointId] = now;
+    }
+    else if (loss.source)
+    {
+        outcome = "the source failed again right after a restart; redirection stopped";
+    }
+    else
+    {
+        outcome = "it failed again right after a restart and is left out until the next device change or Start";
+        LeaveOut(state, endpointId);
+    }
+    DiagnosticLog::Instance().Log("StreamFailure: '%s' stopped with 0x%08lX (%s); %s.", name.c_str(),
+                                  static_cast<unsigned long>(loss.code), StreamLossName(loss.code), outcome);
+    return !(again && loss.source);
+}
+}  // namespace
+
+bool AnnounceStreamLosses(RedirectionEngine& engine)
+{
+    AppState& state = engine.state;
+    bool fresh = Announce(state, engine.sourceLost, true, {}, {});
+    for (RenderTarget& target : engine.targets)
+    {
+        fresh = Announce(state, target.lost, false, target.id, target.name) || fresh;
+    }
+    if (fresh && !engine.lossPosted)
+    {
+        engine.lossPosted = true;
+        state.streamLost = true;
+        if (state.mainWindow)
+        {
+            PostMessageW(state.mainWindow, WM_APP_STREAM_LOST, 0, 0);
+        }
+    }
+    return engine.sourceLost.code != 0;
+}
+
+void HandleStreamLoss(AppState& state)
+{
+    // A run the user or a device change stopped meanwhile stays as it is.
+    const bool runToRecover = state.isRedirecting || state.redirectThread.joinable();
+    if (!state.streamLost.exchange(false) || !runToRecover)
+    {
+        return;
+    }
+    StopRedirection(state);
+    // Should the route stay stopped, a device change starts it again as it
+    // would a running one: the user did not stop it.
+    state.stoppedByStreamLoss = true;
+    const std::vector<StreamLoss> losses = std::exchange(state.streamLosses, {});
+    const auto now = std::chrono::steady_clock::now();
+    bool restart = true;
+    for (const StreamLoss& loss : losses)
+    {
+        restart = ReactToLoss(state, loss, now) && restart;
+    }
+    if (!restart)
+    {
+        return;
+    }
+    if (SnapshotTargetIds(state).empty())
+    {
+        DiagnosticLog::Instance().Log("StreamFailure: every target is left out; redirection stopped.");
+        return;
+    }
+    // The old streams are gone before new ones open, as on a device change.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    StartRedirection(state);
+}
+
+void ForgetLeftOutTargets(AppState& state)
+{
+    state.restartedFor.clear();
+    std::lock_guard<std::mutex> lock(state.selectionMutex);
+    state.leftOutTargetIds.clear();
+}
+
+bool IsLeftOut(const AppState& state, const std::string& endpointId)
+{
+    return std::find(state.leftOutTargetIds.begin(), state.leftOutTargetIds.end(), endpointId) !=
+           state.leftOutTargetIds.end();
+}
