@@ -9,7 +9,6 @@
 #include "audio/engine/redirection_control.h"
 #include "common/app_messages.h"
 #include "engine_fixture.h"
-#include "log/text_convert.h"
 #include "registry_test_support.h"
 #include "settings/settings_codec.h"
 #include "window_test_support.h"
@@ -119,7 +118,7 @@ TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
     AddTarget("Headphones", TargetBehaviour());
     StartAndWaitRunning();
 
-    const std::string stopped = "StreamFailure: 'Speakers' stopped with 0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED); ";
+    const std::string stopped = "StreamFailure: '[Playback] Speakers' stopped with 0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED); ";
     ASSERT_TRUE(PumpUntilLogged(stopped + "restarting redirection."));
     ASSERT_TRUE(PumpUntilLogged(stopped + "the source failed again right after a restart; redirection stopped."));
     EXPECT_FALSE(state.isRedirecting) << "the window shows Stop with nothing to capture";
@@ -127,12 +126,7 @@ TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
     EXPECT_EQ(source->Streams().size(), 2u);
 
     // The device coming back starts the route again: the user did not stop it.
-    FakeEndpointFlow render;
-    for (const auto& endpoint : endpoints)
-        render.endpoints.push_back(StreamingFakeEndpoint(Utf8ToWide(endpoint->Name()), endpoint));
-    state.desiredSource.eid = "Speakers";
-    state.desiredTargets = {state.playbackDevices.at(0).identity};
-    HandleDeviceChange(state, MakeFake<FakeMMDeviceEnumerator>(render, FakeEndpointFlow{}).Get());
+    HandleDeviceChange(state, enumerator.Get());
     EXPECT_TRUE(InOrder(Log(), {"Device reconnected - auto-starting redirection", "StartRedirection requested."}));
 }
 
@@ -145,8 +139,8 @@ TEST_F(StreamRecovery, ARebuildThatOpensNoTargetEndsTheRun)
     AddTarget("HDMI Output", unopenable, false);
     StartAndWaitRunning();
 
-    SelectTarget(1, true);
-    SelectTarget(0, false);
+    SelectTarget("HDMI Output", true);
+    SelectTarget("Headphones", false);
     ASSERT_TRUE(WaitForLog("Targets rebuilt: none could be opened; redirection stopped."));
     EXPECT_TRUE(WaitFor([&] { return !state.isRedirecting; })) << "the window shows Stop with nothing to play";
 }

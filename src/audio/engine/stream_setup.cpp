@@ -430,11 +430,6 @@ void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>
     }
 }
 
-void OpenSelectedTargets(RedirectionEngine& engine, const TargetOpened& opened)
-{
-    OpenTargets(engine, SelectedTargetEntries(engine.state), opened);
-}
-
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry)
 {
     if (!entry.device)

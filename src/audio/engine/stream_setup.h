@@ -154,10 +154,6 @@ using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)
 void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries,
                  const TargetOpened& opened);
 
-// OpenTargets for the selected entries, with selectionMutex held by the
-// caller through every stream's opening. Redirect thread.
-void OpenSelectedTargets(RedirectionEngine& engine, const TargetOpened& opened);
-
 // How the clock's positions turn into frames, for a stream that plays at
 // streamHz (its rate as last set). False, leaving it as it was, when the
 // clock cannot say its frequency. Redirect thread.

@@ -382,10 +382,16 @@ void WithdrawTargets(RedirectionEngine& engine)
     engine.targets.clear();
 }
 
-// Caller holds selectionMutex.
+// The entries are copied under selectionMutex and opened without it: the
+// main thread must not wait for the streams' set-up.
 void OpenTargetsForRebuild(RedirectionEngine& engine)
 {
-    OpenSelectedTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
+    std::vector<AudioEndpointInfo> entries;
+    {
+        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
+        entries = SelectedTargetEntries(engine.state);
+    }
+    OpenTargets(engine, entries, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
         // The source is already running: a deeper cushion covers the gap
         // until the first packets after the warm-up arrive.
         PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
@@ -413,10 +419,7 @@ bool CheckTargets(RedirectionEngine& engine)
         engine.state.redirectStopRequested = true;
         return false;
     }
-    {
-        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
-        OpenTargetsForRebuild(engine);
-    }
+    OpenTargetsForRebuild(engine);
     DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
     if (engine.targets.empty())
     {
