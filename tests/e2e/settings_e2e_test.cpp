@@ -90,11 +90,13 @@ TEST_F(SettingsEndToEnd, SeededChoicesAreFoundByNameAndWrittenBackInFull)
          "LoadDeviceVolumes: loaded 1 device volume settings.",
          "LoadSettings: RunOnStartup=1, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=600x700, "
          "Volume=64, Buffer=20ms",
-         "Starting redirection: source='[Recording] Monitor of Speakers', targets=2", "OpenRenderTarget: 'Headphones' ",
-         "OpenRenderTarget: 'HDMI Output' ", "Process exit.",
+         "Starting redirection: source='[Recording] Monitor of Speakers', targets=2", "Process exit.",
          "SaveSettings: RunOnStartup=1, MinimizeToTray=0, MinOnClose=0, AutoStartRedirect=0, Window=600x700, "
          "Volume=64, Buffer=20ms"}))
         << app.LogText();
+    // The system lists its endpoints in no fixed order, and the targets open in that order.
+    EXPECT_EQ(CountStartingWith(messages, "OpenRenderTarget: 'Headphones' "), 1u) << app.LogText();
+    EXPECT_EQ(CountStartingWith(messages, "OpenRenderTarget: 'HDMI Output' "), 1u) << app.LogText();
     EXPECT_EQ(CountStartingWith(messages, "OpenRenderTarget: 'Speakers' "), 0u) << app.LogText();
     // Without an id the source has no remembered volume: the stored one stays.
     EXPECT_EQ(CountStartingWith(messages, "Applied saved volume"), 0u) << app.LogText();
