@@ -111,6 +111,9 @@ void Engine::Steer(Target& target, double now) {
 }
 
 void Engine::Deliver(Target& target, const stream_model::Packet& packet, double now) {
+    if (target.pacer.Mailbox().At(RateMailbox::Stage::Applied)) {
+        Steer(target, now);
+    }
     StreamReading reading;
     if (!Read(target, reading)) {
         return;

@@ -317,16 +317,11 @@ void PrepareRateAdjustment(const AudioEndpointInfo& entry, RenderTarget& target,
 // from the start: the pacer asks for it first.
 TargetPacer PacerFor(const RedirectionEngine& engine, const RenderTarget& target, uint64_t clockFrequency)
 {
-    PacerSettings settings;
-    settings.sampleRate = static_cast<double>(target.layout.sampleRate);
-    settings.cushionFrames = engine.cushionFrames;
-    settings.packetFrames = engine.packetFrames;
-    settings.bufferFrames = target.bufferFrames;
-    settings.frameBytes = target.layout.blockAlign;
-    settings.clockFrequency = clockFrequency;
-    settings.rateAdjustable = static_cast<bool>(target.clockAdjustment);
-    settings.rateBias = engine.testRateBias;
-    return TargetPacer(settings);
+    return TargetPacer({.sampleRate = static_cast<double>(target.layout.sampleRate),
+                        .cushionFrames = engine.cushionFrames, .packetFrames = engine.packetFrames,
+                        .bufferFrames = target.bufferFrames, .frameBytes = target.layout.blockAlign,
+                        .clockFrequency = clockFrequency, .rateAdjustable = static_cast<bool>(target.clockAdjustment),
+                        .rateBias = engine.testRateBias});
 }
 
 // Said once per target whose own layout differs from the source's: how its

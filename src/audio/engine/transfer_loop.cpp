@@ -155,9 +155,14 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
 }
 
 // A target that cannot report its queue misses this packet and is tried
-// again with the next one.
+// again with the next one. A rate change applied since the pass began is
+// settled first, so that what it threw away goes in ahead of the packet.
 HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet)
 {
+    if (target.pacer.Mailbox().At(RateMailbox::Stage::Applied))
+    {
+        SteerTarget(target, packet.now);
+    }
     StreamReading reading;
     const HRESULT read = ReadStream(target.client.Get(), target.clock.Get(), reading);
     if (FAILED(read))
@@ -244,12 +249,13 @@ void DrainAndStopTargets(RedirectionEngine& engine)
     }
 }
 
-// Once per target and run, where a listener who heard a dropout can find it.
+// Once per target and run that had packets (a full one takes none of them),
+// where a listener who heard a dropout can find it.
 void ReportDelivery(const RedirectionEngine& engine)
 {
     for (const RenderTarget& target : engine.targets)
     {
-        if (target.pacer.Started())
+        if (target.pacer.Started() || target.pacer.FramesLeftOut() > 0)
         {
             DiagnosticLog::Instance().Log(
                 "Delivery: '%s' ran dry %u times, %u of them brought back with silence; the frame count left out "
