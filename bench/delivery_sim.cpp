@@ -1,10 +1,9 @@
 // Simulates one hour of the redirect thread's delivery against the stream
 // model (bench/stream_model.h: Windows' shared-mode streams, and Wine 8's and
-// Wine 10's as the stand-ins they are), with the engine's own rules (cushion,
-// buffer sizes, dry judgement, frame count, top-up, pass waits, the clock
-// reading and the replay after a rate change) and its rate controller, to
-// see how much each target loses, how often it starves and how steady its
-// queue stays.
+// Wine 10's as the stand-ins they are), each target paced by the engine's own
+// TargetPacer (bench/model_engine.h runs the passes as the transfer loop
+// does), to see how much each target loses, how often it starves and how
+// steady its queue stays.
 //
 // Model (also printed with the results):
 // - The source's clock is the reference. Its capture stream delivers one
@@ -18,12 +17,9 @@
 //   first 5 packets are dropped (warm-up), each target's queue brought up to
 //   the cushion and a packet with silence at each of them.
 // - Each target's buffer is the target buffer duration; it is primed with
-//   half of it and starts 10 ms after the source. It is handled as the
-//   engine handles it: topped up to the cushion before its first packet and
-//   when the dry judgement and the dry watch say so, its clock read at every
-//   packet and turned into frames at the rate last set, its rate set when
-//   the controller decides one, and what a rate change threw away queued
-//   again where the clock showed the stream started again.
+//   half of it and starts 10 ms after the source. Its pacer decides every
+//   packet's silence and frames and its rate; a rate it asks for is applied
+//   at the end of the pass (the applier thread's part).
 // - Its device runs at +ppm against the source's clock (see the stream
 //   model for what each kind does with it).
 // - Late capture: in some runs the capture holds its packets back for a
@@ -50,17 +46,14 @@
 #include <string>
 #include <vector>
 
-#include "audio/engine/frame_policy.h"
-#include "audio/engine/rate_controller.h"
+#include "model_engine.h"
 #include "stream_model.h"
 
 namespace {
 
-using stream_model::CaptureStreamModel;
+using model_engine::Engine;
 using stream_model::Kind;
-using stream_model::RenderStreamModel;
 
-constexpr double kTargetStartDelay = 0.010;
 constexpr double kRunSeconds = 3600.0;
 constexpr double kSteadyFrom = 120.0;
 
@@ -81,44 +74,32 @@ struct Scenario {
     bool pauses = false;        // the source's endpoint idle kPauseSeconds every kPauseEvery
     uint32_t periodFrames = 0;  // the devices' period where it is not the rate over 100
 
-    // A device period, which is also a capture packet.
-    uint32_t PacketFrames() const {
-        return periodFrames > 0 ? periodFrames : stream_model::PeriodFramesAt(deviceRate, 0.010);
+    // A paused source is captured by loopback; the others from a capture
+    // device, which never pauses.
+    model_engine::Setup Setup() const {
+        return {bufferMs, kind, rateAdjustment, deviceRate, periodFrames, pauses};
     }
-    // The period as GetDevicePeriod gives it, in whole 100 ns units.
-    int64_t DevicePeriod() const { return static_cast<int64_t>(PacketFrames() * 1e7 / deviceRate); }
-    // What the engine takes a packet to be: the device period in frames.
-    uint32_t EnginePacketFrames() const { return PeriodFrames(DevicePeriod(), static_cast<uint32_t>(deviceRate)); }
 };
 
-// One target as the engine keeps it, with what the simulation measures.
-struct TargetState : stream_model::RenderListener {
-    TargetState(const stream_model::RenderConfig& config, double ppmValue) : model(config), ppm(ppmValue) {}
+// What the simulation measures of one target.
+struct TargetState : model_engine::TargetObserver {
+    TargetState(const model_engine::Target& engineTarget, double ppmValue, uint32_t packetFrames)
+        : target(&engineTarget), ppm(ppmValue), rate(engineTarget.rate), cushion(engineTarget.cushion),
+          bufferFrames(engineTarget.bufferFrames), periodic(engineTarget.model.kind() != Kind::Continuous),
+          adjustable(engineTarget.pacer.Adjustable()), setPoint(QueueSetPoint(cushion, packetFrames)) {}
 
-    RenderStreamModel model;
+    const model_engine::Target* target;
     double ppm = 0.0;
     double rate = 0.0;  // nominal, frames per second
-    bool periodic = true;
-
-    // What the engine keeps.
-    uint32_t bufferFrames = 0;
     uint32_t cushion = 0;
+    uint32_t bufferFrames = 0;
+    bool periodic = true;
     bool adjustable = false;
-    bool delivering = false;
-    DryJudge dryJudge;
-    DryWatch dryWatch;
-    uint64_t written = 0;      // every frame handed to the target
-    double lastWrite = 0.0;    // when a packet was last written, and the queue then
-    uint32_t queuedAfterWrite = 0;
-    double clockToFrames = 0.0;
-    uint64_t lastPosition = 0;
-    double framesPlayed = 0.0;
-    uint32_t historyHeld = 0;  // what a replay could queue again
-    RateController controller{0.0, 0.0};
 
-    // What the simulation measures.
     bool dry = false;       // continuous: ran dry since the last delivery
     bool listening = true;  // gaps count: the source plays (after the first packet of a resumption)
+    bool resuming = false;  // the packet being delivered is a resumption's first
+    bool sourceIdle = false;
     uint64_t droppedFrames = 0;
     uint64_t steadyDropped = 0;
     uint64_t startGaps = 0;
@@ -140,8 +121,6 @@ struct TargetState : stream_model::RenderListener {
     double maxRate = 0.0;
     int rateChanges = 0;
     int replays = 0;
-    double clockCountError = 0.0;  // the engine's frames played less the clock's
-    double clockAstrayAt = -1.0;
     // A paused source: what follows each resumption, steady window.
     int resumptions = 0;
     int resumptionsWithSilence = 0;
@@ -158,6 +137,9 @@ struct TargetState : stream_model::RenderListener {
     void Queue(double begin, double end, double from, double to) override;
     void Underrun(double at, double frames) override;
     void Level(double at, double queued) override;
+    void BeforeDelivery(double now, uint32_t queued, bool discontinuous) override;
+    void Delivered(double now, uint32_t silence, uint32_t frames, uint32_t leftOut) override;
+    void RateChanged(double now, const RateChange& change) override;
 };
 
 bool Steady(double now) {
@@ -199,7 +181,7 @@ void TargetState::Queue(double begin, double end, double from, double to) {
 // engine writes (not the priming ahead of a resumption's first packet, which
 // only delays what follows).
 void NoteSilenceHeard(TargetState& t, double frames, double now) {
-    if (t.listening && t.delivering && Steady(now)) {
+    if (t.listening && t.target->pacer.Started() && Steady(now)) {
         t.heardSilence += frames;
         t.silenceSinceResumption += frames;
     }
@@ -209,68 +191,11 @@ void NoteSilenceHeard(TargetState& t, double frames, double now) {
 // continuously counts a gap once, and plays silence until the next packet.
 void TargetState::Underrun(double at, double frames) {
     silenceFrames += frames;
-    if (delivering && listening && (periodic || !dry)) {
+    if (target->pacer.Started() && listening && (periodic || !dry)) {
         (Steady(at) ? steadyGaps : startGaps) += 1;
     }
     NoteSilenceHeard(*this, frames, at);
     dry = true;
-}
-
-// How far the engine's count of frames played has strayed from what the
-// clock says (where the clock never starts again), and since when by more
-// than the buffer: an empty queue is then always judged by the queue alone.
-void NoteClockCount(TargetState& t, uint64_t position, double now) {
-    if (t.model.kind() == Kind::Wine10) {
-        return;
-    }
-    t.clockCountError = t.framesPlayed - static_cast<double>(position) / stream_model::kClockUnitsPerFrame;
-    if (t.clockAstrayAt < 0.0 && std::fabs(t.clockCountError) > t.bufferFrames) {
-        t.clockAstrayAt = now;
-    }
-}
-
-// The engine's reading of the clock: each stretch between two readings
-// counted at the rate last set, and a clock that went back taken to have
-// started again from zero.
-bool FramesPlayed(TargetState& t, double& played, double now) {
-    uint64_t position = 0;
-    if (stream_model::Failed(t.model.ClockPosition(position))) {
-        return false;
-    }
-    const uint64_t advance = position >= t.lastPosition ? position - t.lastPosition : position;
-    t.framesPlayed += static_cast<double>(advance) * t.clockToFrames;
-    t.lastPosition = position;
-    played = t.framesPlayed;
-    NoteClockCount(t, position, now);
-    return true;
-}
-
-bool ReadClockFrequency(TargetState& t, double streamHz) {
-    uint64_t frequency = 0;
-    if (stream_model::Failed(t.model.ClockFrequency(frequency)) || frequency == 0) {
-        return false;
-    }
-    t.clockToFrames = streamHz / static_cast<double>(frequency);
-    return true;
-}
-
-// A write the engine makes: what the stream took is counted as written and
-// kept for a replay.
-bool WriteFrames(TargetState& t, uint32_t frames) {
-    if (frames == 0 || stream_model::Failed(t.model.Write(frames))) {
-        return false;
-    }
-    t.written += frames;
-    if (t.adjustable) {
-        t.historyHeld = std::min(t.bufferFrames, t.historyHeld + frames);
-    }
-    return true;
-}
-
-uint32_t Padding(const TargetState& t) {
-    uint32_t queued = 0;
-    t.model.Padding(queued);
-    return queued;
 }
 
 double Ms(double frames, double rate) {
@@ -280,217 +205,7 @@ double Ms(double frames, double rate) {
 // The controller's rate against the one that cancels the clocks' true
 // difference, in ppm.
 double RateError(const TargetState& t) {
-    return (t.controller.Rate() * (1.0 + t.ppm * 1e-6) - 1.0) * 1e6;
-}
-
-void NoteBeforeDelivery(TargetState& t, uint32_t queued, double now) {
-    if (!t.delivering || !Steady(now)) {
-        return;
-    }
-    t.minBefore = std::min(t.minBefore, static_cast<double>(queued));
-    t.maxBefore = std::max(t.maxBefore, static_cast<double>(queued));
-    t.minRate = std::min(t.minRate, t.controller.Rate());
-    t.maxRate = std::max(t.maxRate, t.controller.Rate());
-    if (t.adjustable && t.listening) {
-        t.minRateError = std::min(t.minRateError, RateError(t));
-        t.maxRateError = std::max(t.maxRateError, RateError(t));
-    }
-}
-
-// Silence brought in ahead of the packet, as the engine's
-// TopUpBeforeDelivery decides it.
-uint32_t SilenceBefore(const Scenario& scenario, TargetState& t, uint32_t queued, double now) {
-    if (!t.delivering) {
-        t.delivering = true;
-        return TopUpFrames(queued, t.cushion, t.bufferFrames);
-    }
-    const double elapsed = (now - t.lastWrite) * t.rate;
-    QueueReading reading{queued, t.queuedAfterWrite, elapsed, false, t.written, 0.0};
-    reading.clocked = FramesPlayed(t, reading.framesPlayed, now);
-    const bool dry = t.dryJudge.RanDry(reading, t.bufferFrames, scenario.EnginePacketFrames());
-    const PacketArrival arrival{now, elapsed, t.queuedAfterWrite, queued, dry};
-    const DryStep step =
-        t.dryWatch.Before(arrival, DryLevels{t.rate, t.cushion, scenario.EnginePacketFrames(), t.bufferFrames});
-    t.controller.Adjusted(step.notTheClocks);
-    return step.silence;
-}
-
-void Deliver(const Scenario& scenario, TargetState& t, uint32_t packetFrames, double now) {
-    uint32_t queued = Padding(t);
-    NoteBeforeDelivery(t, queued, now);
-    const uint32_t silence = SilenceBefore(scenario, t, queued, now);
-    queued += WriteFrames(t, silence) ? silence : 0u;
-    NoteSilenceHeard(t, silence, now);
-    const uint32_t frames = TargetFrameCount(packetFrames, queued, t.bufferFrames, t.cushion);
-    t.controller.Adjusted(-static_cast<double>(packetFrames - frames));
-    t.droppedFrames += packetFrames - frames;
-    t.steadyDropped += Steady(now) ? packetFrames - frames : 0u;
-    t.dry = false;
-    if (WriteFrames(t, frames)) {
-        t.queuedAfterWrite = queued + frames;
-        t.lastWrite = now;
-    }
-    t.Level(now, t.model.Held());
-}
-
-void HoldDuringWarmup(TargetState& t, uint32_t packetFrames) {
-    WriteFrames(t, WarmupTopUpFrames(Padding(t), t.cushion, packetFrames, t.bufferFrames));
-}
-
-// What the engine does when a stream whose clock went back at a rate change
-// (it started again, its queue thrown away) read less queued than before:
-// the newest frames written go in again, and the count of frames written is
-// taken afresh from the clock and the queue.
-void QueueAgainAfterRateChange(TargetState& t, uint32_t queuedBefore, double now) {
-    uint32_t queued = Padding(t);
-    if (queued >= queuedBefore) {
-        return;
-    }
-    const uint32_t frames = std::min({queuedBefore - queued, t.historyHeld, t.bufferFrames - queued});
-    if (frames > 0 && !stream_model::Failed(t.model.Write(frames))) {
-        queued += frames;
-        ++t.replays;
-    }
-    double played = 0.0;
-    if (FramesPlayed(t, played, now)) {
-        t.written = static_cast<uint64_t>(played) + queued;
-    }
-    t.queuedAfterWrite = queued;
-    t.lastWrite = now;
-}
-
-// The engine's ChangeTargetRate: the clock read just before and just after
-// the change, at the new rate; a stream that did not start again is held
-// closely from then on.
-void ChangeRate(TargetState& t, double hz, double now) {
-    double played = 0.0;
-    const bool clocked = FramesPlayed(t, played, now);
-    const uint64_t positionBefore = t.lastPosition;
-    const uint32_t queuedBefore = Padding(t);
-    if (stream_model::Failed(t.model.SetSampleRate(static_cast<float>(hz)))) {
-        t.adjustable = false;
-        return;
-    }
-    if (!clocked || !ReadClockFrequency(t, hz) || !FramesPlayed(t, played, now)) {
-        return;
-    }
-    const bool startedAgain = t.lastPosition < positionBefore;
-    if (startedAgain) {
-        QueueAgainAfterRateChange(t, queuedBefore, now);
-    }
-    t.controller.ChangesAreSeamless(!startedAgain);
-}
-
-// The engine reads every adjusted target's queue before and after each
-// pass's deliveries.
-void Steer(TargetState& t, double now, bool sourceIdle) {
-    if (!t.adjustable || !t.delivering || !t.controller.Update(Padding(t), now)) {
-        return;
-    }
-    ++t.rateChanges;
-    t.decisionsInPauses += sourceIdle && Steady(now) ? 1 : 0;
-    ChangeRate(t, t.rate * t.controller.Rate(), now);
-}
-
-double WaitSeconds(PassWait wait, std::mt19937& random) {
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    return (wait == PassWait::Sleep2Ms ? 0.002 : 0.001) + 0.001 * unit(random);
-}
-
-struct RunResult {
-    std::vector<TargetState> targets;
-    uint64_t packets = 0;
-    uint64_t captureOverflows = 0;
-    double seconds = 0.0;  // the run's own time on this machine
-};
-
-uint32_t FramesOf(double rate, int64_t duration) {
-    return static_cast<uint32_t>(rate * static_cast<double>(duration) / 1e7);
-}
-
-// A target opened as the engine opens it: primed with half its buffer, its
-// clock read, its rate adjustable where the stream offers that.
-TargetState NewTarget(const Scenario& scenario, double ppm, double phase) {
-    stream_model::RenderConfig config;
-    config.kind = scenario.kind;
-    config.deviceRate = config.streamRate = scenario.deviceRate;
-    config.ppm = ppm;
-    config.periodFrames = scenario.PacketFrames();
-    config.bufferFrames = FramesOf(scenario.deviceRate, TargetBufferDuration(scenario.bufferMs, scenario.DevicePeriod()));
-    // A device without periods has no phase to them.
-    config.startAt = kTargetStartDelay + (scenario.kind == Kind::Continuous ? 0.0 : phase);
-    TargetState t(config, ppm);
-    t.rate = scenario.deviceRate;
-    t.periodic = scenario.kind != Kind::Continuous;
-    t.bufferFrames = config.bufferFrames;
-    t.cushion = CushionFrames(scenario.bufferMs, static_cast<uint32_t>(t.rate), scenario.DevicePeriod());
-    t.setPoint = QueueSetPoint(t.cushion, scenario.EnginePacketFrames());
-    t.adjustable = scenario.rateAdjustment && t.model.RateAdjustable();
-    t.controller = RateController(t.setPoint, t.rate);
-    WriteFrames(t, StartPrimingFrames(t.bufferFrames));
-    ReadClockFrequency(t, t.rate);
-    return t;
-}
-
-// The time whose packets the capture has handed over by `now`.
-double Readable(const Scenario& scenario, double now) {
-    const double into = std::fmod(now, kStallEvery) - kStallAt;
-    return into >= 0.0 && into < scenario.stallSeconds ? now - into : now;
-}
-
-// A paused source: whether its endpoint plays at `now`, and when that
-// changes next.
-bool SourcePlays(const Scenario& scenario, double now) {
-    const double into = std::fmod(now, kPauseEvery);
-    return !scenario.pauses || into < kPauseAt || into >= kPauseAt + kPauseSeconds;
-}
-
-double NextSourceChange(double now) {
-    const double cycle = std::floor(now / kPauseEvery) * kPauseEvery;
-    const double into = now - cycle;
-    if (into < kPauseAt) {
-        return cycle + kPauseAt;
-    }
-    return into < kPauseAt + kPauseSeconds ? cycle + kPauseAt + kPauseSeconds : cycle + kPauseEvery + kPauseAt;
-}
-
-CaptureStreamModel NewCapture(const Scenario& scenario) {
-    stream_model::CaptureConfig config;
-    config.kind = scenario.kind;
-    // A paused source is captured by loopback; the others from a capture
-    // device, which never pauses.
-    config.loopback = scenario.pauses;
-    config.rate = scenario.deviceRate;
-    config.periodFrames = scenario.PacketFrames();
-    config.bufferFrames = FramesOf(scenario.deviceRate, SourceBufferDuration(scenario.bufferMs, scenario.DevicePeriod()));
-    return CaptureStreamModel(config);
-}
-
-struct PassState {
-    int warmup = kWarmupPackets;
-    bool sourceIdle = false;
-    double nextSourceChange = kPauseAt;  // a paused source's next fall or return
-};
-
-// The capture's engine up to `readable`, its endpoint falling idle and
-// playing again on the way; says whether it is idle now.
-bool AdvanceSource(const Scenario& scenario, CaptureStreamModel& capture, PassState& pass, double readable) {
-    for (; scenario.pauses && pass.nextSourceChange <= readable;
-         pass.nextSourceChange = NextSourceChange(pass.nextSourceChange)) {
-        capture.Advance(pass.nextSourceChange);
-        capture.SetPlaying(SourcePlays(scenario, pass.nextSourceChange) ? stream_model::Playing::Sound
-                                                                        : stream_model::Playing::Nothing);
-    }
-    capture.Advance(readable);
-    return !SourcePlays(scenario, readable);
-}
-
-// The source fell silent: no target hears anything until the first packet
-// after it plays again.
-void PauseBegins(std::vector<TargetState>& targets) {
-    for (TargetState& t : targets) {
-        t.listening = false;
-    }
+    return (t.target->pacer.Rate() * (1.0 + t.ppm * 1e-6) - 1.0) * 1e6;
 }
 
 void NoteResumption(TargetState& t, double now) {
@@ -518,75 +233,130 @@ void CloseResumption(TargetState& t) {
 }
 
 // The first packet after a pause (the capture flags it as not following on
-// from the one before) starts what the targets are heard to do again.
-void DeliverToAll(const Scenario& scenario, std::vector<TargetState>& targets, const stream_model::Packet& packet,
-                  double now) {
-    const bool resuming = scenario.pauses && (packet.flags & stream_model::kDataDiscontinuity) != 0;
-    for (TargetState& t : targets) {
-        if (resuming) {
-            CloseResumption(t);
-        }
-        Deliver(scenario, t, packet.frames, now);
-        if (resuming) {
-            t.listening = true;
-            NoteResumption(t, now);
-        }
+// from the one before) starts what the target is heard to do again.
+void TargetState::BeforeDelivery(double now, uint32_t queued, bool discontinuous) {
+    resuming = discontinuous && !listening;
+    if (resuming) {
+        CloseResumption(*this);
+    }
+    const double rateNow = target->pacer.Rate();
+    if (!target->pacer.Started() || !Steady(now)) {
+        return;
+    }
+    minBefore = std::min(minBefore, static_cast<double>(queued));
+    maxBefore = std::max(maxBefore, static_cast<double>(queued));
+    minRate = std::min(minRate, rateNow);
+    maxRate = std::max(maxRate, rateNow);
+    if (adjustable && listening) {
+        minRateError = std::min(minRateError, RateError(*this));
+        maxRateError = std::max(maxRateError, RateError(*this));
     }
 }
 
-// One pass's reading of the capture: at most the packet limit, each
-// delivered to every target (or held in the warm-up).
-void ReadPackets(const Scenario& scenario, CaptureStreamModel& capture, RunResult& result, PassState& pass,
-                 double now) {
-    const uint32_t packetLimit = PacketLimitFor(scenario.bufferMs);
-    uint32_t size = 0;
-    for (uint32_t count = 0; count < packetLimit && !stream_model::Failed(capture.NextPacketSize(size)) && size > 0;
-         ++count) {
-        stream_model::Packet packet;
-        capture.GetBuffer(packet);
-        ++result.packets;
-        if (pass.warmup > 0) {
-            --pass.warmup;
-            for (TargetState& t : result.targets) {
-                HoldDuringWarmup(t, packet.frames);
-            }
-        } else {
-            DeliverToAll(scenario, result.targets, packet, now);
-        }
-        capture.ReleaseBuffer(packet.frames);
+void TargetState::Delivered(double now, uint32_t silence, uint32_t /*frames*/, uint32_t leftOut) {
+    NoteSilenceHeard(*this, silence, now);
+    droppedFrames += leftOut;
+    steadyDropped += Steady(now) ? leftOut : 0u;
+    dry = false;
+    if (resuming) {
+        listening = true;
+        NoteResumption(*this, now);
+    }
+}
+
+void TargetState::RateChanged(double now, const RateChange& change) {
+    ++rateChanges;
+    decisionsInPauses += sourceIdle && Steady(now) ? 1 : 0;
+    replays += change.queuedAgain > 0 ? 1 : 0;
+}
+
+double WaitSeconds(PassWait wait, std::mt19937& random) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    return (wait == PassWait::Sleep2Ms ? 0.002 : 0.001) + 0.001 * unit(random);
+}
+
+struct RunResult {
+    std::vector<TargetState> targets;
+    uint64_t packets = 0;
+    uint64_t captureOverflows = 0;
+    double seconds = 0.0;  // the run's own time on this machine
+};
+
+// The time whose packets the capture has handed over by `now`.
+double Readable(const Scenario& scenario, double now) {
+    const double into = std::fmod(now, kStallEvery) - kStallAt;
+    return into >= 0.0 && into < scenario.stallSeconds ? now - into : now;
+}
+
+// A paused source: whether its endpoint plays at `now`, and when that
+// changes next.
+bool SourcePlays(const Scenario& scenario, double now) {
+    const double into = std::fmod(now, kPauseEvery);
+    return !scenario.pauses || into < kPauseAt || into >= kPauseAt + kPauseSeconds;
+}
+
+double NextSourceChange(double now) {
+    const double cycle = std::floor(now / kPauseEvery) * kPauseEvery;
+    const double into = now - cycle;
+    if (into < kPauseAt) {
+        return cycle + kPauseAt;
+    }
+    return into < kPauseAt + kPauseSeconds ? cycle + kPauseAt + kPauseSeconds : cycle + kPauseEvery + kPauseAt;
+}
+
+struct PassState {
+    bool sourceIdle = false;
+    double nextSourceChange = kPauseAt;  // a paused source's next fall or return
+};
+
+// The capture's engine up to `readable`, its endpoint falling idle and
+// playing again on the way; says whether it is idle now.
+bool AdvanceSource(const Scenario& scenario, stream_model::CaptureStreamModel& capture, PassState& pass,
+                   double readable) {
+    for (; scenario.pauses && pass.nextSourceChange <= readable;
+         pass.nextSourceChange = NextSourceChange(pass.nextSourceChange)) {
+        capture.Advance(pass.nextSourceChange);
+        capture.SetPlaying(SourcePlays(scenario, pass.nextSourceChange) ? stream_model::Playing::Sound
+                                                                        : stream_model::Playing::Nothing);
+    }
+    capture.Advance(readable);
+    return !SourcePlays(scenario, readable);
+}
+
+// The source fell silent: no target hears anything until the first packet
+// after it plays again.
+void NoteSourceIdle(std::vector<TargetState>& targets, bool idle) {
+    for (TargetState& t : targets) {
+        t.listening = t.listening && !(idle && !t.sourceIdle);
+        t.sourceIdle = idle;
     }
 }
 
 RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
     const auto started = std::chrono::steady_clock::now();
+    Engine engine(scenario.Setup(), ppms);
     RunResult result;
     for (size_t i = 0; i < ppms.size(); ++i) {
-        result.targets.push_back(NewTarget(scenario, ppms[i], 0.0013 + 0.0017 * static_cast<double>(i)));
+        result.targets.emplace_back(engine.targets[i], ppms[i], engine.setup.EnginePacketFrames());
     }
-    CaptureStreamModel capture = NewCapture(scenario);
+    for (size_t i = 0; i < ppms.size(); ++i) {
+        engine.targets[i].observer = &result.targets[i];
+    }
     const PassWait wait = PassWaitFor(scenario.bufferMs);
     std::mt19937 random(20240601u);
     PassState pass;
     for (double now = 0.0; now < kRunSeconds; now += WaitSeconds(wait, random)) {
+        NoteSourceIdle(result.targets, AdvanceSource(scenario, engine.capture, pass, Readable(scenario, now)));
+        engine.Pass(now);
         for (TargetState& t : result.targets) {
-            t.model.Advance(now, t);
             NoteSecondLevel(t, now);
-            Steer(t, now, pass.sourceIdle);
-        }
-        const bool idle = AdvanceSource(scenario, capture, pass, Readable(scenario, now));
-        if (idle && !pass.sourceIdle) {
-            PauseBegins(result.targets);
-        }
-        pass.sourceIdle = idle;
-        ReadPackets(scenario, capture, result, pass, now);
-        for (TargetState& t : result.targets) {
-            Steer(t, now, pass.sourceIdle);
         }
     }
     for (TargetState& t : result.targets) {
         CloseResumption(t);
     }
-    result.captureOverflows = capture.lost();
+    result.packets = engine.packets;
+    result.captureOverflows = engine.capture.lost();
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return result;
 }
@@ -604,7 +374,7 @@ void ReportHeading(std::string& out, const Scenario& scenario, const RunResult& 
     const TargetState& first = r.targets.front();
     Print(out, "\nbufferMs %.0f, %.1f kHz, %u-frame periods, %s stream, rate adjustment %s: target buffer %u frames, "
                "cushion %u frames (%.1f ms)",
-          static_cast<double>(scenario.bufferMs), scenario.deviceRate / 1000.0, scenario.PacketFrames(),
+          static_cast<double>(scenario.bufferMs), scenario.deviceRate / 1000.0, scenario.Setup().PacketFrames(),
           stream_model::KindName(scenario.kind), scenario.rateAdjustment ? "on" : "off", first.bufferFrames,
           first.cushion, Ms(first.cushion, first.rate));
     if (scenario.stallSeconds > 0.0) {
@@ -627,24 +397,17 @@ void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
         const double rate = t.rate;
         Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %6d | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
                    " %+6.2f .. %+5.2f | %+7.0f / %+7.0f | %7d\n",
-              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.dryWatch.topUps, Ms(t.silenceFrames, rate),
+              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.target->pacer.TopUps(), Ms(t.silenceFrames, rate),
               Ms(t.minBefore - t.cushion, rate), Ms(t.maxBefore - t.cushion, rate), Ms(t.minQueued, rate),
               Ms(t.queuedArea / steadySeconds, rate), Ms(t.maxQueued, rate), Ms(t.minLevel, rate),
               Ms(t.maxLevel, rate), (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6, t.rateChanges);
     }
-    if (scenario.kind == Kind::Wine10 && scenario.rateAdjustment) {
+    if (scenario.rateAdjustment) {
         Print(out, "  queued again after a rate change:");
         for (const TargetState& t : r.targets) {
             Print(out, " %d", t.replays);
         }
         Print(out, " times\n");
-    } else if (scenario.rateAdjustment) {
-        Print(out, "  the engine's count of frames played less the clock's at the end (ms), and since when it is "
-                   "off by more than the buffer (s):");
-        for (const TargetState& t : r.targets) {
-            Print(out, " %+.0f (%.0f)", Ms(t.clockCountError, t.rate), t.clockAstrayAt);
-        }
-        Print(out, "\n");
     }
 }
 
@@ -736,7 +499,7 @@ void RunGrid(std::string& out) {
             Print(out, "\ngrid %.1f kHz, %u-frame periods, Windows stream, rate adjustment %s: gaps / frames trimmed "
                        "after the first two minutes per target ppm; queue just before a packet against the cushion "
                        "(ms); level against the set point (ms); rate changes\n",
-                  device.rate / 1000.0, scenario.PacketFrames(), adjust ? "on" : "off");
+                  device.rate / 1000.0, scenario.Setup().PacketFrames(), adjust ? "on" : "off");
             Print(out, "  grid setting | %-14s| %-14s| %-14s| %-14s| %-14s| %-16s | %-16s | %5s\n", "-1000 ppm",
                   "-100 ppm", "0 ppm", "+100 ppm", "+1000 ppm", "before packet", "level", "rate");
             for (float bufferMs : {1.0f, 5.0f, 10.0f, 20.0f, 30.0f, 45.0f, 60.0f}) {
@@ -762,7 +525,7 @@ void ReportPauses(std::string& out, const Scenario& scenario, const RunResult& r
     for (const TargetState& t : r.targets) {
         Print(out, "  pause %+6.0f | %4d / %4d | %8.1f / %6.1f | %6d | %9" PRIu64 " | ", t.ppm, t.resumptions,
               t.resumptionsWithSilence, Ms(t.heardSilence, t.rate), Ms(t.maxResumptionSilence, t.rate),
-              t.dryWatch.topUps, t.steadyDropped);
+              t.target->pacer.TopUps(), t.steadyDropped);
         if (t.adjustable) {
             Print(out, "%+7.0f / %+7.0f | %+7.0f / %+7.0f | %7d\n", t.minResumeError, t.maxResumeError,
                   t.minRateError, t.maxRateError, t.decisionsInPauses);
@@ -787,14 +550,15 @@ void RunPauses(std::string& out) {
 }
 
 const char* const kHeader =
-    "Delivery simulation, one simulated hour per run, the engine's rules and rate controller as built,\n"
+    "Delivery simulation, one simulated hour per run, each target paced by the engine's TargetPacer,\n"
     "against the stream model (bench/stream_model.h).\n"
     "Source: a packet of a device period (the rate over 100 frames unless said) every period of its\n"
     "  clock (the reference).\n"
     "Targets: -1000 / -100 / 0 / +100 / +1000 ppm against the source (+: the target plays faster),\n"
     "  first device period 1.3 / 3.0 / 4.7 / 6.4 / 8.1 ms after their start; topped up to the cushion\n"
-    "  before their first packet and after running dry at a packet on time, or at a late one whose\n"
-    "  followers did not bring the cushion back; the first 5 packets dropped.\n"
+    "  before their first packet and the first after a pause (flagged by the capture), and after\n"
+    "  running dry at a packet on time, or at a late one whose followers did not bring the cushion\n"
+    "  back; the first 5 packets dropped; a rate asked for is applied at the end of the pass.\n"
     "Streams: Windows = a pass every period of the target's clock takes a period's worth of frames, a\n"
     "  pass finding fewer is a gap; a rate change keeps the queue and changes how many frames a pass\n"
     "  takes (not when the passes come); the clock counts what is heard at a fixed frequency. Wine 8 =\n"
@@ -808,9 +572,8 @@ const char* const kHeader =
     "  before packet = the queue just before each delivery against the cushion; queue = over time;\n"
     "  level = the queue's average over each second against the controller's set point (the cushion\n"
     "  plus half a packet);\n"
-    "  rate = the controller's rate against nominal, and how often it was changed in the hour.\n"
-    "The engine turns the clock's readings into frames at the rate it last set: where the clock counts\n"
-    "  at a fixed frequency, that count strays from the clock by the rate's difference.\n";
+    "  rate = the controller's rate against nominal, and how often it was changed in the hour;\n"
+    "  queued again = rate changes after which what the stream threw away was queued again.\n";
 
 const char* const kPauseHeader =
     "\nA paused source: the endpoint captured by loopback plays nothing for 2 s every 30 s (from 20 s into\n"

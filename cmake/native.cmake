@@ -5,10 +5,12 @@ include(GoogleTest)
 find_package(Threads REQUIRED)
 tonefork_add_gtest()
 
-# The model of the audio system's streams that the delivery simulation and
-# the native tests run the engine's rules against.
-add_library(tonefork_stream_model STATIC bench/stream_model.cpp)
+# The model of the audio system's streams, and the redirect thread's passes
+# on it, that the delivery simulation and the native tests run the engine's
+# pacer against.
+add_library(tonefork_stream_model STATIC bench/stream_model.cpp bench/model_engine.cpp)
 target_include_directories(tonefork_stream_model PUBLIC bench)
+target_link_libraries(tonefork_stream_model PUBLIC tonefork_rules)
 tonefork_warnings(tonefork_stream_model)
 tonefork_sanitize(tonefork_stream_model)
 

@@ -14,10 +14,10 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/device_change_decision.cpp
     src/audio/engine/frame_policy.cpp
     src/audio/engine/rate_controller.cpp
-    src/audio/engine/replay_history.cpp
     src/audio/engine/sample_format.cpp
     src/audio/engine/soft_clip.cpp
     src/audio/engine/stream_loss.cpp
+    src/audio/engine/target_pacer.cpp
     src/audio/inventory/name_match.cpp
     src/audio/inventory/monitor_filter.cpp
     src/settings/run_entry.cpp
@@ -32,6 +32,7 @@ set(TONEFORK_WIN_SOURCES
     src/app/main_window.cpp
     src/common/paths.cpp
     src/audio/engine/device_change.cpp
+    src/audio/engine/rate_applier.cpp
     src/audio/engine/redirection_control.cpp
     src/audio/engine/stream_recovery.cpp
     src/audio/engine/stream_setup.cpp

@@ -1,4 +1,4 @@
-#include "audio/engine/replay_history.h"
+#include "audio/engine/target_pacer.h"
 
 #include <gtest/gtest.h>
 

@@ -446,18 +446,20 @@ TEST_F(EngineTest, RateAdjustableTargetsAreSteeredAndARefusingOneOpensWithout)
 
     StartAndWaitRunning(2);
     // Its first window lasts two seconds.
-    ASSERT_TRUE(WaitFor([&] { return !steered->Streams().at(0).sampleRates.empty(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(WaitFor([&] { return steered->Streams().at(0).sampleRates.size() >= 2; }, std::chrono::seconds(5)));
     ASSERT_TRUE(WaitForPacketWrites(*plain, 2));
     StopAndExpectIdle();
 
     const std::vector<std::string> lines = Log();
     EXPECT_TRUE(InOrder(lines, {"OpenRenderTarget: 'Steered' follows the source's clock by rate adjustment.",
                                 "OpenRenderTarget: 'Plain' has no rate adjustment; the frame count keeps its queue."}));
-    // 680 frames above the set point of 720, less the band of half of it
-    // that is left alone, played off over the next 8 s: +0.08 %.
+    // First the rate it plays at, which shows how the stream takes a change;
+    // then 680 frames above the set point of 720, less the band of half of
+    // it that is left alone, played off over the next 8 s: +0.08 %.
     const std::vector<float> rates = steered->Streams().at(0).sampleRates;
-    ASSERT_EQ(rates.size(), 1u);
-    EXPECT_NEAR(rates.front(), 48000.0f * (1.0f + (680.0f - 360.0f) / (48000.0f * 8.0f)), 1.0f);
+    ASSERT_EQ(rates.size(), 2u);
+    EXPECT_EQ(rates[0], 48000.0f);
+    EXPECT_NEAR(rates[1], 48000.0f * (1.0f + (680.0f - 360.0f) / (48000.0f * 8.0f)), 1.0f);
 
     const std::vector<FakeStreamRecord> plainStreams = plain->Streams();
     ASSERT_EQ(plainStreams.size(), 2u) << "a fresh client for the second try";
@@ -469,11 +471,12 @@ TEST_F(EngineTest, RateAdjustableTargetsAreSteeredAndARefusingOneOpensWithout)
 class RateChangeTest : public EngineTest
 {
 protected:
-    // A target well above its set point, with a clock, whose first rate
-    // change comes after 3 s: the log lines, and the first write after the
-    // change with the frames written before it. `writesAfter`: how many
-    // writes to wait for after the change.
-    void RunToTheFirstChange(bool dropsQueue, HRESULT setSampleRate = S_OK, size_t writesAfter = 2)
+    // A target well above its set point, with a clock: its rate is first
+    // set to its own at the start, and the controller's first change comes
+    // after 3 s. The log lines, and the first write after change `change`
+    // with the frames written before it. `writesAfter`: how many writes to
+    // wait for after the change.
+    void RunToChange(size_t change, bool dropsQueue, HRESULT setSampleRate = S_OK, size_t writesAfter = 2)
     {
         AddSource("Speakers", SourceBehaviour());
         FakeStreamBehaviour adjustable = TargetBehaviour();
@@ -484,8 +487,9 @@ protected:
         adjustable.padding = 1400;
         const auto steered = AddTarget("Steered", adjustable);
         StartAndWaitRunning();
-        ASSERT_TRUE(WaitFor([&] { return !steered->Streams().at(0).sampleRates.empty(); }, std::chrono::seconds(5)));
-        const size_t writesThen = steered->Streams().at(0).writesAtRateChange.at(0);
+        ASSERT_TRUE(WaitFor([&] { return steered->Streams().at(0).sampleRates.size() > change; },
+                            std::chrono::seconds(5)));
+        const size_t writesThen = steered->Streams().at(0).writesAtRateChange.at(change);
         ASSERT_TRUE(WaitForPacketWrites(*steered, writesThen + writesAfter));
         StopAndExpectIdle();
         lines = Log();
@@ -503,40 +507,50 @@ protected:
 // 680 frames above the set point of 720, less the band of half of it, over
 // the next 8 s.
 constexpr const char* kFirstChange = "Rate adjustment: 'Steered' now plays at 48040.00 Hz.";
+constexpr const char* kOwnRate = "Rate adjustment: 'Steered' now plays at 48000.00 Hz.";
 
 // A stream that throws its queue away at a rate change (and starts its
-// clock again) is given the same frames once more, the newest written.
+// clock again) shows it at the first, which sets its own rate at the start
+// while nothing is heard; from then on what it is given is kept, and at the
+// controller's change it is given the same frames once more, the newest.
 TEST_F(RateChangeTest, AStreamThatThrowsItsQueueAwayIsGivenTheSameFramesAgain)
 {
-    RunToTheFirstChange(true);
-    EXPECT_TRUE(InOrder(lines, {kFirstChange, "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; "
-                                              "1400 were queued again."}));
+    RunToChange(1, true);
+    EXPECT_TRUE(InOrder(lines, {kOwnRate,
+                                "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; what it is given "
+                                "is kept from now on to be queued again.",
+                                kFirstChange,
+                                "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; 1400 were "
+                                "queued again."}));
     ASSERT_EQ(after.releasedFrames, 1400u);
     const size_t bytes = 1400 * 8;
     ASSERT_GE(before.size(), bytes);
     EXPECT_TRUE(std::equal(after.bytes.begin(), after.bytes.end(), before.end() - static_cast<std::ptrdiff_t>(bytes)));
 }
 
-// A stream that plays on through a change is not written twice, and the
-// engine says once that it holds its queue closely from then on.
+// A stream that plays on through a change is not written twice; the first
+// change shows it, and from then on its queue is held closely, its changes
+// too many to say each.
 TEST_F(RateChangeTest, AStreamThatPlaysOnIsHeldClosely)
 {
-    RunToTheFirstChange(false);
-    EXPECT_TRUE(InOrder(lines, {kFirstChange, "Rate adjustment: 'Steered' changes its rate without a break; its queue "
-                                              "is held closely from now on."}));
+    RunToChange(1, false);
+    EXPECT_TRUE(InOrder(lines, {kOwnRate, "Rate adjustment: 'Steered' changes its rate without a break; its queue "
+                                          "is held closely from now on."}));
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.find("dropped") != std::string::npos; }),
+                            [](const std::string& line) {
+                                return line.find("dropped") != std::string::npos || line == kFirstChange;
+                            }),
               0);
     EXPECT_EQ(after.releasedFrames, 480u);
 }
 
-// A stream that refuses the rate decided for it is left at its own, said
-// once, and kept by the frame count: its packets go on.
+// A stream that refuses the rate asked for is left at its own, said once,
+// and kept by the frame count: its packets go on.
 TEST_F(RateChangeTest, AStreamThatRefusesARateIsLeftAtItsOwn)
 {
-    RunToTheFirstChange(true, E_FAIL, 10);
+    RunToChange(0, true, E_FAIL, 10);
     EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                         "Rate adjustment: 'Steered' refused 48040.00 Hz (HRESULT=0x80004005); its rate is left alone."),
+                         "Rate adjustment: 'Steered' refused 48000.00 Hz (HRESULT=0x80004005); its rate is left alone."),
               1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& line) {

@@ -36,6 +36,11 @@ public:
     // the queue out of sight they are the only sign of it.
     void Adjusted(double frames) { shift += frames; }
 
+    // Abandons the window under way: the next reading starts a new one, a
+    // second later, as at the first. For a queue that went through a time
+    // without packets, which says nothing of the clocks.
+    void Restart() { started = false; }
+
     // The rate factor to run the target at (1 = nominal; above 1 it plays
     // faster and its queue shrinks).
     double Rate() const { return rate; }

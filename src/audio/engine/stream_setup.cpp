@@ -284,36 +284,27 @@ std::optional<bool> InitializeTargetStream(const RedirectionEngine& engine, cons
 }
 
 // The stream's clock, where it offers one, tells how much of what was
-// written has been played. A stream whose rate was set (the test bias)
-// plays its frames at that rate from the start.
-void ReadStreamClock(const RedirectionEngine& engine, RenderTarget& target)
+// written has been heard; its frequency is fixed for the stream's life.
+uint64_t ReadStreamClock(RenderTarget& target)
 {
-    const double hz = target.layout.sampleRate * (target.clockAdjustment ? engine.testRateBias : 1.0);
+    UINT64 frequency = 0;
     if (SUCCEEDED(target.client->GetService(IID_PPV_ARGS(target.clock.ReleaseAndGetAddressOf()))) && target.clock &&
-        ReadClockFrequency(target, hz))
+        SUCCEEDED(target.clock->GetFrequency(&frequency)) && frequency > 0)
     {
-        return;
+        return frequency;
     }
     target.clock.Reset();
+    return 0;
 }
 
 // Where the stream offers it, the target follows the source's clock by rate
 // adjustment; elsewhere the frame count alone keeps its queue. Said once per
 // target, as it decides how the target will sound over hours.
-void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target,
-                           bool adjustable)
+void PrepareRateAdjustment(const AudioEndpointInfo& entry, RenderTarget& target, bool adjustable)
 {
     if (adjustable && SUCCEEDED(target.client->GetService(
                           IID_PPV_ARGS(target.clockAdjustment.ReleaseAndGetAddressOf()))) && target.clockAdjustment)
     {
-        target.controller = RateController(QueueSetPoint(engine.cushionFrames, engine.packetFrames),
-                                           static_cast<double>(target.layout.sampleRate));
-        target.history.Reserve(target.bufferFrames, target.layout.blockAlign);
-        if (engine.testRateBias != 1.0)
-        {
-            target.clockAdjustment->SetSampleRate(
-                static_cast<float>(target.layout.sampleRate * engine.testRateBias));
-        }
         DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' follows the source's clock by rate adjustment.",
                                       entry.displayName.c_str());
         return;
@@ -321,6 +312,17 @@ void PrepareRateAdjustment(const RedirectionEngine& engine, const AudioEndpointI
     target.clockAdjustment.Reset();
     DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' has no rate adjustment; the frame count keeps its queue.",
                                   entry.displayName.c_str());
+}
+
+// A stream whose rate was set (the test bias) plays its frames at that rate
+// from the start: the pacer asks for it first.
+TargetPacer PacerFor(const RedirectionEngine& engine, const RenderTarget& target, uint64_t clockFrequency)
+{
+    return TargetPacer({.sampleRate = static_cast<double>(target.layout.sampleRate),
+                        .cushionFrames = engine.cushionFrames, .packetFrames = engine.packetFrames,
+                        .bufferFrames = target.bufferFrames, .frameBytes = target.layout.blockAlign,
+                        .clockFrequency = clockFrequency, .rateAdjustable = static_cast<bool>(target.clockAdjustment),
+                        .rateBias = engine.testRateBias});
 }
 
 // Said once per target whose own layout differs from the source's: how its
@@ -456,48 +458,16 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
     target.name = entry.displayName;
     target.id = entry.identity.eid;
     PrepareChannelMap(engine, entry, target);
-    PrepareRateAdjustment(engine, entry, target, *adjustable);
-    ReadStreamClock(engine, target);
+    PrepareRateAdjustment(entry, target, *adjustable);
+    target.pacer = PacerFor(engine, target, ReadStreamClock(target));
     std::lock_guard<std::mutex> lock(engine.state.streamMutex);
     engine.state.publishedRenderClients.push_back(target.client);
     return target;
 }
 
-bool ReadClockFrequency(RenderTarget& target, double streamHz)
-{
-    UINT64 frequency = 0;
-    if (FAILED(target.clock->GetFrequency(&frequency)) || frequency == 0)
-    {
-        return false;
-    }
-    target.clockToFrames = streamHz / static_cast<double>(frequency);
-    return true;
-}
-
-void PrimeWithSilence(RenderTarget& target, uint32_t frames)
-{
-    BYTE* data = nullptr;
-    if (frames == 0 || FAILED(target.renderClient->GetBuffer(frames, &data)))
-    {
-        return;
-    }
-    if (!data)
-    {
-        target.renderClient->ReleaseBuffer(0, AUDCLNT_BUFFERFLAGS_SILENT);
-        return;
-    }
-    // The target's own layout: a target in its own format may have wider
-    // frames than the source.
-    WriteSilence(target.layout, frames, data);
-    target.history.Append(data, frames);
-    if (SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)))
-    {
-        target.framesWritten += frames;
-    }
-}
-
 void ReleaseRun(RedirectionEngine& engine)
 {
+    engine.rateApplier.Stop();
     {
         std::lock_guard<std::mutex> lock(engine.state.streamMutex);
         engine.state.publishedSourceClient.Reset();

@@ -4,18 +4,19 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/engine/frame_policy.h"
-#include "audio/engine/rate_controller.h"
-#include "audio/engine/replay_history.h"
 #include "audio/engine/sample_format.h"
 #include "audio/engine/stream_loss.h"
+#include "audio/engine/target_pacer.h"
 #include "common/com_ptr.h"
 #include "common/unique_handle.h"
 
@@ -32,12 +33,16 @@ struct CoTaskMemFormatDeleter
 };
 using MixFormatPtr = std::unique_ptr<WAVEFORMATEX, CoTaskMemFormatDeleter>;
 
-// One open target stream. Move-only; destruction releases renderClient, then
-// client (reverse declaration order).
+// One open target stream. Destruction releases its services, then client
+// (reverse declaration order), on the redirect thread.
 struct RenderTarget
 {
     ComPtr<IAudioClient> client;
     ComPtr<IAudioRenderClient> renderClient;
+    // Where the stream offers them; the rate applier's thread alone calls
+    // the rate adjustment.
+    ComPtr<IAudioClock> clock;
+    ComPtr<IAudioClockAdjustment> clockAdjustment;
     uint32_t bufferFrames = 0;
     // What the render buffer holds per frame: the source's layout when the
     // stream took the source's format, else the target's own mix format.
@@ -45,44 +50,45 @@ struct RenderTarget
     // Which source channels make each of the layout's channels; made when
     // the target opens, so the packet path only reads it.
     ChannelMap channelMap;
-
-    // Present where the stream lets its rate be nudged: the controller then
-    // holds its queue at the set point, and each rate it decides is handed
-    // to the stream.
-    ComPtr<IAudioClockAdjustment> clockAdjustment;
-    RateController controller{0.0, 0.0};
-    // What was written to such a target, to queue it again should a rate
-    // change throw the queue away.
-    ReplayHistory history;
     std::string name;  // for the log, the entry's display name
     std::string id;    // the entry's endpoint id
     // Set on the packet path when the system takes the stream away: the
     // target is skipped from then on (stream_recovery.h).
     StreamLossMark lost;
+    TargetPacer pacer;  // move-only
+};
 
-    // Delivery: whether the target has had a packet since it was opened,
-    // and what it was left with then, to tell when it ran dry; by its clock
-    // where it has one (positions times clockToFrames are frames), and all
-    // the frames ever written to it.
-    bool delivering = false;
-    uint32_t queuedAfterWrite = 0;
-    double lastWrite = 0.0;
-    ComPtr<IAudioClock> clock;
-    double clockToFrames = 0.0;  // at the stream's present rate
-    uint64_t lastPosition = 0;   // the clock's last reading
-    double framesPlayed = 0.0;   // counted on across changes of rate
-    uint64_t framesWritten = 0;
-    // Whether it ran dry, and whether that is yet to be judged: said in the
-    // log when the target closes, with what the frame count left out.
-    DryJudge dryJudge;
-    DryWatch dry;
-    uint64_t framesLeftOut = 0;
+// Applies the rates the redirect thread decides, and logs them, on a thread
+// of its own: SetSampleRate "must not be called from a real-time processing
+// thread" (learn.microsoft.com/en-us/windows/win32/api/audioclient/
+// nf-audioclient-iaudioclockadjustment-setsamplerate). It borrows the
+// targets' interfaces, which are released "from the same thread as the call
+// to IAudioClient::GetService that created the object" (.../nn-audioclient-
+// iaudioclockadjustment, and of IAudioClock): the redirect thread stops it
+// before it releases them. Redirect thread only; not copyable (its thread).
+class RateApplier
+{
+public:
+    ~RateApplier() { Stop(); }
+    // Starts the thread for the targets whose rate may change, if any.
+    void Start(std::vector<RenderTarget>& targets);
+    // Ends it once it has said what the redirect thread judged.
+    void Stop();
 
-    RenderTarget() = default;
-    RenderTarget(RenderTarget&&) = default;
-    RenderTarget& operator=(RenderTarget&&) = default;
-    RenderTarget(const RenderTarget&) = delete;
-    RenderTarget& operator=(const RenderTarget&) = delete;
+private:
+    struct Job
+    {
+        RateMailbox* mailbox;
+        IAudioClient* client;
+        IAudioClock* clock;  // may be null
+        IAudioClockAdjustment* adjustment;
+        std::string name;
+    };
+    void Run();
+
+    std::vector<Job> jobs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 struct RedirectionEngine
@@ -116,6 +122,7 @@ struct RedirectionEngine
     // environment variable TONEFORK_TEST_RATE_BIAS (a fraction, e.g. 0.005).
     double testRateBias = 1.0;
     std::vector<RenderTarget> targets;
+    RateApplier rateApplier;  // after targets: it stops before they go
     std::vector<std::string> activeTargetIds;
     // Integer PCM packets are converted here before they reach the targets;
     // sized once at set-up so that the packet path never allocates.
@@ -154,10 +161,9 @@ using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)
 void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries,
                  const TargetOpened& opened);
 
-// How the clock's positions turn into frames, for a stream that plays at
-// streamHz (its rate as last set). False, leaving it as it was, when the
-// clock cannot say its frequency. Redirect thread.
-bool ReadClockFrequency(RenderTarget& target, double streamHz);
+// Reads a target stream's queue and, where it has one, its clock; returns
+// the queue reading's result. The redirect thread and the rate applier's.
+HRESULT ReadStream(IAudioClient* client, IAudioClock* clock, StreamReading& reading);
 
 // Queues `frames` frames of silence on a target that has not started or
 // whose queue has room for them. Redirect thread.
@@ -171,7 +177,8 @@ double EngineSeconds(const RedirectionEngine& engine);
 void RunTransferLoop(RedirectionEngine& engine);
 
 // Gives back everything a run obtained, in the order its end requires:
-// withdraws the published clients (under streamMutex), frees the mix format,
+// stops the rate applier, withdraws the published clients (under
+// streamMutex), frees the mix format,
 // ends the 1 ms timer period, then releases the targets, the endpoint
 // interface, the capture client and the source client. Redirect thread,
 // without selectionMutex or streamMutex held.

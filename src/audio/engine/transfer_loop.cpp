@@ -1,6 +1,9 @@
 // The redirect thread's polling loop: every captured packet goes straight from
-// the capture buffer into each target's render buffer. The packet path
-// (HandlePackets and below) allocates nothing, takes no lock and logs nothing.
+// the capture buffer into each target's render buffer. Per packet and target
+// it reads the stream, asks the target's pacer and writes what that says. The
+// packet path (HandlePackets and the steering of each pass) allocates
+// nothing, takes no lock and logs nothing; a call that fails ends the step
+// that made it, which returns the call's result.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -24,6 +27,7 @@ struct PacketView
     uint32_t frames = 0;
     float gain = 1.0f;
     double now = 0.0;  // seconds, the engine's clock
+    bool discontinuous = false;  // the capture says it does not follow on from the one before
 };
 
 // The high-resolution timer waits about 1 ms; without it (or should it
@@ -59,118 +63,95 @@ void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
     }
 }
 
-// The clock's position is turned into frames at the rate the stream plays
-// at, so each stretch between two readings is counted at the rate of its
-// time. One sound system starts a stream's clock again from zero when its
-// rate is changed: the count carries on across that, and the clock is read
-// just before every change, so little goes uncounted.
-bool FramesPlayed(RenderTarget& target, double& played)
+// The one place a target's buffer is filled; `taken` is what the stream took.
+template <typename Fill>
+HRESULT FillTarget(RenderTarget& target, uint32_t frames, uint32_t& taken, Fill fill)
 {
-    UINT64 position = 0;
-    if (!target.clock || FAILED(target.clock->GetPosition(&position, nullptr)))
-    {
-        return false;
-    }
-    const UINT64 advance = position >= target.lastPosition ? position - target.lastPosition : position;
-    target.framesPlayed += static_cast<double>(advance) * target.clockToFrames;
-    target.lastPosition = position;
-    played = target.framesPlayed;
-    return true;
-}
-
-// One sound system throws a stream's queue away when its rate is changed,
-// and starts its clock again from zero. What it threw away, the newest
-// frames written, is queued again, and the count of frames written is taken
-// afresh from the clock and the queue: the frames thrown away will never be
-// counted as played.
-void QueueAgainAfterRateChange(RenderTarget& target, uint32_t queuedBefore, double now)
-{
-    UINT32 queued = 0;
-    if (FAILED(target.client->GetCurrentPadding(&queued)) || queued >= queuedBefore)
-    {
-        return;
-    }
-    const uint32_t lost = queuedBefore - queued;
-    const uint32_t frames = std::min({lost, target.history.Held(), target.bufferFrames - queued});
+    taken = 0;
     BYTE* dest = nullptr;
-    if (frames > 0 && SUCCEEDED(target.renderClient->GetBuffer(frames, &dest)) && dest)
+    if (frames == 0)
     {
-        target.history.CopyNewest(frames, dest);
-        queued += SUCCEEDED(target.renderClient->ReleaseBuffer(frames, 0)) ? frames : 0;
+        return S_OK;
     }
-    double played = 0.0;
-    if (FramesPlayed(target, played))
+    HRESULT hr = target.renderClient->GetBuffer(frames, &dest);
+    if (FAILED(hr) || !dest)
     {
-        target.framesWritten = static_cast<uint64_t>(played) + queued;
+        return FAILED(hr) ? hr : target.renderClient->ReleaseBuffer(0, AUDCLNT_BUFFERFLAGS_SILENT);
     }
-    target.queuedAfterWrite = queued;
-    target.lastWrite = now;
-    DiagnosticLog::Instance().Log("Rate adjustment: '%s' dropped %u queued frames at the change; %u were queued again.",
-                                  target.name.c_str(), lost, frames);
+    fill(dest);
+    hr = target.renderClient->ReleaseBuffer(frames, 0);
+    taken = SUCCEEDED(hr) ? frames : 0;
+    return hr;
 }
 
-// The clock is read just before the change and just after it, at the new
-// rate: a clock that went back tells a stream that started again. A stream
-// that did not keeps on playing through every change, and its queue is held
-// closely from then on (its changes are then too many to log each).
-void ChangeTargetRate(RenderTarget& target, double hz, double now)
+// The packet's samples, or silence where there is no packet or it is silent,
+// in the target's own layout.
+HRESULT WriteFrames(RenderTarget& target, uint32_t frames, const PacketView* packet, uint32_t& taken)
 {
-    UINT32 queued = 0;
-    double played = 0.0;
-    const bool clocked = FramesPlayed(target, played);
-    const uint64_t positionBefore = target.lastPosition;
-    target.client->GetCurrentPadding(&queued);
-    const HRESULT hr = target.clockAdjustment->SetSampleRate(static_cast<float>(hz));
-    if (FAILED(hr))
-    {
-        // Left at the rate it has, the target is kept by the frame count.
-        DiagnosticLog::Instance().Log("Rate adjustment: '%s' refused %.2f Hz (HRESULT=0x%08lX); its rate is left alone.",
-                                      target.name.c_str(), hz, static_cast<unsigned long>(hr));
-        target.clockAdjustment.Reset();
-        target.history.Reserve(0, 0);  // nothing to queue again any more
-        return;
-    }
-    const bool seamlessBefore = target.controller.Seamless();
-    if (!seamlessBefore)
-    {
-        DiagnosticLog::Instance().Log("Rate adjustment: '%s' now plays at %.2f Hz.", target.name.c_str(), hz);
-    }
-    if (!clocked || !ReadClockFrequency(target, hz) || !FramesPlayed(target, played))
-    {
-        return;
-    }
-    const bool startedAgain = target.lastPosition < positionBefore;
-    if (startedAgain)
-    {
-        QueueAgainAfterRateChange(target, queued, now);
-    }
-    else if (!seamlessBefore)
-    {
-        DiagnosticLog::Instance().Log(
-            "Rate adjustment: '%s' changes its rate without a break; its queue is held closely from now on.",
-            target.name.c_str());
-    }
-    target.controller.ChangesAreSeamless(!startedAgain);
+    return FillTarget(target, frames, taken, [&](BYTE* dest) {
+        if (packet && packet->samples)
+        {
+            WriteToTarget(packet->samples, target.channelMap, frames, packet->gain, target.layout, dest);
+        }
+        else
+        {
+            WriteSilence(target.layout, frames, dest);
+        }
+        target.pacer.Keep(dest, frames);
+    });
+}
+
+HRESULT Prime(RenderTarget& target, uint32_t frames)
+{
+    uint32_t taken = 0;
+    const HRESULT hr = WriteFrames(target, frames, nullptr, taken);
+    target.pacer.Primed(taken);
+    return hr;
 }
 
 // Every pass reads the queue of each adjustable target, before and after
 // its deliveries, so that the controller sees its level over time and not
 // only when a packet comes: either reading alone would misjudge it by about
 // a millisecond (before, it is at its lowest in every pass that brings a
-// packet; after, at its highest until the next pass). A stream is given a
-// new rate only when the controller decides one.
-void SteerTargetRates(RedirectionEngine& engine, double now)
+// packet; after, at its highest until the next pass). What a rate change
+// threw away is queued again at once (Wine's workaround).
+HRESULT SteerTarget(RenderTarget& target, double now)
+{
+    if (!target.pacer.Adjustable())
+    {
+        return S_OK;
+    }
+    UINT32 queued = 0;
+    const HRESULT hr = target.client->GetCurrentPadding(&queued);
+    const uint32_t again = SUCCEEDED(hr) ? target.pacer.Pass(queued, now) : 0u;
+    if (again == 0)
+    {
+        return hr;
+    }
+    uint32_t taken = 0;
+    const HRESULT written =
+        FillTarget(target, again, taken, [&](BYTE* dest) { target.pacer.CopyReplay(again, dest); });
+    target.pacer.Replayed(taken, now);
+    return written;
+}
+
+// A target whose stream the system took away is skipped from then on; any
+// call's failure may be that.
+template <typename Step>
+void ForLiveTargets(RedirectionEngine& engine, const Step& step)
 {
     for (RenderTarget& target : engine.targets)
     {
-        UINT32 queued = 0;
-        if (target.clockAdjustment && target.delivering && target.lost.code == 0 &&
-            SUCCEEDED(target.client->GetCurrentPadding(&queued)) &&
-            target.controller.Update(queued, now))
+        if (target.lost.code == 0)
         {
-            ChangeTargetRate(target, target.layout.sampleRate * target.controller.Rate() * engine.testRateBias, now);
+            NoteStreamFailure(target.lost, step(target));
         }
     }
+}
+
+void SteerTargets(RedirectionEngine& engine, double now)
+{
+    ForLiveTargets(engine, [now](RenderTarget& target) { return SteerTarget(target, now); });
 }
 
 // Float packets are read in place; integer ones go through the scratch
@@ -185,111 +166,41 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
-// The clock is read at every packet, not only at an empty queue: what it
-// has shown before decides how an empty queue is judged.
-bool TargetRanDry(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double framesElapsed)
+// A target that cannot report its queue misses this packet and is tried
+// again with the next one. A rate change applied since the pass began is
+// settled first, so that what it threw away goes in ahead of the packet.
+HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet)
 {
-    QueueReading reading;
-    reading.queued = queued;
-    reading.queuedAfterLastWrite = target.queuedAfterWrite;
-    reading.framesElapsed = framesElapsed;
-    reading.clocked = FramesPlayed(target, reading.framesPlayed);
-    reading.framesWritten = target.framesWritten;
-    return target.dryJudge.RanDry(reading, target.bufferFrames, engine.packetFrames);
-}
-
-// Before its first packet a target's queue is brought up to the cushion
-// with silence; after it ran dry, only if the packets behind did not bring
-// the cushion back. The controller is told of the silence and of the time
-// the target went without: neither is the clocks' difference.
-uint32_t TopUpBeforeDelivery(const RedirectionEngine& engine, RenderTarget& target, uint32_t queued, double now)
-{
-    if (!target.delivering)
+    if (target.pacer.Mailbox().At(RateMailbox::Stage::Applied))
     {
-        const uint32_t priming = TopUpFrames(queued, engine.cushionFrames, target.bufferFrames);
-        PrimeWithSilence(target, priming);
-        target.delivering = true;
-        return queued + priming;
+        const HRESULT steered = SteerTarget(target, packet.now);
+        if (FAILED(steered))
+        {
+            return steered;
+        }
     }
-    const double rate = target.layout.sampleRate;
-    const double framesElapsed = (now - target.lastWrite) * rate;
-    const PacketArrival arrival{now, framesElapsed, target.queuedAfterWrite, queued,
-                                TargetRanDry(engine, target, queued, framesElapsed)};
-    const DryStep step =
-        target.dry.Before(arrival, DryLevels{rate, engine.cushionFrames, engine.packetFrames, target.bufferFrames});
-    PrimeWithSilence(target, step.silence);
-    target.controller.Adjusted(step.notTheClocks);
-    return queued + step.silence;
-}
-
-// A target that cannot report its queue or hand out a buffer misses this
-// packet and is tried again with the next one, unless the system took its
-// stream away.
-void DeliverPacket(const RedirectionEngine& engine, RenderTarget& target, const PacketView& packet)
-{
-    if (target.lost.code != 0)
+    StreamReading reading;
+    const HRESULT read = ReadStream(target.client.Get(), target.clock.Get(), reading);
+    if (FAILED(read))
     {
-        return;
+        return read;
     }
-    UINT32 queued = 0;
-    const HRESULT padding = target.client->GetCurrentPadding(&queued);
-    NoteStreamFailure(target.lost, padding);
-    if (FAILED(padding))
-    {
-        return;
-    }
-    queued = TopUpBeforeDelivery(engine, target, queued, packet.now);
-    const uint32_t frames = TargetFrameCount(packet.frames, queued, target.bufferFrames, engine.cushionFrames);
-    target.controller.Adjusted(-static_cast<double>(packet.frames - frames));
-    target.framesLeftOut += packet.frames - frames;
-    if (frames == 0)
-    {
-        return;
-    }
-    BYTE* dest = nullptr;
-    const HRESULT buffer = target.renderClient->GetBuffer(frames, &dest);
-    NoteStreamFailure(target.lost, buffer);
-    if (FAILED(buffer))
-    {
-        return;
-    }
-    if (!dest)
-    {
-        target.renderClient->ReleaseBuffer(0, AUDCLNT_BUFFERFLAGS_SILENT);
-        return;
-    }
-    if (packet.samples)
-    {
-        WriteToTarget(packet.samples, target.channelMap, frames, packet.gain, target.layout, dest);
-    }
-    else
-    {
-        WriteSilence(target.layout, frames, dest);
-    }
-    target.history.Append(dest, frames);
-    const HRESULT released = target.renderClient->ReleaseBuffer(frames, 0);
-    NoteStreamFailure(target.lost, released);
-    if (SUCCEEDED(released))
-    {
-        target.framesWritten += frames;
-    }
-    target.queuedAfterWrite = queued + frames;
-    target.lastWrite = packet.now;
+    const PacketPlan plan = target.pacer.Plan(reading, packet.frames, packet.discontinuous, packet.now);
+    uint32_t silence = 0;
+    uint32_t frames = 0;
+    const HRESULT primed = WriteFrames(target, plan.silence, nullptr, silence);
+    const HRESULT written = WriteFrames(target, plan.frames, &packet, frames);
+    target.pacer.Wrote(silence, frames, packet.now);
+    return FAILED(primed) ? primed : written;
 }
 
 // No target hears the warm-up's packets, but each is kept as full as
 // delivery would keep it, with silence.
-void HoldQueuesDuringWarmup(RedirectionEngine& engine, uint32_t packetFrames)
+HRESULT HoldQueue(RenderTarget& target, uint32_t packetFrames)
 {
-    for (RenderTarget& target : engine.targets)
-    {
-        UINT32 queued = 0;
-        if (SUCCEEDED(target.client->GetCurrentPadding(&queued)))
-        {
-            PrimeWithSilence(target,
-                             WarmupTopUpFrames(queued, engine.cushionFrames, packetFrames, target.bufferFrames));
-        }
-    }
+    UINT32 queued = 0;
+    const HRESULT hr = target.client->GetCurrentPadding(&queued);
+    return FAILED(hr) ? hr : Prime(target, target.pacer.WarmupSilence(queued, packetFrames));
 }
 
 void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, float bufferMs, double now)
@@ -313,7 +224,7 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             // The first packets after a (re)start carry the streams' start-up
             // transient; no target hears them.
             --engine.warmupPackets;
-            HoldQueuesDuringWarmup(engine, frames);
+            ForLiveTargets(engine, [&](RenderTarget& target) { return HoldQueue(target, frames); });
         }
         else
         {
@@ -321,12 +232,10 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             packet.frames = frames;
             packet.gain = gain;
             packet.now = now;
+            packet.discontinuous = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
             packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
-            for (RenderTarget& target : engine.targets)
-            {
-                DeliverPacket(engine, target, packet);
-            }
+            ForLiveTargets(engine, [&](RenderTarget& target) { return DeliverPacket(target, packet); });
         }
         NoteStreamFailure(engine.sourceLost, capture.ReleaseBuffer(frames));
         const HRESULT next = capture.GetNextPacketSize(&packetSize);
@@ -354,18 +263,19 @@ void DrainAndStopTargets(RedirectionEngine& engine)
     }
 }
 
-// Once per target and run, where a listener who heard a dropout can find it.
+// Once per target and run that had packets (a full one takes none of them),
+// where a listener who heard a dropout can find it.
 void ReportDelivery(const RedirectionEngine& engine)
 {
     for (const RenderTarget& target : engine.targets)
     {
-        if (target.delivering)
+        if (target.pacer.Started() || target.pacer.FramesLeftOut() > 0)
         {
             DiagnosticLog::Instance().Log(
                 "Delivery: '%s' ran dry %u times, %u of them brought back with silence; the frame count left out "
                 "%llu frames.",
-                target.name.c_str(), target.dry.runs, target.dry.topUps,
-                static_cast<unsigned long long>(target.framesLeftOut));
+                target.name.c_str(), target.pacer.DryRuns(), target.pacer.TopUps(),
+                static_cast<unsigned long long>(target.pacer.FramesLeftOut()));
         }
     }
 }
@@ -412,6 +322,7 @@ bool CheckTargets(RedirectionEngine& engine)
     ReportDelivery(engine);
     DrainAndStopTargets(engine);
     DiagnosticLog::Instance().Log("Targets changed: rebuilding render targets (old=%zu).", engine.targets.size());
+    engine.rateApplier.Stop();
     WithdrawTargets(engine);
     engine.activeTargetIds = std::move(snapshot);
     if (engine.activeTargetIds.empty())
@@ -427,10 +338,31 @@ bool CheckTargets(RedirectionEngine& engine)
         DiagnosticLog::Instance().Log("Targets rebuilt: none could be opened; redirection stopped.");
         return false;
     }
+    engine.rateApplier.Start(engine.targets);
     engine.warmupPackets = kWarmupPackets;
     return true;
 }
 
+}  // namespace
+
+HRESULT ReadStream(IAudioClient* client, IAudioClock* clock, StreamReading& reading)
+{
+    UINT32 queued = 0;
+    const HRESULT hr = client->GetCurrentPadding(&queued);
+    reading.queued = queued;
+    UINT64 position = 0;
+    reading.clocked = clock && SUCCEEDED(clock->GetPosition(&position, nullptr));
+    reading.position = position;
+    return hr;
+}
+
+void PrimeWithSilence(RenderTarget& target, uint32_t frames)
+{
+    Prime(target, frames);
+}
+
+namespace
+{
 void CleanUp(RedirectionEngine& engine)
 {
     Sleep(50);
@@ -449,6 +381,7 @@ void RunTransferLoop(RedirectionEngine& engine)
 {
     AppState& state = engine.state;
     const PassWait wait = PassWaitFor(engine.startBufferMs);
+    engine.rateApplier.Start(engine.targets);
     bool running = !state.redirectStopRequested;
     while (running)
     {
@@ -462,7 +395,7 @@ void RunTransferLoop(RedirectionEngine& engine)
             }
         }
         const double now = EngineSeconds(engine);
-        SteerTargetRates(engine, now);
+        SteerTargets(engine, now);
         UINT32 packetSize = 0;
         const HRESULT next = engine.captureClient->GetNextPacketSize(&packetSize);
         NoteStreamFailure(engine.sourceLost, next);
@@ -474,7 +407,7 @@ void RunTransferLoop(RedirectionEngine& engine)
             const float bufferMs = state.bufferMs.load();
             HandlePackets(engine, packetSize, GainFromVolume(volume), bufferMs, now);
         }
-        SteerTargetRates(engine, now);
+        SteerTargets(engine, now);
         running = !AnnounceStreamLosses(engine) && !state.redirectStopRequested;
     }
     CleanUp(engine);

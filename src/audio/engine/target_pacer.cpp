@@ -1,0 +1,363 @@
+#include "audio/engine/target_pacer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "audio/engine/frame_policy.h"
+
+namespace {
+// Where an empty queue may still be playing a period: readings in a row
+// that show the cushion gone all the same.
+constexpr uint32_t kEmptyReadingsOfAGoneCushion = 3;
+
+// Whether a clock reading shows audio on its way past the queue: more
+// written and not yet played than is queued (by more than a frame), within
+// the buffer.
+bool ClockShowsAudioPastQueue(const QueueReading& reading, uint32_t bufferFrames) {
+    const double waiting = static_cast<double>(reading.framesWritten) - reading.framesPlayed;
+    return waiting > static_cast<double>(reading.queued) + 1.0 && waiting <= static_cast<double>(bufferFrames);
+}
+
+bool CameLate(double framesSinceLastWrite, const DryLevels& levels) {
+    return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
+}
+
+enum class AfterDry {
+    Wait,       // too early to tell
+    Recovered,  // the packets behind the late one brought the cushion back
+    TopUp,      // bring the queue up to the cushion now
+};
+
+AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const DryLevels& levels) {
+    if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(levels.cushionFrames)) {
+        return AfterDry::Recovered;
+    }
+    return 2.0 * framesSinceDry >= static_cast<double>(levels.packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
+}
+
+// The time since the last write beyond the audio it left queued.
+double FramesGoneWithout(const PacketArrival& arrival) {
+    return std::max(0.0, arrival.framesSinceLastWrite - static_cast<double>(arrival.queuedAfterLastWrite));
+}
+}  // namespace
+
+uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames,
+                          uint32_t cushionFrames) {
+    // A device reporting more queued frames than its buffer holds would
+    // otherwise wrap the room around to four billion frames.
+    const uint32_t room = queuedFrames < bufferFrames ? bufferFrames - queuedFrames : 0u;
+    const uint64_t limit = uint64_t{cushionFrames} + 2u * uint64_t{packetFrames};
+    uint32_t frames = packetFrames;
+    if (queuedFrames > limit) {
+        const uint64_t excess = queuedFrames - limit;
+        frames -= static_cast<uint32_t>(std::min<uint64_t>((excess + 1u) / 2u, packetFrames / 2u));
+    }
+    return std::min(frames, room);
+}
+
+uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames) {
+    const uint32_t level = std::min(cushionFrames, bufferFrames);
+    return queuedFrames < level ? level - queuedFrames : 0u;
+}
+
+bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed, uint32_t stillPlaying) {
+    return queuedFrames == 0 &&
+           framesElapsed > static_cast<double>(queuedAfterLastWrite) + static_cast<double>(stillPlaying);
+}
+
+bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames) {
+    const double waiting = static_cast<double>(framesWritten) - framesPlayed;
+    return queuedFrames == 0 && (waiting <= 0.0 || waiting > static_cast<double>(bufferFrames));
+}
+
+bool DryJudge::RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
+    Learn(reading, bufferFrames, periodFrames);
+    const bool periodMayPlay =
+        !clockShowsAudioPastQueue_ && !queueFallsByOtherThanPeriods_ && emptyInARow_ < kEmptyReadingsOfAGoneCushion;
+    return ::RanDry(reading.queued, reading.queuedAfterLastWrite, reading.framesElapsed,
+                    periodMayPlay ? periodFrames : 0u) &&
+           (!reading.clocked ||
+            RanDryByClock(reading.queued, reading.framesWritten, reading.framesPlayed, bufferFrames));
+}
+
+void DryJudge::Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
+    if (reading.clocked && !clockShowsAudioPastQueue_) {
+        clockShowsAudioPastQueue_ = ClockShowsAudioPastQueue(reading, bufferFrames);
+    }
+    emptyInARow_ = reading.queued == 0 ? emptyInARow_ + 1 : 0;
+    // An empty queue may have had less than a period left to take.
+    if (reading.queued > 0 && reading.queued <= reading.queuedAfterLastWrite && periodFrames > 0 &&
+        (reading.queuedAfterLastWrite - reading.queued) % periodFrames != 0) {
+        queueFallsByOtherThanPeriods_ = true;
+    }
+}
+
+DryStep DryWatch::Before(const PacketArrival& arrival, const DryLevels& levels) {
+    DryStep step;
+    step.silence = SilenceBefore(arrival, levels);
+    step.notTheClocks = step.silence + (arrival.ranDry ? FramesGoneWithout(arrival) : 0.0);
+    return step;
+}
+
+uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const DryLevels& levels) {
+    if (arrival.ranDry && !owed) {
+        ++runs;
+        owed = true;
+        since = arrival.now;
+        framesGivenSince = 0;
+        if (!CameLate(arrival.framesSinceLastWrite, levels)) {
+            return TopUp(arrival.queued, levels);
+        }
+    }
+    if (!owed) {
+        return 0;
+    }
+    switch (JudgeAfterDry(static_cast<double>(framesGivenSince), (arrival.now - since) * levels.sampleRate, levels)) {
+    case AfterDry::Wait:
+        return 0;
+    case AfterDry::Recovered:
+        owed = false;
+        return 0;
+    case AfterDry::TopUp:
+        break;
+    }
+    return TopUp(arrival.queued, levels);
+}
+
+uint32_t DryWatch::TopUp(uint32_t queuedFrames, const DryLevels& levels) {
+    owed = false;
+    ++topUps;
+    return TopUpFrames(queuedFrames, levels.cushionFrames, levels.bufferFrames);
+}
+
+void ReplayHistory::Reserve(uint32_t capacityFrames, uint32_t bytesPerFrame) {
+    bytes.assign(static_cast<size_t>(capacityFrames) * bytesPerFrame, 0);
+    frameBytes = bytesPerFrame;
+    capacity = bytes.empty() ? 0 : capacityFrames;
+    next = held = 0;
+}
+
+void ReplayHistory::Append(const unsigned char* data, uint32_t frames) {
+    if (capacity == 0) {
+        return;
+    }
+    // Of a write larger than the history only its newest frames are kept.
+    if (frames > capacity) {
+        data += static_cast<size_t>(frames - capacity) * frameBytes;
+        frames = capacity;
+    }
+    const uint32_t first = std::min(frames, capacity - next);
+    std::memcpy(bytes.data() + static_cast<size_t>(next) * frameBytes, data, static_cast<size_t>(first) * frameBytes);
+    std::memcpy(bytes.data(), data + static_cast<size_t>(first) * frameBytes,
+                static_cast<size_t>(frames - first) * frameBytes);
+    next = (next + frames) % capacity;
+    held = std::min(capacity, held + frames);
+}
+
+uint32_t ReplayHistory::CopyNewest(uint32_t frames, unsigned char* out) const {
+    frames = std::min(frames, held);
+    if (frames == 0) {
+        return 0;
+    }
+    const uint32_t start = (next + capacity - frames) % capacity;
+    const uint32_t first = std::min(frames, capacity - start);
+    std::memcpy(out, bytes.data() + static_cast<size_t>(start) * frameBytes, static_cast<size_t>(first) * frameBytes);
+    std::memcpy(out + static_cast<size_t>(first) * frameBytes, bytes.data(),
+                static_cast<size_t>(frames - first) * frameBytes);
+    return frames;
+}
+
+// The replay history is sized off the packet path, and keeps nothing until
+// Wine's quirk is seen. A first change, to the rate the stream plays at (or
+// the test bias), is asked for at once: it shows how the stream takes one
+// while nothing is heard yet, in the warm-up.
+TargetPacer::TargetPacer(const PacerSettings& settings)
+    : settings_(settings),
+      controller_(QueueSetPoint(settings.cushionFrames, settings.packetFrames), settings.sampleRate),
+      adjustable_(settings.rateAdjustable) {
+    if (adjustable_) {
+        history_.Reserve(settings.bufferFrames, settings.frameBytes);
+        wantedHz_ = settings.sampleRate * settings.rateBias;
+        Ask();
+    }
+}
+
+uint32_t TargetPacer::WarmupSilence(uint32_t queued, uint32_t packetFrames) const {
+    return TopUpFrames(queued, settings_.cushionFrames + packetFrames, settings_.bufferFrames);
+}
+
+// The first packet, and the first after the source paused for longer than
+// the cushion lasts (a loopback capture delivers nothing while nothing plays
+// and flags the packet that follows), is a fresh start: the queue is primed
+// and the packet goes behind it; the controller learns nothing from the time
+// without packets. A merely late packet is not flagged: others follow it.
+PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now) {
+    const bool fresh = !started_ || (discontinuous && FramesSince(lastPacket_, now) >
+                                                          settings_.cushionFrames + settings_.packetFrames);
+    lastPacket_ = now;
+    queuedAtPlan_ = reading.queued;
+    PacketPlan plan;
+    if (fresh) {
+        plan.silence = TopUpFrames(reading.queued, FreshLevel(now), settings_.bufferFrames);
+        watch_.owed = false;
+        controller_.Restart();
+    } else {
+        plan.silence = SilenceAfterDry(reading, now);
+    }
+    plan.frames = TargetFrameCount(packetFrames, reading.queued + plan.silence, settings_.bufferFrames,
+                                   settings_.cushionFrames);
+    framesLeftOut_ += packetFrames - plan.frames;
+    controller_.Adjusted(-static_cast<double>(packetFrames - plan.frames));
+    return plan;
+}
+
+// The clock counts at a frequency fixed for the stream's life whatever its
+// rate: its position is the stream's frames at their nominal rate.
+uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) {
+    const double elapsed = FramesSince(lastWrite_, now);
+    QueueReading judged{reading.queued, queuedAfterWrite_, elapsed, false, written_, 0.0};
+    judged.clocked = clockHasSay_ && reading.clocked && settings_.clockFrequency > 0;
+    if (judged.clocked) {
+        judged.framesPlayed = static_cast<double>(reading.position) * settings_.sampleRate /
+                              static_cast<double>(settings_.clockFrequency);
+    }
+    const bool dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
+    const DryLevels levels{settings_.sampleRate, settings_.cushionFrames, settings_.packetFrames,
+                           settings_.bufferFrames};
+    const DryStep step = watch_.Before({now, elapsed, queuedAfterWrite_, reading.queued, dry}, levels);
+    controller_.Adjusted(step.notTheClocks - step.silence);
+    return step.silence;
+}
+
+// Nothing written leaves the target as it was: a fresh start stays to come,
+// and the time since its last write is still counted from that write.
+void TargetPacer::Wrote(uint32_t silence, uint32_t frames, double now) {
+    written_ += silence + frames;
+    controller_.Adjusted(silence);
+    if (silence + frames == 0) {
+        return;
+    }
+    started_ = true;
+    watch_.Given(frames);
+    queuedAfterWrite_ = queuedAtPlan_ + silence + frames;
+    lastWrite_ = now;
+}
+
+void TargetPacer::Keep(const unsigned char* data, uint32_t frames) {
+    if (wineQuirkSeen_) {
+        history_.Append(data, frames);
+    }
+}
+
+// Where the device's passes fall between packets is kept through a pause
+// (they follow the device's clock, packets the source's), and with it how
+// high the queue averages above its level before a packet: it starts at the
+// level that averages the set point (the cushion until a pass was seen).
+uint32_t TargetPacer::FreshLevel(double now) const {
+    const double period = TakePeriod();
+    if (nextTake_ <= 0.0 || period <= 0.0) {
+        return settings_.cushionFrames;
+    }
+    const double untilTake = std::fmod(std::fmod(nextTake_ - now, period) + period, period);
+    const double level = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) -
+                         settings_.packetFrames * untilTake / period;
+    return static_cast<uint32_t>(std::lround(std::max(level, 0.0)));
+}
+
+// A pass every period of the source's, at the rate that makes up for the
+// clocks' difference.
+double TargetPacer::TakePeriod() const {
+    return settings_.packetFrames / settings_.sampleRate * controller_.Rate();
+}
+
+// A queue lower than at the reading before had a period taken in between:
+// the pass foreseen is moved into that stretch, which over many passes pins
+// it down closer than the readings are apart.
+void TargetPacer::NoteTake(uint32_t queued, double now) {
+    if (queued < lastReading_) {
+        const double period = TakePeriod();
+        double foreseen = nextTake_ > 0.0 ? nextTake_ : now;
+        foreseen -= std::floor((foreseen - lastReadingAt_) / period) * period;
+        nextTake_ = std::clamp(foreseen, lastReadingAt_, now) + period;
+    }
+    lastReading_ = queued;
+    lastReadingAt_ = now;
+}
+
+// A target without packets for as long as its cushion lasts (the source
+// paused, or its packets are held up) shows nothing of the clocks.
+bool TargetPacer::Idle(double now) const {
+    return FramesSince(lastPacket_, now) > settings_.cushionFrames + settings_.packetFrames;
+}
+
+// The controller is told the queue between two readings, at the middle of
+// that stretch: readings just before and after a packet, at one moment,
+// would weigh that moment twice.
+uint32_t TargetPacer::Pass(uint32_t queued, double now) {
+    const bool between = now > lastReadingAt_;
+    const double level = (static_cast<double>(lastReading_) + queued) / 2.0;
+    const double at = (lastReadingAt_ + now) / 2.0;
+    NoteTake(queued, now);
+    const uint32_t again = mailbox_->At(RateMailbox::Stage::Applied) ? Settle(queued, now) : 0u;
+    if (adjustable_ && started_ && between && !Idle(now) && controller_.Update(level, at)) {
+        wantedHz_ = settings_.sampleRate * controller_.Rate() * settings_.rateBias;
+    }
+    Ask();
+    return again;
+}
+
+// A rate decided while the last change is still on its way waits for it.
+void TargetPacer::Ask() {
+    if (wantedHz_ <= 0.0 || !adjustable_ || !mailbox_->At(RateMailbox::Stage::Free)) {
+        return;
+    }
+    mailbox_->change = RateChange{};
+    mailbox_->change.hz = wantedHz_;
+    wantedHz_ = 0.0;
+    mailbox_->HandOn(RateMailbox::Stage::Asked);
+}
+
+// A stream that refused a rate is left at its own, kept by the frame count.
+// One that kept its queue is held closely (its changes are not heard); one
+// that threw it away (Wine's quirk; no pass takes two packets' worth at
+// once, and its clock starts again) is seldom changed, and what it loses at
+// later changes is queued again from what it is given from now on.
+uint32_t TargetPacer::Settle(uint32_t queued, double now) {
+    RateChange& change = mailbox_->change;
+    change.announce = !controller_.Seamless();
+    adjustable_ = change.result >= 0;
+    const bool thrownAway = change.ClockWentBack() || (change.queueRead && change.after.queued == 0 &&
+                                                       change.before.queued > 2 * settings_.packetFrames);
+    if (!adjustable_ || !thrownAway) {
+        const bool kept = controller_.Seamless() || wineQuirkSeen_;
+        change.outcome = !adjustable_ ? RateOutcome::Refused : kept ? RateOutcome::Kept : RateOutcome::Seamless;
+        controller_.ChangesAreSeamless(!wineQuirkSeen_);
+        Finish(0);
+        return 0;
+    }
+    const uint32_t room = settings_.bufferFrames - std::min(queued, settings_.bufferFrames);
+    const uint32_t again = wineQuirkSeen_ ? std::min({change.Lost(), history_.Held(), room}) : 0u;
+    change.outcome = wineQuirkSeen_ ? RateOutcome::Dropped : RateOutcome::DroppedFirst;
+    wineQuirkSeen_ = true;
+    clockHasSay_ = clockHasSay_ && !change.ClockWentBack();
+    controller_.ChangesAreSeamless(false);
+    queuedAtPlan_ = queued;
+    if (again == 0) {
+        Replayed(0, now);
+    }
+    return again;
+}
+
+// The queue as the change left it is where the dry judgement goes on from.
+void TargetPacer::Replayed(uint32_t frames, double now) {
+    written_ += frames;
+    queuedAfterWrite_ = queuedAtPlan_ + frames;
+    lastWrite_ = now;
+    Finish(frames);
+}
+
+void TargetPacer::Finish(uint32_t queuedAgain) {
+    mailbox_->change.queuedAgain = queuedAgain;
+    mailbox_->HandOn(RateMailbox::Stage::Judged);
+}

@@ -1,0 +1,181 @@
+// The pacer against the stream model (bench/stream_model.h), driven as the
+// transfer loop drives it (bench/model_engine.h): what Windows' streams
+// make of its decisions, and what Wine 10's do.
+#include "audio/engine/target_pacer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "model_engine.h"
+
+namespace {
+
+using model_engine::Engine;
+using EngineSetup = model_engine::Setup;
+using stream_model::Kind;
+
+// What a target did while the source played, after the first second and
+// after the first packet of each resumption.
+struct Recorder : model_engine::TargetObserver {
+    const TargetPacer* pacer = nullptr;
+    bool listening = true;
+    bool resuming = false;
+    uint32_t gaps = 0;
+    uint64_t leftOut = 0;
+    std::vector<RateChange> changes;
+    uint32_t changesWhileIdle = 0;
+    std::vector<double> ratesAtResumption;
+
+    void Underrun(double at, double /*frames*/) override { gaps += listening && at > 1.0 ? 1 : 0; }
+    void BeforeDelivery(double /*now*/, uint32_t /*queued*/, bool discontinuous) override {
+        resuming = discontinuous && !listening;
+        if (resuming) {
+            ratesAtResumption.push_back(pacer->Rate());
+        }
+    }
+    void Delivered(double /*now*/, uint32_t /*silence*/, uint32_t /*frames*/, uint32_t framesLeftOut) override {
+        leftOut += framesLeftOut;
+        listening = listening || resuming;
+    }
+    void RateChanged(double /*now*/, const RateChange& change) override {
+        changes.push_back(change);
+        changesWhileIdle += listening ? 0 : 1;
+    }
+};
+
+// Passes 1.5 ms apart; a paused source's endpoint plays nothing for
+// pauseSeconds every 30 s, from 20 s into each.
+Recorder Drive(const EngineSetup& setup, double ppm, double seconds, double pauseSeconds = 0.0) {
+    Engine engine(setup, {ppm});
+    Recorder recorder;
+    recorder.pacer = &engine.targets[0].pacer;
+    engine.targets[0].observer = &recorder;
+    bool playing = true;
+    for (double now = 0.0; now < seconds; now += 0.0015) {
+        const double into = std::fmod(now, 30.0);
+        if (pauseSeconds > 0.0 && playing != (into < 20.0 || into >= 20.0 + pauseSeconds)) {
+            playing = !playing;
+            engine.capture.Advance(now);
+            engine.capture.SetPlaying(playing ? stream_model::Playing::Sound : stream_model::Playing::Nothing);
+            recorder.listening = recorder.listening && playing;
+        }
+        engine.capture.Advance(now);
+        engine.Pass(now);
+    }
+    return recorder;
+}
+
+// Equal clocks: whatever the device's rate, period and the latency setting,
+// no frame is left out and the device never lacks one, with rate adjustment
+// and with the frame count alone.
+TEST(TargetPacerTest, EqualClocksLoseNothingAtAnySetting) {
+    struct Device {
+        double rate;
+        uint32_t periodFrames;
+    };
+    for (const Device device : {Device{44100.0, 0}, Device{48000.0, 0}, Device{96000.0, 0}, Device{44100.0, 448}}) {
+        for (const float bufferMs : {1.0f, 5.0f, 10.0f, 20.0f, 30.0f, 45.0f, 60.0f}) {
+            for (const bool adjust : {true, false}) {
+                EngineSetup setup{bufferMs, Kind::Windows, adjust, device.rate, device.periodFrames};
+                const Recorder r = Drive(setup, 0.0, 20.0);
+                SCOPED_TRACE(testing::Message() << device.rate << " Hz, " << setup.PacketFrames() << "-frame periods, "
+                                                << bufferMs << " ms" << (adjust ? ", rate adjusted" : ""));
+                EXPECT_EQ(r.leftOut, 0u);
+                EXPECT_EQ(r.gaps, 0u);
+            }
+        }
+    }
+}
+
+// A loopback source that pauses: each resumption starts afresh (no gap after
+// its first packet, the ones after it take no silence), the rate decided
+// before the pause is kept, and nothing is decided while the source is idle
+// (a pause of 10 s outlasts a window of the controller).
+TEST(TargetPacerTest, APausedSourceStartsAfreshAndKeepsItsRate) {
+    struct Case {
+        double ppm;
+        bool adjust;
+        double pauseSeconds;
+    };
+    for (const Case c : {Case{1000.0, true, 2.0}, Case{-100.0, true, 2.0}, Case{-1000.0, true, 10.0},
+                         Case{0.0, false, 2.0}}) {
+        for (const float bufferMs : {10.0f, 30.0f}) {
+            EngineSetup setup{bufferMs, Kind::Windows, c.adjust};
+            setup.loopback = true;
+            const Recorder r = Drive(setup, c.ppm, 155.0, c.pauseSeconds);
+            SCOPED_TRACE(testing::Message() << c.ppm << " ppm, " << bufferMs << " ms");
+            EXPECT_EQ(r.gaps, 0u);
+            EXPECT_EQ(r.leftOut, 0u);
+            EXPECT_EQ(r.changesWhileIdle, 0u);
+            ASSERT_EQ(r.ratesAtResumption.size(), 5u);
+            for (size_t i = 2; i < r.ratesAtResumption.size() && c.adjust; ++i) {
+                EXPECT_NEAR((r.ratesAtResumption[i] - 1.0) * 1e6, -c.ppm, 100.0) << "resumption " << i;
+            }
+        }
+    }
+}
+
+// Windows keeps the queue at a rate change: nothing is queued twice and the
+// queue is held closely. Wine 10 throws it away: the first change shows it,
+// and from the next one on what was thrown away is queued again.
+TEST(TargetPacerTest, WhatARateChangeThrowsAwayIsQueuedAgainOnlyOnceSeen) {
+    EngineSetup windows{30.0f, Kind::Windows, true};
+    const Recorder kept = Drive(windows, 1000.0, 60.0);
+    ASSERT_GE(kept.changes.size(), 2u);
+    EXPECT_EQ(kept.changes[0].outcome, RateOutcome::Seamless);
+    for (size_t i = 1; i < kept.changes.size(); ++i) {
+        EXPECT_EQ(kept.changes[i].outcome, RateOutcome::Kept) << "change " << i;
+        EXPECT_EQ(kept.changes[i].queuedAgain, 0u) << "change " << i;
+    }
+
+    EngineSetup wine10{30.0f, Kind::Wine10, true};
+    const Recorder dropped = Drive(wine10, 1000.0, 60.0);
+    ASSERT_GE(dropped.changes.size(), 2u);
+    EXPECT_EQ(dropped.changes[0].outcome, RateOutcome::DroppedFirst);
+    EXPECT_EQ(dropped.changes[0].queuedAgain, 0u) << "nothing was kept before it was seen";
+    for (size_t i = 1; i < dropped.changes.size(); ++i) {
+        EXPECT_EQ(dropped.changes[i].outcome, RateOutcome::Dropped) << "change " << i;
+        EXPECT_GT(dropped.changes[i].Lost(), 0u) << "change " << i;
+        EXPECT_EQ(dropped.changes[i].queuedAgain, dropped.changes[i].Lost()) << "change " << i;
+    }
+}
+
+// What the stream did not take is not counted as queued: a priming it
+// refused leaves the target shorter (so an empty queue reads dry sooner),
+// and a first packet it refused leaves the start to come, without counting
+// the time since the engine's clock began as time without audio.
+TEST(TargetPacerTest, OnlyWhatTheStreamTookCounts) {
+    struct Case {
+        const char* what;
+        uint32_t primingTaken;
+        uint32_t framesTaken;
+        double secondAt;  // seconds; the first packet at 100 s
+        uint32_t secondSilence;
+        uint32_t dryRuns;
+        bool started;
+    };
+    const Case cases[] = {
+        {"a start the stream took", 720, 480, 100.025, 0, 0, true},
+        {"a priming it refused", 0, 480, 100.025, 0, 1, true},
+        {"a first packet it refused", 0, 0, 100.010, 720, 0, false},
+    };
+    PacerSettings settings;
+    settings.sampleRate = 48000.0;
+    settings.cushionFrames = 720;
+    settings.packetFrames = 480;
+    settings.bufferFrames = 2640;
+    for (const Case& c : cases) {
+        TargetPacer pacer(settings);
+        const PacketPlan first = pacer.Plan(StreamReading{}, 480, false, 100.0);
+        EXPECT_EQ(first.silence, 720u) << c.what;
+        pacer.Wrote(c.primingTaken, c.framesTaken, 100.0);
+        EXPECT_EQ(pacer.Started(), c.started) << c.what;
+        const PacketPlan second = pacer.Plan(StreamReading{}, 480, false, c.secondAt);
+        EXPECT_EQ(second.silence, c.secondSilence) << c.what;
+        EXPECT_EQ(pacer.DryRuns(), c.dryRuns) << c.what;
+    }
+}
+
+}  // namespace
