@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Routing, RoutingVolume, ::testing::Values(25u, 100u, 0u
 // opened, the run ends by itself and the program carries on without it.
 TEST_F(RoutingE2e, PlaybackSourceEndsItsRunAndTheProgramStaysUsable)
 {
-    SeedRoute(50, RouteChosenInWindow("Speakers"));
+    SeedRoute(50, RouteChosenInWindow("Speakers"), true);
     ToneforkInstance app("routing-loopback");
     app.Start();
     ASSERT_TRUE(app.WaitForLog("Redirect thread started.", 90s)) << app.LogText();
