@@ -7,15 +7,17 @@
 # the window is drawn by the processor), and hidden while a busy loop holds
 # one core; beside it PulseAudio's module-loopback at the same latency, alone
 # and beside the busy loop. Then, per buffer, the first seconds after a start:
-# no silence may follow the first packet heard.
+# no silence may follow the first packet heard. Last, at the shortest buffer,
+# device-change reactions 500 ms apart while the tone plays: the longest
+# silence each target hears. The sinks run at TONEFORK_SINK_RATE (48000).
 #
 # usage: e2e_gaps.sh <dist/Tonefork> <audio_probe> <tfctl.exe> <results folder>
-# E2E_GAPS_SECONDS (60), E2E_GAPS_LATENCIES ("30 20 10") and E2E_GAPS_STARTS
-# (3, starts per buffer) shorten it.
+# E2E_GAPS_SECONDS (60), E2E_GAPS_LATENCIES ("30 20 10"), E2E_GAPS_STARTS
+# (3, starts per buffer) and E2E_GAPS_REACTIONS (30) shorten it.
 # Needs the headless desktop of scripts/services.sh and owns HKCU\SOFTWARE\Wavecaster.
 set -euo pipefail
 
-[ $# -eq 4 ] || { sed -n 12,14p "$0" | sed 's/^# //' >&2; exit 2; }
+[ $# -eq 4 ] || { sed -n 15,17p "$0" | sed 's/^# //' >&2; exit 2; }
 DIST=$1 PROBE=$2 TFCTL=$3 OUT=$4
 WINE=${TONEFORK_WINE:-wine}
 WORK="$OUT/gaps-work"
@@ -25,6 +27,7 @@ source "$(dirname "$0")/sound.sh"
 SECONDS_PER_RUN=${E2E_GAPS_SECONDS:-60}
 # A start is over in a moment and goes wrong rarely: it is tried more than once.
 STARTS=${E2E_GAPS_STARTS:-3}
+REACTIONS=${E2E_GAPS_REACTIONS:-30}
 TARGETS=(headphones hdmi)
 # What was played into Speakers is recorded from its monitor too: a gap
 # there (the player starved of the processor) is heard on every target and
@@ -83,21 +86,37 @@ start_hog() {
 
 stop_hog() { [ -n "$HOG_PID" ] && { kill "$HOG_PID" 2>/dev/null || true; wait "$HOG_PID" 2>/dev/null || true; }; HOG_PID=""; }
 
-# "silences dropped" of one recording: the tone from half a second after it
-# is first heard to a tenth of a second before it is last heard.
+# "silences dropped longest-silence-ms" of one recording: the tone from half
+# a second after it is first heard to a tenth of a second before it is last
+# heard.
 judge() {  # <raw file> [skip seconds]
   local skip=${2:-0.5} line
-  line=$("$PROBE" "$1" --threshold 0.01 2>/dev/null) || { echo "n/a n/a"; return; }
+  line=$("$PROBE" "$1" --threshold 0.01 2>/dev/null) || { echo "n/a n/a n/a"; return; }
   local first heard
-  first=$(sed -n 's/.*first_signal_frame=\(-\{0,1\}[0-9]*\).*/\1/p' <<<"$line")
-  heard=$(sed -n 's/.*signal_frames=\([0-9]*\).*/\1/p' <<<"$line")
-  [ "${first:--1}" -ge 0 ] || { echo "n/a n/a"; return; }
+  first=$(probe_field first_signal_frame "$line")
+  heard=$(probe_field signal_frames "$line")
+  [ "${first:--1}" -ge 0 ] || { echo "n/a n/a n/a"; return; }
   local from=$(( first + $(awk -v s="$skip" -v r=$RATE 'BEGIN { printf "%d", s * r }') ))
   local count=$(( first + heard - from - RATE / 10 ))
-  [ "$count" -gt $RATE ] || { echo "n/a n/a"; return; }
+  [ "$count" -gt $RATE ] || { echo "n/a n/a n/a"; return; }
   dd if="$1" of="$1.steady" bs=64K iflag=skip_bytes,count_bytes skip=$(( from * 8 )) count=$(( count * 8 )) status=none
   line=$("$PROBE" "$1.steady" --threshold 0.01)
-  echo "$(sed -n 's/.*silences=\(-\{0,1\}[0-9]*\).*/\1/p' <<<"$line") $(sed -n 's/.*dropped=\(-\{0,1\}[0-9]*\).*/\1/p' <<<"$line")"
+  echo "$(probe_field silences "$line") $(probe_field dropped "$line") $(probe_field longest_silence_ms "$line")"
+}
+
+probe_field() {  # <name> <probe line>
+  sed -n "s/.* $1=\(-\{0,1\}[0-9.]*\).*/\1/p; s/^$1=\(-\{0,1\}[0-9.]*\).*/\1/p" <<<"$2" | head -n 1
+}
+
+# Frames the frame count left out on each target, summed over the lines
+# Tonefork writes as a target closes.
+left_out() {  # <log file>
+  local name out=""
+  for name in "Headphones" "HDMI Output"; do
+    out+="$(sed -n "s/.*Delivery: '$name' ran dry.* left out \([0-9]*\) frames.*/\1/p" "$1" 2>/dev/null |
+      awk '{ s += $1 } END { print s + 0 }') "
+  done
+  echo "${out% }"
 }
 
 # --- Tonefork -----------------------------------------------------------------
@@ -144,7 +163,7 @@ record_run() {  # <run name>
   sleep 0.3
   stop_recorders
   FIGURES=""
-  for t in "${RECORDED[@]}"; do FIGURES+="$(judge "$dir/$t.raw") "; done
+  for t in "${RECORDED[@]}"; do FIGURES+="$(judge "$dir/$t.raw" | cut -d' ' -f1-2) "; done
 }
 
 tonefork_run() {  # <bufferMs> <condition: hidden|visible|busy>
@@ -158,6 +177,7 @@ tonefork_run() {  # <bufferMs> <condition: hidden|visible|busy>
   stop_hog
   stop_tonefork
   cp "$WORK/tf/log.txt" "$WORK/tonefork-$1ms-$2/" 2>/dev/null || true
+  FIGURES+="$(left_out "$WORK/tonefork-$1ms-$2/log.txt")"
 }
 
 loopback_run() {  # <bufferMs> <condition: alone|busy>
@@ -193,6 +213,29 @@ first_audio_run() {  # <bufferMs> <start number>
   FIGURES=${FIGURES% }
 }
 
+# Device-change reactions while the route plays: each message is one refresh
+# of the lists once the debounce has passed, as a burst of endpoint events
+# makes on a real machine. Judged by the longest silence on each target.
+reactions_run() {  # <bufferMs>
+  local dir="$WORK/reactions-$1ms" t
+  mkdir -p "$dir"
+  seed_tonefork "$1" 1
+  start_tonefork
+  start_recorders "$dir"
+  start_tone
+  sleep 3
+  "$WINE" "$TFCTL" post 0x8064 0 0 "$REACTIONS" 500 >/dev/null 2>&1 || true
+  sleep 2
+  stop_tone
+  sleep 0.3
+  stop_recorders
+  stop_tonefork
+  cp "$WORK/tf/log.txt" "$dir/" 2>/dev/null || true
+  REACTED=$(grep -c "WM_TIMER fired for device-change debounce" "$dir/log.txt" 2>/dev/null || true)
+  FIGURES=""
+  for t in "${RECORDED[@]}"; do FIGURES+="$(judge "$dir/$t.raw" | cut -d' ' -f3) "; done
+}
+
 # --- the run ------------------------------------------------------------------
 
 rm -rf "$WORK" && mkdir -p "$WORK"
@@ -219,14 +262,18 @@ for ms in "${LATENCIES[@]}"; do
   done
 done
 
-row() {  # <label> <figures: silences dropped per target, then in what was played>
-  local hs hd ds dd ss sd
-  read -r hs hd ds dd ss sd <<<"$2"
-  printf '%-34s | %8s %8s | %8s %8s | %8s %8s\n' "$1" "$hs" "$hd" "$ds" "$dd" "$ss" "$sd"
+SHORTEST=$(printf '%s\n' "${LATENCIES[@]}" | sort -n | head -n 1)
+log "device-change reactions at $SHORTEST ms"
+reactions_run "$SHORTEST"
+
+row() {  # <label> <figures: silences dropped per target, then in what was played, then left out per target>
+  local hs hd ds dd ss sd hl dl
+  read -r hs hd ds dd ss sd hl dl <<<"$2"
+  printf '%-34s | %8s %8s | %8s %8s | %8s %8s | %9s %9s\n' "$1" "$hs" "$hd" "$ds" "$dd" "$ss" "$sd" "${hl:--}" "${dl:--}"
 }
 
 {
-  echo "Gaps heard on a route under Wine $("$WINE" --version 2>/dev/null) and PulseAudio $(pulseaudio --version | awk '{print $2}'), $(nproc) cores."
+  echo "Gaps heard on a route under Wine $("$WINE" --version 2>/dev/null) and PulseAudio $(pulseaudio --version | awk '{print $2}'), $(nproc) cores, sinks at ${TONEFORK_SINK_RATE:-48000} Hz."
   echo "A 440 Hz tone played into Speakers for ${SECONDS_PER_RUN} s, routed from its monitor to Headphones and HDMI Output"
   echo "  (Tonefork: volume 50 %; module-loopback: one per target). Counted on each target from half a second after"
   echo "  the tone is first heard: silences = runs of at least half a millisecond without sound inside the tone;"
@@ -234,9 +281,10 @@ row() {  # <label> <figures: silences dropped per target, then in what was playe
   echo "  busy: a shell loop holds one of the cores for the whole run."
   echo "  played: the same count on Speakers' monitor, what went into the route; a gap there is heard on every"
   echo "  target and is the player's (starved of the processor), not the route's."
+  echo "  left out: frames Tonefork's frame count left out on each target, from its log."
   echo
-  printf '%-34s | %17s | %17s | %17s\n' route headphones "hdmi" played
-  printf '%-34s | %8s %8s | %8s %8s | %8s %8s\n' "" silences dropped silences dropped silences dropped
+  printf '%-34s | %17s | %17s | %17s | %19s\n' route headphones "hdmi" played "left out"
+  printf '%-34s | %8s %8s | %8s %8s | %8s %8s | %9s %9s\n' "" silences dropped silences dropped silences dropped headphones hdmi
   for ms in "${LATENCIES[@]}"; do
     for condition in hidden visible busy; do row "Tonefork $ms ms, $condition" "${ROW[tf-$ms-$condition]}"; done
     for condition in alone busy; do row "module-loopback $ms ms, $condition" "${ROW[lb-$ms-$condition]}"; done
@@ -244,6 +292,9 @@ row() {  # <label> <figures: silences dropped per target, then in what was playe
   echo
   echo "First audio after Start (silences after the first sound heard, in the first seconds; headphones hdmi, for each of $STARTS starts):"
   for ms in "${LATENCIES[@]}"; do echo "  $ms ms: ${ROW[start-$ms]}"; done
+  read -r lh ld lp <<<"$FIGURES"
+  echo "Device-change reactions at $SHORTEST ms: $REACTED of $REACTIONS messages 500 ms apart reacted to; longest silence (ms)"
+  echo "  headphones $lh, hdmi $ld, played $lp"
   echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 } >"$RESULT"
 cat "$RESULT"

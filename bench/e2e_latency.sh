@@ -155,16 +155,23 @@ calibrate() {
 # measure_delays <label>: BURSTS bursts into Speakers; appends one line per
 # target with every delay in ms, and echoes "median min max" per target.
 measure_delays() {
-  local label=$1 i t at lag corr
+  local label=$1 i t at lag corr apart
   declare -A list
   for i in $(seq "$BURSTS"); do
     at=$(play_burst speakers)
     sleep 0.8
+    apart=""
     for t in "${TARGETS[@]}"; do
       read -r lag corr < <(delay_of "$t" "$at" $(( RATE * 6 / 5 )))
       [ "$lag" = nan ] && continue
       list[$t]+="$(awk -v f="$lag" -v r=$RATE 'BEGIN { printf "%.2f", f * 1000 / r }')/$corr "
+      apart+="$lag "
     done
+    # Two targets of equal latency must play in step: heard apart by a
+    # period, they make an echo in one room.
+    read -r lag corr <<<"$apart"
+    [ -n "$corr" ] && awk -v a="$lag" -v b="$corr" -v r=$RATE 'BEGIN { printf "%.2f\n", (b - a) * 1000 / r }' \
+      >>"$WORK/apart-$label.txt"
   done
   for t in "${TARGETS[@]}"; do
     echo "$label $t: ${list[$t]}" >>"$WORK/delays.txt"
@@ -405,6 +412,13 @@ fi
   echo "Idle and baseline figures (CPU s/min): Tonefork in the tray $tf_idle, wineserver then $ws_idle,"
   echo "  PulseAudio with the tone alone $pulse_base, with idle Tonefork $pulse_tf_idle."
   echo "Wine 10: $wine10_note."
+  echo "Targets in step: HDMI Output's delay less Headphones' for each burst, median (min..max) in ms:"
+  for f in "$WORK"/apart-*.txt; do
+    [ -e "$f" ] || continue
+    printf '  %-26s %s\n' "$(basename "$f" .txt | sed 's/^apart-//')" "$(sort -g "$f" |
+      awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+             printf "%.1f (%.1f..%.1f), %d bursts", m, v[1], v[NR], NR }')"
+  done
   echo "Every delay (ms/correlation):"
   sed 's/^/  /' "$WORK/delays.txt"
 } >"$RESULT"

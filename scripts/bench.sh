@@ -104,11 +104,11 @@ e2e_latency() {
 }
 
 run_e2e() {
-  desktop_part e2e e2e_latency '/^route /,/^$/p' e2e_latency
+  desktop_part e2e e2e_latency '/^route /,/^$/p; /^Targets in step/,/^Every delay/{/^Every/!p}' e2e_latency
 }
 
 run_gaps() {
-  desktop_part gaps e2e_gaps '/^route /,/^Load/p' \
+  desktop_part gaps e2e_gaps '/^route /,/^Load/p; /^Device-change/,+1p' \
     "$TF_ROOT/bench/e2e_gaps.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out"
 }
 

@@ -13,6 +13,10 @@ TF_WINESERVER=${TONEFORK_WINESERVER:-wineserver}
 
 # The sinks stand in for the playback devices of a real machine.
 TF_SINKS=("speakers:Speakers" "headphones:Headphones" "hdmi:HDMI Output")
+# Their rate is the devices' rate Wine reports (TONEFORK_SINK_RATE: 44100,
+# 48000 or 96000, as users' devices run).
+TF_SINK_RATE=${TONEFORK_SINK_RATE:-48000}
+case "$TF_SINK_RATE" in 44100|48000|96000) ;; *) echo "TONEFORK_SINK_RATE: 44100, 48000 or 96000" >&2; exit 2 ;; esac
 
 tf_services_init() {  # $1: state folder of this run
   TF_RUN="$1"
@@ -50,8 +54,8 @@ tf_start_pulse() {
   {
     echo "load-module module-native-protocol-unix auth-anonymous=1 socket=$TF_RUN/pulse/native"
     for entry in "${TF_SINKS[@]}"; do
-      printf 'load-module module-null-sink sink_name=%s rate=48000 channels=2 sink_properties=device.description="%s"\n' \
-        "${entry%%:*}" "$(printf '%s' "${entry#*:}" | sed 's/ /\\ /g')"
+      printf 'load-module module-null-sink sink_name=%s rate=%s channels=2 sink_properties=device.description="%s"\n' \
+        "${entry%%:*}" "$TF_SINK_RATE" "$(printf '%s' "${entry#*:}" | sed 's/ /\\ /g')"
     done
     echo "set-default-sink speakers"
   } >"$pa"

@@ -390,6 +390,7 @@ DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t s
         if (end - i >= silenceFrames) {
             silenceStarts.push_back(i);
             report.silentFrames += end - i;
+            report.longestSilence = std::max(report.longestSilence, end - i);
         }
         i = end > i ? end : i + 1;
     }

@@ -126,6 +126,7 @@ struct DropoutReport {
     bool analysed = false;
     int silences = 0;
     size_t silentFrames = 0;
+    size_t longestSilence = 0;  // frames
     int dropped = 0;
 };
 DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t silenceFrames = 24,

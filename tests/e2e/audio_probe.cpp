@@ -159,12 +159,13 @@ int RunProbe(const CommandLine& line)
     // -1 marks "nothing to measure", so a silent file never passes as clean.
     std::printf("frames=%zu first_signal_frame=%lld signal_frames=%zu peak=%.6f rms=%.6f "
                 "amplitude=%.6f freq=%.3f discontinuities=%d first_discontinuity_frame=%lld "
-                "silences=%d silent_frames=%zu dropped=%d\n",
+                "silences=%d silent_frames=%zu longest_silence_ms=%.1f dropped=%d\n",
                 samples->size(), span.Empty() ? -1LL : static_cast<long long>(span.first),
                 span.Length(), level.peak, level.rms, EstimateSineAmplitude(signal, *freq),
                 EstimateFrequencyHz(signal), gaps.analysed ? gaps.count : -1,
                 gaps.eventFrames.empty() ? -1LL : static_cast<long long>(span.first + gaps.eventFrames[0]),
                 dropouts.analysed ? dropouts.silences : -1, dropouts.silentFrames,
+                1000.0 * static_cast<double>(dropouts.longestSilence) / kAnalysisSampleRate,
                 dropouts.analysed ? dropouts.dropped : -1);
     return 0;
 }
