@@ -13,11 +13,12 @@
 #
 # usage: e2e_gaps.sh <dist/Tonefork> <audio_probe> <tfctl.exe> <results folder>
 # E2E_GAPS_SECONDS (60), E2E_GAPS_LATENCIES ("30 20 10"), E2E_GAPS_STARTS
-# (3, starts per buffer) and E2E_GAPS_REACTIONS (30) shorten it.
+# (3, starts per buffer), E2E_GAPS_REACTIONS (30), E2E_GAPS_CONDITIONS
+# ("hidden visible busy") and E2E_GAPS_LOOPBACK ("alone busy") shorten it.
 # Needs the headless desktop of scripts/services.sh and owns HKCU\SOFTWARE\Wavecaster.
 set -euo pipefail
 
-[ $# -eq 4 ] || { sed -n 15,17p "$0" | sed 's/^# //' >&2; exit 2; }
+[ $# -eq 4 ] || { sed -n 15,18p "$0" | sed 's/^# //' >&2; exit 2; }
 DIST=$1 PROBE=$2 TFCTL=$3 OUT=$4
 WINE=${TONEFORK_WINE:-wine}
 WORK="$OUT/gaps-work"
@@ -28,6 +29,8 @@ SECONDS_PER_RUN=${E2E_GAPS_SECONDS:-60}
 # A start is over in a moment and goes wrong rarely: it is tried more than once.
 STARTS=${E2E_GAPS_STARTS:-3}
 REACTIONS=${E2E_GAPS_REACTIONS:-30}
+read -r -a CONDITIONS <<<"${E2E_GAPS_CONDITIONS:-hidden visible busy}"
+read -r -a LOOPBACK_CONDITIONS <<<"${E2E_GAPS_LOOPBACK:-alone busy}"
 TARGETS=(headphones hdmi)
 # What was played into Speakers is recorded from its monitor too: a gap
 # there (the player starved of the processor) is heard on every target and
@@ -101,7 +104,9 @@ judge() {  # <raw file> [skip seconds]
   [ "$count" -gt $RATE ] || { echo "n/a n/a n/a"; return; }
   dd if="$1" of="$1.steady" bs=64K iflag=skip_bytes,count_bytes skip=$(( from * 8 )) count=$(( count * 8 )) status=none
   line=$("$PROBE" "$1.steady" --threshold 0.01)
-  echo "$(probe_field silences "$line") $(probe_field dropped "$line") $(probe_field longest_silence_ms "$line")"
+  # The probe counts time at 48 kHz; the recording is at the sinks' rate.
+  echo "$(probe_field silences "$line") $(probe_field dropped "$line")" \
+    "$(awk -v ms="$(probe_field longest_silence_ms "$line")" -v r=$RATE 'BEGIN { printf "%.1f", ms * 48000 / r }')"
 }
 
 probe_field() {  # <name> <probe line>
@@ -244,12 +249,12 @@ rm -rf "$WORK" && mkdir -p "$WORK"
 declare -A ROW
 FIGURES=""
 for ms in "${LATENCIES[@]}"; do
-  for condition in hidden visible busy; do
+  for condition in "${CONDITIONS[@]}"; do
     log "Tonefork at $ms ms, $condition"
     tonefork_run "$ms" "$condition"
     ROW[tf-$ms-$condition]=$FIGURES
   done
-  for condition in alone busy; do
+  for condition in "${LOOPBACK_CONDITIONS[@]}"; do
     log "module-loopback at $ms ms, $condition"
     loopback_run "$ms" "$condition"
     ROW[lb-$ms-$condition]=$FIGURES
@@ -286,8 +291,8 @@ row() {  # <label> <figures: silences dropped per target, then in what was playe
   printf '%-34s | %17s | %17s | %17s | %19s\n' route headphones "hdmi" played "left out"
   printf '%-34s | %8s %8s | %8s %8s | %8s %8s | %9s %9s\n' "" silences dropped silences dropped silences dropped headphones hdmi
   for ms in "${LATENCIES[@]}"; do
-    for condition in hidden visible busy; do row "Tonefork $ms ms, $condition" "${ROW[tf-$ms-$condition]}"; done
-    for condition in alone busy; do row "module-loopback $ms ms, $condition" "${ROW[lb-$ms-$condition]}"; done
+    for condition in "${CONDITIONS[@]}"; do row "Tonefork $ms ms, $condition" "${ROW[tf-$ms-$condition]}"; done
+    for condition in "${LOOPBACK_CONDITIONS[@]}"; do row "module-loopback $ms ms, $condition" "${ROW[lb-$ms-$condition]}"; done
   done
   echo
   echo "First audio after Start (silences after the first sound heard, in the first seconds; headphones hdmi, for each of $STARTS starts):"

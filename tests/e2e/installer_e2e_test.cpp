@@ -326,7 +326,9 @@ TEST_F(Installer, UpgradeIntoAnotherFolderLeavesNoCopyBehind)
     ASSERT_EQ(RunInstaller().exitCode, 0);
     RegSetDword(kSettingsKey, "Volume", 73);
     // Bare and in other letters, as an older or hand-made entry may hold it.
-    RegSetString(kRunKey, kRunValue, "c" + Installed().exeWin.substr(1));
+    std::string bare = Installed().exeWin;
+    bare[0] = 'c';
+    RegSetString(kRunKey, kRunValue, bare);
 
     const CommandResult upgrade = RunInstaller({"/D=" + Users().folderWin});
     ASSERT_EQ(upgrade.exitCode, 0) << upgrade.output;
