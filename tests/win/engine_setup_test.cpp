@@ -512,18 +512,21 @@ constexpr const char* kOwnRate = "Rate adjustment: 'Steered' now plays at 48000.
 // A stream that throws its queue away at a rate change (and starts its
 // clock again) shows it at the first, which sets its own rate at the start
 // while nothing is heard; from then on what it is given is kept, and at the
-// controller's change it is given the same frames once more, the newest.
+// controller's change it is given the same frames once more, the newest: as
+// many as were lost, or as the buffer has room for when the queue is read
+// again (the fake reads full again once the change is past).
 TEST_F(RateChangeTest, AStreamThatThrowsItsQueueAwayIsGivenTheSameFramesAgain)
 {
     RunToChange(1, true);
+    const std::string again = "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; " +
+                              std::to_string(after.releasedFrames) + " were queued again.";
     EXPECT_TRUE(InOrder(lines, {kOwnRate,
                                 "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; what it is given "
                                 "is kept from now on to be queued again.",
-                                kFirstChange,
-                                "Rate adjustment: 'Steered' dropped 1400 queued frames at the change; 1400 were "
-                                "queued again."}));
-    ASSERT_EQ(after.releasedFrames, 1400u);
-    const size_t bytes = 1400 * 8;
+                                kFirstChange, again}));
+    ASSERT_GE(after.releasedFrames, 1000u);
+    ASSERT_LE(after.releasedFrames, 1400u);
+    const size_t bytes = size_t{after.releasedFrames} * 8;
     ASSERT_GE(before.size(), bytes);
     EXPECT_TRUE(std::equal(after.bytes.begin(), after.bytes.end(), before.end() - static_cast<std::ptrdiff_t>(bytes)));
 }
