@@ -188,12 +188,10 @@ HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet)
     const PacketPlan plan = target.pacer.Plan(reading, packet.frames, packet.discontinuous, packet.now);
     uint32_t silence = 0;
     uint32_t frames = 0;
-    // A packet without the silence planned ahead of it would play with no
-    // cushion: both wait for the next packet.
     const HRESULT primed = WriteFrames(target, plan.silence, nullptr, silence);
-    const HRESULT written = SUCCEEDED(primed) ? WriteFrames(target, plan.frames, &packet, frames) : primed;
+    const HRESULT written = WriteFrames(target, plan.frames, &packet, frames);
     target.pacer.Wrote(silence, frames, packet.now);
-    return written;
+    return FAILED(primed) ? primed : written;
 }
 
 // No target hears the warm-up's packets, but each is kept as full as
