@@ -74,9 +74,10 @@ void ExpectToneAt(const AudioBuffer& audio, const ExpectedTone& expected, const 
                   std::chrono::milliseconds atLeast);
 // By RMS alone, within a few per cent: a route through a stream the sound
 // server resamples may overshoot a peak at a glitch, but keeps the power.
-// The level is the median of 20 ms blocks: a wrong gain moves every block,
-// while a few dropouts on a loaded machine (the gap benchmarks count those)
-// would otherwise pass for a quieter route.
+// The level is the median of the 20 ms blocks heard unbroken: a wrong gain
+// moves every block, while dropouts on a loaded machine (the gap benchmarks
+// count those) would otherwise pass for a quieter route. At least a tenth of
+// the blocks must be whole.
 void ExpectToneRms(const std::vector<float>& tone, const ExpectedTone& expected, const std::string& what,
                    std::chrono::milliseconds atLeast);
 void ExpectSilent(const AudioBuffer& audio, const std::string& sink);
