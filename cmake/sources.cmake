@@ -8,6 +8,7 @@
 
 set(TONEFORK_RULE_SOURCES
     src/app/hit_test.cpp
+    src/app/window_size.cpp
     src/common/path_rules.cpp
     src/log/log_format.cpp
     src/audio/engine/channel_map.cpp
@@ -29,6 +30,7 @@ set(TONEFORK_RULE_SOURCES
 
 set(TONEFORK_WIN_SOURCES
     src/app/app_state.cpp
+    src/app/display_scale.cpp
     src/app/main_window.cpp
     src/common/paths.cpp
     src/audio/engine/device_change.cpp

@@ -87,11 +87,13 @@ struct AppState
     // Main thread only: whether the shell holds the tray icon now. Without
     // it a window hidden to the tray could not be brought back.
     bool trayIconAdded = false;
-    // Main thread only: the application icon at 32 and 16 pixels, loaded
-    // once for the window and the tray, destroyed with the state.
+    // Main thread only: the application icon at the system's large and
+    // small icon sizes for the window's display scale, loaded once for the
+    // window and the tray, destroyed with the state.
     UniqueIcon largeIcon;
     UniqueIcon smallIcon;
     bool hiddenInTray = false;
+    // The window's normal size in pixels at 96 DPI (app/window_size.h).
     int32_t windowWidth = 516;
     int32_t windowHeight = 720;
     bool rememberWindowSize = true;

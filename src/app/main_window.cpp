@@ -7,7 +7,9 @@
 
 #include "common/app_messages.h"
 #include "app/app_state.h"
+#include "app/display_scale.h"
 #include "app/hit_test.h"
+#include "app/window_size.h"
 #include "audio/engine/device_change.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/engine/stream_recovery.h"
@@ -54,8 +56,10 @@ void SetWindowIcons(HWND hwnd, LPARAM createParameters)
     }
     if (!state->smallIcon)
     {
-        state->largeIcon.reset(LoadAppIcon(32));
-        state->smallIcon.reset(LoadAppIcon(16));
+        // Sharp at the display scale: the small one is also the tray's.
+        const UINT dpi = WindowDpi(hwnd);
+        state->largeIcon.reset(LoadAppIcon(IconSide(SM_CXICON, dpi)));
+        state->smallIcon.reset(LoadAppIcon(IconSide(SM_CXSMICON, dpi)));
     }
     if (state->largeIcon)
     {
@@ -76,27 +80,34 @@ void MakeFrameless(HWND hwnd)
                  SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
 }
 
-// A window larger than the work area goes to the work area's top-left corner.
-void CentreOnMouseMonitor(HWND hwnd)
+// Where the window opens: centred on the work area of the monitor under the
+// mouse, at that monitor's scale. Without a monitor to go by it opens at
+// (100, 100) at the system scale, shrunk to no work area.
+struct Placement
+{
+    POINT origin{100, 100};
+    WindowSize size;
+};
+
+Placement PlaceOnMouseMonitor(WindowSize stored)
 {
     POINT cursor{};
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    RECT window{};
-    if (!GetCursorPos(&cursor) ||
-        !GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor) ||
-        !GetWindowRect(hwnd, &window))
+    HMONITOR handle = GetCursorPos(&cursor) ? MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST) : nullptr;
+    Placement place;
+    if (handle == nullptr || !GetMonitorInfoW(handle, &monitor))
     {
-        return;
+        place.size = CreationPixels(stored, MonitorDpi(handle), {});
+        return place;
     }
+    // A window larger than the work area goes to its top-left corner.
     const RECT& work = monitor.rcWork;
-    const LONG workWidth = work.right - work.left;
-    const LONG workHeight = work.bottom - work.top;
-    const LONG w = window.right - window.left;
-    const LONG h = window.bottom - window.top;
-    const int x = work.left + (workWidth - std::min(workWidth, w)) / 2;
-    const int y = work.top + (workHeight - std::min(workHeight, h)) / 2;
-    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const WindowSize room{work.right - work.left, work.bottom - work.top};
+    place.size = CreationPixels(stored, MonitorDpi(handle), room);
+    place.origin = {work.left + (room.width - std::min(room.width, place.size.width)) / 2,
+                    work.top + (room.height - std::min(room.height, place.size.height)) / 2};
+    return place;
 }
 
 void FillTrayRecord(AppState& state, HWND hwnd)
@@ -120,14 +131,18 @@ void FillTrayRecord(AppState& state, HWND hwnd)
     lstrcpynW(icon.szTip, L"Tonefork", ARRAYSIZE(icon.szTip));
 }
 
-void OnResize(AppState& state, HWND hwnd, LPARAM lParam)
+// A maximised window's size is not its own: the normal size stays stored.
+// The size is stored at 96 DPI, so that it keeps its meaning on every
+// display and for every earlier version.
+void OnResize(AppState& state, HWND hwnd, WPARAM wParam, LPARAM lParam)
 {
-    if (state.rememberWindowSize)
+    if (state.rememberWindowSize && wParam == SIZE_RESTORED)
     {
         RECT outer{};
         GetWindowRect(hwnd, &outer);
-        state.windowWidth = outer.right - outer.left;
-        state.windowHeight = outer.bottom - outer.top;
+        const WindowSize stored = ToStoredUnit({outer.right - outer.left, outer.bottom - outer.top}, WindowDpi(hwnd));
+        state.windowWidth = stored.width;
+        state.windowHeight = stored.height;
         SaveSettings(state);
     }
     state.renderTargetView.Reset();
@@ -147,7 +162,7 @@ LRESULT OnSize(AppState* state, HWND hwnd, WPARAM wParam, LPARAM lParam)
     }
     if (wParam != SIZE_MINIMIZED)
     {
-        OnResize(*state, hwnd, lParam);
+        OnResize(*state, hwnd, wParam, lParam);
     }
     else if (state->minimizeToTray && state->trayIconAdded)
     {
@@ -155,6 +170,28 @@ LRESULT OnSize(AppState* state, HWND hwnd, WPARAM wParam, LPARAM lParam)
         MinimizeToTray(*state, hwnd);
         Log().Log("WM_SIZE: minimized -> going to tray (per setting).");
     }
+    return 0;
+}
+
+// The user cannot drag the window smaller than the layout can use; also
+// asked during creation, before the state is attached.
+// https://learn.microsoft.com/windows/win32/winmsg/wm-getminmaxinfo
+LRESULT OnGetMinMaxInfo(HWND hwnd, LPARAM lParam)
+{
+    const WindowSize least = MinimumWindowPixels(WindowDpi(hwnd));
+    reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{least.width, least.height};
+    return 0;
+}
+
+// Moved to a monitor of another scale (or its scale changed): the suggested
+// rectangle keeps the window as large to the eye, and the layout scale
+// follows the new client size.
+// https://learn.microsoft.com/windows/win32/hidpi/wm-dpichanged
+LRESULT OnDpiChanged(HWND hwnd, LPARAM lParam)
+{
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     return 0;
 }
 
@@ -187,11 +224,8 @@ LRESULT OnCommand(AppState* state, HWND hwnd, WPARAM wParam)
     switch (LOWORD(wParam))
     {
     case ID_TRAY_OPEN:
-        if (state->hiddenInTray)
-        {
-            RestoreFromTray(*state, hwnd);
-            Log().Log("Tray: Open App.");
-        }
+        RestoreFromTray(*state, hwnd);
+        Log().Log("Tray: Open App.");
         break;
     case ID_TRAY_TOGGLE:
     {
@@ -222,10 +256,7 @@ LRESULT OnTrayIcon(AppState* state, HWND hwnd, LPARAM lParam)
     }
     if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK)
     {
-        if (state->hiddenInTray)
-        {
-            RestoreFromTray(*state, hwnd);
-        }
+        RestoreFromTray(*state, hwnd);
     }
     else if (lParam == WM_RBUTTONUP)
     {
@@ -329,18 +360,20 @@ void RegisterMainWindowClass(HINSTANCE instance)
 
 HWND CreateMainWindow(AppState& state, HINSTANCE instance)
 {
-    // The stored size itself is kept; only the window is never made smaller
-    // than the layout can use.
-    const WindowSize size = UsableWindowSize({state.windowWidth, state.windowHeight});
-    HWND hwnd = CreateWindowExW(0, kWindowClassName, L"Tonefork", WS_OVERLAPPEDWINDOW, 100, 100, size.width,
-                                size.height, nullptr, nullptr, instance, &state);
+    // The stored size itself is kept; only the window is scaled to the
+    // display, never made smaller than the layout can use, nor larger than
+    // the work area. Placed before it exists, the window is created on the
+    // monitor whose scale its size was made for.
+    const Placement place = PlaceOnMouseMonitor({state.windowWidth, state.windowHeight});
+    HWND hwnd = CreateWindowExW(0, kWindowClassName, L"Tonefork", WS_OVERLAPPEDWINDOW, place.origin.x,
+                                place.origin.y, place.size.width, place.size.height, nullptr, nullptr, instance,
+                                &state);
     if (hwnd == nullptr)
     {
         return nullptr;
     }
     MakeFrameless(hwnd);
     ApplyRoundedRegion(hwnd);
-    CentreOnMouseMonitor(hwnd);
     // A program run elevated hears the shell's broadcast only if it says so.
     ChangeWindowMessageFilterEx(hwnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
@@ -370,6 +403,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_SIZE:
         return OnSize(state, hwnd, wParam, lParam);
+    case WM_GETMINMAXINFO:
+        return OnGetMinMaxInfo(hwnd, lParam);
+    case WM_DPICHANGED:
+        return OnDpiChanged(hwnd, lParam);
     case WM_CLOSE:
         if (state != nullptr && state->minimizeOnClose)
         {
@@ -429,10 +466,19 @@ bool MinimizeToTray(AppState& state, HWND hwnd)
     return true;
 }
 
+// SW_SHOW would leave a window minimised by Win+D or the taskbar (hidden to
+// the tray from there, or not) minimised. SetForegroundWindow is allowed for
+// the process that received the last input event or is the foreground
+// process: the tray click is the user's latest input, and the tray menu made
+// this window the foreground one before it opened.
+// https://learn.microsoft.com/windows/win32/api/winuser/nf-winuser-setforegroundwindow
 void RestoreFromTray(AppState& state, HWND hwnd)
 {
-    Log().Log("Window restored from tray.");
-    ShowWindow(hwnd, SW_SHOW);
+    if (state.hiddenInTray)
+    {
+        Log().Log("Window restored from tray.");
+    }
+    ShowWindow(hwnd, IsIconic(hwnd) ? SW_RESTORE : SW_SHOW);
     SetForegroundWindow(hwnd);
     state.hiddenInTray = false;
 }

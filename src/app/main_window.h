@@ -10,9 +10,10 @@ struct AppState;
 void RegisterMainWindowClass(HINSTANCE instance);
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Creates the window, makes it frameless and rounded, centres it on the
-// monitor under the mouse, sets its icons and attaches the state. Returns
-// null when the window could not be created.
+// Creates the window centred on the monitor under the mouse at the stored
+// size scaled to that monitor (window_size.h), makes it frameless and
+// rounded, sets its icons and attaches the state. Returns null when the
+// window could not be created.
 HWND CreateMainWindow(AppState& state, HINSTANCE instance);
 
 void ApplyRoundedRegion(HWND hwnd);
@@ -20,6 +21,8 @@ void ApplyRoundedRegion(HWND hwnd);
 // Hides the window to the tray; without a tray icon to bring it back from,
 // shows it minimised instead. Returns whether it went to the tray.
 bool MinimizeToTray(AppState& state, HWND hwnd);
+// Brings the window back from the tray, from minimised or from behind other
+// windows: shown, restored and in front.
 void RestoreFromTray(AppState& state, HWND hwnd);
 
 // Adds the tray icon (again, after the shell restarted: "TaskbarCreated")

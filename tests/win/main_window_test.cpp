@@ -1,6 +1,6 @@
 // The window procedure with a real window and real messages: hit testing,
 // the device-change debounce, the tray and close paths, the tray menu and
-// the size that the settings remember.
+// the size that the settings remember and the smallest one.
 #include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_impl_win32.h>
@@ -438,35 +438,39 @@ TEST_F(MainWindowProcedure, KeyboardNeverOpensASystemMenu)
     EXPECT_TRUE(watch.menus.empty());
 }
 
-TEST_F(MainWindowProcedure, MinimisedResizeGoesToTheTrayAndStaysIconicWhenRestored)
+// As Win+D minimises it: without a minimise command reaching the procedure.
+TEST_F(MainWindowProcedure, AWindowMinimisedIntoTheTrayComesBackRestored)
 {
     state.minimizeToTray = true;
     ShowWindow(hwnd, SW_SHOWNA);
-    // Minimised without a minimise command reaching the procedure.
     ShowWindow(hwnd, SW_MINIMIZE);
     EXPECT_TRUE(state.hiddenInTray);
     EXPECT_FALSE(IsWindowVisible(hwnd));
 
     Command(hwnd, ID_TRAY_OPEN);
     EXPECT_TRUE(IsWindowVisible(hwnd));
-    EXPECT_TRUE(IsIconic(hwnd));
+    EXPECT_FALSE(IsIconic(hwnd));
     EXPECT_FALSE(state.hiddenInTray);
     EXPECT_EQ(Logged(), (Lines{kMinimizedToTray, "WM_SIZE: minimized -> going to tray (per setting).",
                                kRestoredFromTray, "Tray: Open App."}));
 }
 
-TEST_F(MainWindowProcedure, OpenAppRestoresOnlyAHiddenWindow)
+TEST_F(MainWindowProcedure, OpenAppBringsBackAWindowWhereverItIs)
 {
-    ShowWindow(hwnd, SW_SHOWNA);
+    // Minimised to the taskbar, not the tray.
+    ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
+    ASSERT_TRUE(IsIconic(hwnd));
     EXPECT_EQ(Command(hwnd, ID_TRAY_OPEN), 0);
+    EXPECT_FALSE(IsIconic(hwnd));
+    EXPECT_TRUE(IsWindowVisible(hwnd));
     EXPECT_EQ(Command(hwnd, 1004), 0);
-    EXPECT_EQ(Logged(), Lines{});
+    EXPECT_EQ(Logged(), Lines{"Tray: Open App."});
 
     HideInTray();
     Command(hwnd, ID_TRAY_OPEN);
     EXPECT_TRUE(IsWindowVisible(hwnd));
     EXPECT_FALSE(state.hiddenInTray);
-    EXPECT_EQ(Logged(), (Lines{kMinimizedToTray, kRestoredFromTray, "Tray: Open App."}));
+    EXPECT_EQ(Logged(), (Lines{"Tray: Open App.", kMinimizedToTray, kRestoredFromTray, "Tray: Open App."}));
 }
 
 TEST_F(MainWindowProcedure, TrayToggleStartsWhenStoppedAndStopsWhenRunning)
@@ -507,8 +511,11 @@ TEST_F(MainWindowProcedure, LeftClickOnTheTrayIconRestoresAHiddenWindow)
     MinimizeToTray(state, hwnd);
     SendMessageW(hwnd, WM_TRAYICON, 1, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(IsWindowVisible(hwnd));
-    // A click while the window is shown restores nothing.
+    // A click on a window minimised to the taskbar restores it, and says
+    // nothing of the tray.
+    ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
     SendMessageW(hwnd, WM_TRAYICON, 1, WM_LBUTTONUP);
+    EXPECT_FALSE(IsIconic(hwnd));
     EXPECT_EQ(Logged(), (Lines{kMinimizedToTray, kRestoredFromTray, kMinimizedToTray, kRestoredFromTray}));
 }
 
@@ -568,9 +575,27 @@ TEST_F(MainWindowProcedure, ResizeRemembersTheOuterSizeAndSavesIt)
     EXPECT_EQ(state.windowWidth, 600);
     EXPECT_FALSE(UserKeyExists(kSettingsKeyPath));
     EXPECT_EQ(Logged().size(), 1u);
+
+    // A maximised window's size is not its normal size.
+    ShowWindow(hwnd, SW_SHOWNA);
+    state.rememberWindowSize = true;
+    ShowWindow(hwnd, SW_MAXIMIZE);
+    ASSERT_TRUE(IsZoomed(hwnd));
+    EXPECT_EQ(state.windowWidth, 600);
+    EXPECT_EQ(state.windowHeight, 500);
+    EXPECT_FALSE(UserKeyExists(kSettingsKeyPath));
 }
 
-TEST(MainWindowCreation, AStoredSizeTooSmallToUseStillGivesAUsableWindow)
+// Dragged by its edges, the window stops where the layout stops fitting.
+TEST_F(MainWindowProcedure, TheWindowCannotBeDraggedSmallerThanTheLayoutCanUse)
+{
+    MINMAXINFO limits{};
+    EXPECT_EQ(SendMessageW(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)), 0);
+    EXPECT_EQ(limits.ptMinTrackSize.x, 413);
+    EXPECT_EQ(limits.ptMinTrackSize.y, 497);
+}
+
+TEST(MainWindowCreation, AStoredSizeTooSmallOrTooLargeStillGivesAUsableWindow)
 {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterMainWindowClass(instance);
@@ -578,7 +603,15 @@ TEST(MainWindowCreation, AStoredSizeTooSmallToUseStillGivesAUsableWindow)
     {
         int32_t width, height, createdWidth, createdHeight;
     };
-    const Case cases[] = {{0, 0, 413, 497}, {300, 900, 413, 900}, {600, 650, 600, 650}};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor));
+    const RECT& work = monitor.rcWork;
+    ASSERT_GE(work.bottom - work.top, 900) << "the test desktop is too small";
+    // A stored size larger than the screen fits the work area (the test
+    // desktop has one monitor).
+    const Case cases[] = {{0, 0, 413, 497}, {300, 900, 413, 900}, {600, 650, 600, 650},
+                          {100000, 100000, work.right - work.left, work.bottom - work.top}};
     for (const Case& c : cases)
     {
         AppState state{AppStateDefaultsOnly{}};
