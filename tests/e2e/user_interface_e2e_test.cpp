@@ -2,11 +2,14 @@
 // keyboard alone (nothing seeded in the registry), heard on the chosen
 // outputs, turned down with the volume slider, stopped, found again after a
 // restart, and the About tab is opened. Widgets are located on screenshots.
+// The window at a display scale of 150 %, at its smallest, and brought back
+// from the taskbar by the tray icon.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "harness.h"
 #include "main_tab.h"
@@ -22,6 +25,32 @@ constexpr char kChosenSource[] = "Monitor of Speakers";
 constexpr uint32_t kCheckMark = 0x478FFF;
 // Centre of the close button in window pixels at scale 1.
 constexpr int kCloseButton = 22;
+constexpr int kMinimizeButton = 59;
+
+// The display scale of every program that Wine starts while this is held,
+// as HKCU\Control Panel\Desktop "LogPixels" sets it; afterwards the scale
+// before.
+class DisplayScale
+{
+public:
+    explicit DisplayScale(uint32_t dpi) : before(RegQuery(kDesktopKey, "LogPixels"))
+    {
+        RegSetDword(kDesktopKey, "LogPixels", dpi);
+    }
+    ~DisplayScale()
+    {
+        if (before)
+            RegSetDword(kDesktopKey, "LogPixels", static_cast<uint32_t>(std::stoul(before->second, nullptr, 0)));
+        else
+            RegDeleteValue(kDesktopKey, "LogPixels");
+    }
+    DisplayScale(const DisplayScale&) = delete;
+    DisplayScale& operator=(const DisplayScale&) = delete;
+
+private:
+    static inline const std::string kDesktopKey = "Control Panel\\Desktop";
+    RegistryValue before;
+};
 
 uint32_t StoredVolume()
 {
@@ -143,6 +172,54 @@ TEST_F(UserInterfaceE2e, APersonSetsUpARouteInTheWindowAndFindsItAgainAfterARest
         linkRows += buttons.size() == 3 && row.Length() >= 33 && row.Length() <= 37 ? 1 : 0;
     }
     EXPECT_EQ(linkRows, 1u) << "the About tab's Manual, Website and Support buttons";
+    CloseWithTitleButton(app, w);
+}
+
+// The stored size is the size at 100 %: at 150 % the window opens half as
+// large again, stops at the minimum scaled alike when dragged smaller, and
+// goes on storing sizes at 100 %.
+TEST_F(UserInterfaceE2e, At150PercentTheWindowIsScaledAndStoresItsSizeAt100Percent)
+{
+    const DisplayScale scale(144);
+    RegSetDword(kSettingsKey, "WindowWidth", 520);
+    RegSetDword(kSettingsKey, "WindowHeight", 620);
+    ToneforkInstance app("ui-150-percent");
+    folder = app.Folder();
+    const WindowPlace w = StartAndShow(app);
+    EXPECT_EQ(w.width, 780);
+    EXPECT_EQ(w.height, 930);
+
+    // By the bottom-right corner (inside its rounding) to far past the minimum.
+    DragPointer(w.x + w.width - 6, w.y + w.height - 6, w.x + 100, w.y + 100);
+    const WindowPlace least = VisibleWindow(app).value_or(WindowPlace{});
+    EXPECT_EQ(least.width, 620);
+    EXPECT_EQ(least.height, 746);
+    EXPECT_EQ(RegQuery(kSettingsKey, "WindowWidth"), Dword(413));
+    EXPECT_EQ(RegQuery(kSettingsKey, "WindowHeight"), Dword(497));
+    CloseWithTitleButton(app, least);
+    EXPECT_EQ(RegQuery(kSettingsKey, "WindowWidth"), Dword(413));
+    EXPECT_EQ(RegQuery(kSettingsKey, "WindowHeight"), Dword(497));
+}
+
+TEST_F(UserInterfaceE2e, TheTrayIconBringsBackAWindowMinimisedToTheTaskbar)
+{
+    ToneforkInstance app("ui-tray-restore");
+    folder = app.Folder();
+    const WindowPlace w = StartAndShow(app);
+    ClickAt(w.x + kMinimizeButton, w.y + kCloseButton);
+    ASSERT_TRUE(app.WaitForLog("Minimize button clicked.", 10s)) << app.LogText();
+    const auto info = [&app] { return ParseKeyValues(app.Control({"info"}).output); };
+    ASSERT_EQ(info()["iconic"], "1");
+
+    // A left click on the icon, as the shell reports it to the window.
+    ASSERT_EQ(app.Control({"post", "0x401", "1", "0x202"}).exitCode, 0);
+    for (int i = 0; i < 50 && info()["iconic"] != "0"; ++i)
+        std::this_thread::sleep_for(100ms);
+    const auto shown = info();
+    EXPECT_EQ(shown.at("iconic"), "0");
+    EXPECT_EQ(shown.at("visible"), "1");
+    EXPECT_EQ(shown.at("foreground"), "1");
+    LookAtMainTab(w, "restored");
     CloseWithTitleButton(app, w);
 }
 }  // namespace

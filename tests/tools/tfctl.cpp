@@ -1,6 +1,7 @@
 // Test-side remote control for a running Tonefork: finds its window by class
 // and reports its state or posts messages to it, as a user's actions would.
-//   tfctl info [timeout-ms]          window state as key=value pairs
+//   tfctl info [timeout-ms]          window state as key=value pairs, in
+//                                    the screen's pixels at any display scale
 //   tfctl post <msg> <wparam> <lparam> [count [gap-ms]]
 //                                    the message, count times (1), gap-ms apart (0)
 //   tfctl close                      WM_CLOSE
@@ -47,10 +48,10 @@ int PrintInfo(HWND hwnd)
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
-    std::printf("found=1 visible=%d iconic=%d x=%ld y=%ld width=%ld height=%ld client_width=%ld client_height=%ld "
-                "style=0x%08lX work_left=%ld work_top=%ld work_width=%ld work_height=%ld\n",
-                IsWindowVisible(hwnd) ? 1 : 0, IsIconic(hwnd) ? 1 : 0, rect.left, rect.top, rect.right - rect.left,
-                rect.bottom - rect.top, client.right, client.bottom,
+    std::printf("found=1 visible=%d iconic=%d foreground=%d x=%ld y=%ld width=%ld height=%ld client_width=%ld "
+                "client_height=%ld style=0x%08lX work_left=%ld work_top=%ld work_width=%ld work_height=%ld\n",
+                IsWindowVisible(hwnd) ? 1 : 0, IsIconic(hwnd) ? 1 : 0, GetForegroundWindow() == hwnd ? 1 : 0,
+                rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, client.right, client.bottom,
                 static_cast<unsigned long>(GetWindowLongPtrW(hwnd, GWL_STYLE)), monitor.rcWork.left,
                 monitor.rcWork.top, monitor.rcWork.right - monitor.rcWork.left,
                 monitor.rcWork.bottom - monitor.rcWork.top);
@@ -145,6 +146,8 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "usage: tfctl info|post|close|command|wait-gone|dialog|windows ...\n");
         return 2;
     }
+    // Unaware, it would be told the program's window in 96-DPI units.
+    SetProcessDPIAware();
     const std::wstring verb = argv[1];
     const DWORD timeout = argc >= 3 ? static_cast<DWORD>(Number(argv[2])) : 10000;
     if (verb == L"wait-gone")
