@@ -216,7 +216,7 @@ TEST_F(UserInterfaceE2e, TheTrayIconBringsBackAWindowMinimisedToTheTaskbar)
     for (int i = 0; i < 50 && info()["iconic"] != "0"; ++i)
         std::this_thread::sleep_for(100ms);
     const auto shown = info();
-    EXPECT_EQ(shown.at("iconic"), "0");
+    ASSERT_EQ(shown.at("iconic"), "0");
     EXPECT_EQ(shown.at("visible"), "1");
     EXPECT_EQ(shown.at("foreground"), "1");
     LookAtMainTab(w, "restored");
