@@ -27,29 +27,14 @@ constexpr uint32_t kCheckMark = 0x478FFF;
 constexpr int kCloseButton = 22;
 constexpr int kMinimizeButton = 59;
 
-// The display scale of every program that Wine starts while this is held,
-// as HKCU\Control Panel\Desktop "LogPixels" sets it; afterwards the scale
-// before.
-class DisplayScale
+// The display scale of every program that Wine starts while this is held
+// (HKCU\Control Panel\Desktop "LogPixels", which the fresh test prefix
+// does not have); 100 % again afterwards.
+struct DisplayScale
 {
-public:
-    explicit DisplayScale(uint32_t dpi) : before(RegQuery(kDesktopKey, "LogPixels"))
-    {
-        RegSetDword(kDesktopKey, "LogPixels", dpi);
-    }
-    ~DisplayScale()
-    {
-        if (before)
-            RegSetDword(kDesktopKey, "LogPixels", static_cast<uint32_t>(std::stoul(before->second, nullptr, 0)));
-        else
-            RegDeleteValue(kDesktopKey, "LogPixels");
-    }
-    DisplayScale(const DisplayScale&) = delete;
-    DisplayScale& operator=(const DisplayScale&) = delete;
-
-private:
-    static inline const std::string kDesktopKey = "Control Panel\\Desktop";
-    RegistryValue before;
+    explicit DisplayScale(uint32_t dpi) { RegSetDword(kDesktop, "LogPixels", dpi); }
+    ~DisplayScale() { RegDeleteValue(kDesktop, "LogPixels"); }
+    static inline const std::string kDesktop = "Control Panel\\Desktop";
 };
 
 uint32_t StoredVolume()

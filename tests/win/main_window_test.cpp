@@ -1,6 +1,6 @@
 // The window procedure with a real window and real messages: hit testing,
 // the device-change debounce, the tray and close paths, the tray menu and
-// the size that the settings remember and the smallest one.
+// the size that the settings remember.
 #include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_impl_win32.h>
@@ -584,15 +584,6 @@ TEST_F(MainWindowProcedure, ResizeRemembersTheOuterSizeAndSavesIt)
     EXPECT_EQ(state.windowWidth, 600);
     EXPECT_EQ(state.windowHeight, 500);
     EXPECT_FALSE(UserKeyExists(kSettingsKeyPath));
-}
-
-// Dragged by its edges, the window stops where the layout stops fitting.
-TEST_F(MainWindowProcedure, TheWindowCannotBeDraggedSmallerThanTheLayoutCanUse)
-{
-    MINMAXINFO limits{};
-    EXPECT_EQ(SendMessageW(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)), 0);
-    EXPECT_EQ(limits.ptMinTrackSize.x, 413);
-    EXPECT_EQ(limits.ptMinTrackSize.y, 497);
 }
 
 TEST(MainWindowCreation, AStoredSizeTooSmallOrTooLargeStillGivesAUsableWindow)
