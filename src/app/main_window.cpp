@@ -82,7 +82,7 @@ void MakeFrameless(HWND hwnd)
 
 // Where the window opens: centred on the work area of the monitor under the
 // mouse, at that monitor's scale. Without a monitor to go by it opens at
-// (100, 100) at the system scale, shrunk to no work area.
+// (100, 100) at the system scale, with no work area to shrink it to.
 struct Placement
 {
     POINT origin{100, 100};
