@@ -1,9 +1,11 @@
 // The interface's platform-free arithmetic: the layout scale, the smallest
-// usable window, the Main tab's target list and source separators.
+// usable window, the Main tab's target list and source separators, and
+// how a name too long for its row is cut.
 #include <gtest/gtest.h>
 
 #include "ui/layout_scale.h"
 #include "ui/main_tab_layout.h"
+#include "ui/text_fit.h"
 
 TEST(LayoutScale, FollowsTheSmallerRatioWithinItsRange)
 {
@@ -121,5 +123,38 @@ TEST(SourceSeparatorsBefore, OneAfterTheDefaultEntryAndOneBeforeTheFirstRecordin
             const int32_t previous = i > 0 ? c.flows[i - 1] : 0;
             EXPECT_EQ(SourceSeparatorsBefore(i, c.flows[i], previous, i == 0), c.separators[i]) << "entry " << i;
         }
+    }
+}
+
+TEST(FitText, CutsAfterTheLastWholeCharacterThatLeavesRoomForTheDots)
+{
+    // Ten units per character, whatever its byte count.
+    const TextWidth width = [](std::string_view text) {
+        float units = 0.0f;
+        for (const char byte : text)
+            units += (static_cast<unsigned char>(byte) & 0xC0u) != 0x80u ? 10.0f : 0.0f;
+        return units;
+    };
+    struct Case
+    {
+        const char* text;
+        float available;
+        const char* shown;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"Speakers", 80, "Speakers", false},            // exactly fits
+        {"Speakers", 79, "Spea...", true},
+        {"Mic ##2", 70, "Mic ##2", false},              // "##" is text like any other
+        {"Kopfh\xC3\xB6rer Links", 90, "Kopfh\xC3\xB6...", true},  // the two-byte character whole
+        {"Kopfh\xC3\xB6rer Links", 89, "Kopfh...", true},            // or not at all
+        {"Speakers", 20, "...", true},                  // not even one character fits
+        {"", 0, "", false},
+    };
+    for (const Case& c : cases)
+    {
+        const FittedText fitted = FitText(c.text, c.available, width);
+        EXPECT_EQ(fitted.shown, c.shown) << c.text << " in " << c.available;
+        EXPECT_EQ(fitted.cut, c.cut) << c.text << " in " << c.available;
     }
 }

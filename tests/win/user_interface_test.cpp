@@ -64,7 +64,7 @@ protected:
     void ChooseSource(const char* label)
     {
         Ui().Click("##source");
-        Ui().Click(label);
+        Ui().Click(("##" + std::string(label)).c_str());
     }
 
     // Drags the latency slider from its current value to `to`.
@@ -203,6 +203,55 @@ TEST_F(UserInterfaceTest, StartIsDisabledWithoutATargetOrASourceAndSaysWhy)
     Ui().Frame();
     Ui().Click("Stop");  // the same place now stops
     EXPECT_FALSE(state.isRedirecting);
+}
+
+TEST_F(UserInterfaceTest, LongNamesAreCutWithTheWholeNameOnHoverAndHashesAreDrawnAsText)
+{
+    const std::string longName = "Speakers (" + std::string(190, 'W') + ")";
+    AddSource(longName, SourceBehaviour(), eRender);
+    AddTarget("Mic", TargetBehaviour(), false);
+    AddTarget("Mic ##2", TargetBehaviour(), false);
+    const ImRect list = Ui().ChildRect("TargetList");
+    EXPECT_LE(Ui().ContentWidth("TargetList"), list.GetWidth());
+    const auto textRight = [](const ImRect& box, float right) { return ImRect(box.Max.x, box.Min.y, right, box.Max.y); };
+    const auto rowText = [&](const char* box) { return textRight(Ui().Rect(box), list.Max.x); };
+    EXPECT_GT(Ui().GlyphSpan(rowText("##target2")), Ui().GlyphSpan(rowText("##target1")) + 15.0f);
+    // A tooltip counts as shown from the frame after the one that opened it.
+    Ui().MoveMouse(Centre(rowText("##target0")));
+    Ui().Frame();
+    EXPECT_TRUE(Ui().TooltipShown()) << "the long name cut";
+    Ui().MoveMouse(ImVec2(Ui().Rect("##target1").Max.x + 12.0f, Centre(Ui().Rect("##target1")).y));
+    Ui().Frame();
+    EXPECT_FALSE(Ui().TooltipShown()) << "a name that fits";
+
+    Ui().Click("##source");
+    EXPECT_LE(Ui().WindowWidth("##Combo_00"), Ui().Rect("##source").GetWidth() + 1.0f);
+    EXPECT_LE(Ui().ContentWidth("##Combo_00"), Ui().Rect("##source").GetWidth());
+    const ImRect hashed = Ui().Rect("##[Playback] Mic ##2");
+    EXPECT_GT(Ui().GlyphSpan(hashed), Ui().GlyphSpan(Ui().Rect("##[Playback] Mic")) + 15.0f);
+    Ui().MoveMouse(Centre(Ui().Rect(("##[Playback] " + longName).c_str())));
+    Ui().Frame();
+    EXPECT_TRUE(Ui().TooltipShown()) << "the long entry cut";
+}
+
+// With System Default chosen, the default playback device is Speakers.
+TEST_F(UserInterfaceTest, TheSourcesOwnDeviceIsADisabledTargetThatKeepsItsStoredChoice)
+{
+    AddDevices();
+    SelectTarget("Speakers", true);
+    for (const bool systemDefault : {false, true})
+    {
+        if (systemDefault)
+            ChooseSource("[System Default Playback Device]");
+        Ui().Click("##target0");
+        EXPECT_TRUE(Ui().TooltipShown()) << systemDefault;
+        EXPECT_TRUE(state.targetSelected[0]) << systemDefault;
+        EXPECT_TRUE(std::any_of(state.desiredTargets.begin(), state.desiredTargets.end(),
+                                [&](const EndpointIdentity& saved) { return saved.eid == IdOf("Speakers"); }));
+    }
+    ChooseSource("[Recording] Line In");
+    Ui().Click("##target0");
+    EXPECT_FALSE(state.targetSelected[0]) << "a box like any other once the source changed";
 }
 
 TEST_F(UserInterfaceTest, LaunchWithWindowsWritesTheRunEntryOnlyAndOtherBoxesSaveTheSettings)
