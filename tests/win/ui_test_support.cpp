@@ -191,35 +191,18 @@ float HeadlessInterface::ContentWidth(const char* name) const
     return window != nullptr ? window->ContentSize.x : 0.0f;
 }
 
-float HeadlessInterface::WindowWidth(const char* name) const
-{
-    ImGuiWindow* window = ChildWindow(name);
-    return window != nullptr ? window->Size.x : 0.0f;
-}
-
-// Glyphs are the textured vertices; shapes use the white pixel, and thin
-// lines the atlas's baked line strip, which is left out too.
+// Glyphs are the textured vertices; shapes use the white pixel. (Thin lines
+// are textured too: keep borders out of `area`.)
 float HeadlessInterface::GlyphSpan(const ImRect& area) const
 {
-    const ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
-    const ImVec4 lines(atlas.TexUvLines[0].x, atlas.TexUvLines[0].y,
-                       atlas.TexUvLines[IM_DRAWLIST_TEX_LINES_WIDTH_MAX].z,
-                       atlas.TexUvLines[IM_DRAWLIST_TEX_LINES_WIDTH_MAX].w);
-    float first = FLT_MAX;
-    float last = -FLT_MAX;
+    const ImVec2 white = ImGui::GetIO().Fonts->TexUvWhitePixel;
+    float first = FLT_MAX, last = -FLT_MAX;
     for (const ImDrawList* list : ImGui::GetDrawData()->CmdLists)
-    {
         for (const ImDrawVert& vertex : list->VtxBuffer)
-        {
-            const bool shape = vertex.uv.x == atlas.TexUvWhitePixel.x && vertex.uv.y == atlas.TexUvWhitePixel.y;
-            const bool line = vertex.uv.x >= std::min(lines.x, lines.z) && vertex.uv.x <= std::max(lines.x, lines.z) &&
-                              vertex.uv.y >= std::min(lines.y, lines.w) && vertex.uv.y <= std::max(lines.y, lines.w);
-            if (!shape && !line && area.Contains(vertex.pos))
+            if ((vertex.uv.x != white.x || vertex.uv.y != white.y) && area.Contains(vertex.pos))
             {
                 first = std::min(first, vertex.pos.x);
                 last = std::max(last, vertex.pos.x);
             }
-        }
-    }
     return last > first ? last - first : 0.0f;
 }
