@@ -96,8 +96,9 @@ struct AppState
     int32_t windowHeight = 720;
     bool rememberWindowSize = true;
     std::vector<AudioEndpointInfo> playbackDevices;
-    // The default playback endpoint's id at the last listing (empty: none),
-    // which the system-default source stands for. Installed with the lists.
+    // Main thread only: the default playback endpoint's id at the last
+    // listing (empty: none), which the system-default source stands for.
+    // Installed with the lists.
     std::string defaultPlaybackId;
     std::thread redirectThread;
     std::mutex selectionMutex;

@@ -143,7 +143,7 @@ void ChangeSource(AppState& state, size_t index, int32_t previous)
     }
 }
 
-// The name is drawn over a label-less row, so that neither "##" in it nor
+// The name is drawn over a row whose label shows nothing, so that neither "##" in it nor
 // its length (which would widen the popup past the window) reaches the
 // toolkit's label handling. Two endpoints may carry the same name; the
 // index keeps their rows apart.

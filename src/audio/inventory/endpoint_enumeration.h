@@ -34,7 +34,9 @@ struct DeviceLists
     // entry, then one "[Recording] " entry per capture endpoint.
     std::vector<AudioEndpointInfo> sources;
     // The default playback endpoint's id (console role, as the system-default
-    // source resolves it); empty when there is none.
+    // source resolves it); empty when there is none, which the system reports
+    // as E_NOTFOUND (learn.microsoft.com/windows/win32/api/mmdeviceapi/
+    // nf-mmdeviceapi-immdeviceenumerator-getdefaultaudioendpoint).
     std::string defaultPlaybackId;
 };
 
