@@ -21,11 +21,13 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/target_pacer.cpp
     src/audio/inventory/name_match.cpp
     src/audio/inventory/monitor_filter.cpp
+    src/audio/inventory/source_feedback.cpp
     src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
     src/gfx/frame_pacing.cpp
     src/ui/layout_scale.cpp
     src/ui/main_tab_layout.cpp
+    src/ui/text_fit.cpp
 )
 
 set(TONEFORK_WIN_SOURCES

@@ -98,6 +98,10 @@ struct AppState
     int32_t windowHeight = 720;
     bool rememberWindowSize = true;
     std::vector<AudioEndpointInfo> playbackDevices;
+    // Main thread only: the default playback endpoint's id at the last
+    // listing (empty: none), which the system-default source stands for.
+    // Installed with the lists.
+    std::string defaultPlaybackId;
     std::thread redirectThread;
     std::mutex selectionMutex;
     std::atomic<bool> redirectStopRequested{false};

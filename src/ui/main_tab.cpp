@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "app/app_state.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/engine/stream_recovery.h"
 #include "audio/inventory/name_match.h"
 #include "audio/inventory/selection.h"
+#include "audio/inventory/source_feedback.h"
 #include "log/diagnostic_log.h"
 #include "settings/device_volumes.h"
 #include "settings/run_on_startup.h"
@@ -76,25 +78,28 @@ void DrawSettingsSection(AppState& state, float s)
     SectionBreak();
 }
 
-const char* SourcePreview(const AppState& state)
+const std::string& SourcePreview(const AppState& state)
 {
+    static const std::string kDefault = "[System Default Playback Device]";
+    static const std::string kNone = "Select device";
+    static const std::string kWaiting = "Waiting for device to reconnect...";
     const EndpointIdentity& desired = state.desiredSource;
     if (desired.isDefault)
     {
-        return "[System Default Playback Device]";
+        return kDefault;
     }
     if (desired.eid.empty())
     {
-        return "Select device";
+        return kNone;
     }
     for (const AudioEndpointInfo& entry : state.sourceDevices)
     {
         if (!entry.identity.isDefault && entry.identity.eid == desired.eid)
         {
-            return entry.displayName.c_str();
+            return entry.displayName;
         }
     }
-    return "Waiting for device to reconnect...";
+    return kWaiting;
 }
 
 // The chosen source's remembered volume becomes the current one.
@@ -138,6 +143,22 @@ void ChangeSource(AppState& state, size_t index, int32_t previous)
     }
 }
 
+// The name is drawn over a row whose label shows nothing, so that neither "##" in it nor
+// its length (which would widen the popup past the window) reaches the
+// toolkit's label handling. Two endpoints may carry the same name; the
+// index keeps their rows apart.
+bool SourceEntry(const std::string& name, size_t index, bool isCurrent)
+{
+    const ImVec2 textAt = ImGui::GetCursorScreenPos();
+    const FittedText shown = FitName(name, ImGui::GetContentRegionAvail().x);
+    ImGui::PushID(static_cast<int>(index));
+    const bool clicked = ImGui::Selectable(("##" + name).c_str(), isCurrent);
+    ImGui::PopID();
+    ImGui::GetWindowDrawList()->AddText(textAt, ImGui::GetColorU32(ImGuiCol_Text), shown.shown.c_str());
+    NameTooltip(shown, name, ImGui::IsItemHovered());
+    return clicked;
+}
+
 void DrawSourceEntries(AppState& state)
 {
     for (size_t i = 0; i < state.sourceDevices.size(); ++i)
@@ -150,11 +171,7 @@ void DrawSourceEntries(AppState& state)
             ImGui::Separator();
         }
         const bool isCurrent = static_cast<int32_t>(i) == current;
-        // Two endpoints may carry the same name; the index keeps them apart.
-        ImGui::PushID(static_cast<int>(i));
-        const bool clicked = ImGui::Selectable(state.sourceDevices[i].displayName.c_str(), isCurrent);
-        ImGui::PopID();
-        if (clicked)
+        if (SourceEntry(state.sourceDevices[i].displayName, i, isCurrent))
         {
             ChangeSource(state, i, current);
         }
@@ -169,12 +186,23 @@ void DrawSourceChooser(AppState& state)
 {
     DrawHeading(state.fontBold, "Source Device");
     Spacer(2);
-    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
-    if (ImGui::BeginCombo("##source", SourcePreview(state)))
+    const float width = ImGui::GetContentRegionAvail().x;
+    ImGui::SetNextItemWidth(width);
+    const bool open = ImGui::BeginCombo("##source", "");
+    if (open)
     {
         DrawSourceEntries(state);
         ImGui::EndCombo();
     }
+    // The preview is drawn over the box for the same reasons as the entries;
+    // its room is the box less the arrow button and the frame's padding.
+    const std::string& preview = SourcePreview(state);
+    const ImVec2 padding = ImGui::GetStyle().FramePadding;
+    const FittedText shown = FitName(preview, width - ImGui::GetFrameHeight() - 2.0f * padding.x);
+    const ImVec2 box = ImGui::GetItemRectMin();
+    ImGui::GetWindowDrawList()->AddText(ImVec2(box.x + padding.x, box.y + padding.y),
+                                        ImGui::GetColorU32(ImGuiCol_Text), shown.shown.c_str());
+    NameTooltip(shown, preview, !open && ImGui::IsItemHovered());
 }
 
 // The latency slider's drag, remembered from frame to frame.
@@ -260,6 +288,31 @@ void ToggleTarget(AppState& state, size_t index, bool checked)
     }
 }
 
+// The source's own playback device stays ticked as the user left it but
+// cannot be changed while it is the source: the engine leaves it out.
+void TargetRow(AppState& state, size_t k, const std::string& sourcePlaybackId)
+{
+    const AudioEndpointInfo& entry = state.playbackDevices[k];
+    const bool feedsBack = FeedsBackIntoSource(sourcePlaybackId, entry.identity.eid);
+    char label[32];
+    std::snprintf(label, sizeof label, "##target%zu", k);
+    bool checked = state.targetSelected[k];
+    ImGui::BeginDisabled(feedsBack);
+    if (ImGui::Checkbox(label, &checked))
+    {
+        ToggleTarget(state, k, checked);
+    }
+    ImGui::EndDisabled();
+    if (feedsBack && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+    {
+        ImGui::SetTooltip("This device is the source: playing into it would echo.");
+    }
+    ImGui::SameLine();
+    const FittedText shown = FitName(entry.displayName, ImGui::GetContentRegionAvail().x);
+    ImGui::TextUnformatted(shown.shown.c_str());
+    NameTooltip(shown, entry.displayName, ImGui::IsItemHovered());
+}
+
 TargetListSize MeasureTargetList(const AppState& state, float s)
 {
     const ImGuiStyle& style = ImGui::GetStyle();
@@ -285,17 +338,10 @@ void DrawTargetList(AppState& state, float s)
     // push the volume section out of sight; an empty list stays a sliver.
     ImGui::BeginChild("TargetList", ImVec2(0, std::max(size.height, 1.0f)), ImGuiChildFlags_Borders, flags);
     const size_t rows = std::min(state.playbackDevices.size(), state.targetSelected.size());
+    const std::string sourcePlaybackId = SourcePlaybackId(state.desiredSource, state.defaultPlaybackId);
     for (size_t k = 0; k < rows; ++k)
     {
-        char label[32];
-        std::snprintf(label, sizeof label, "##target%zu", k);
-        bool checked = state.targetSelected[k];
-        if (ImGui::Checkbox(label, &checked))
-        {
-            ToggleTarget(state, k, checked);
-        }
-        ImGui::SameLine();
-        ImGui::TextUnformatted(state.playbackDevices[k].displayName.c_str());
+        TargetRow(state, k, sourcePlaybackId);
     }
     ImGui::EndChild();
 }

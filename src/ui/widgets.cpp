@@ -43,3 +43,18 @@ ImTextureRef TextureRef(ID3D11ShaderResourceView* view)
 {
     return ImTextureRef(static_cast<ImTextureID>(reinterpret_cast<uintptr_t>(view)));
 }
+
+FittedText FitName(const std::string& name, float available)
+{
+    return FitText(name, available, [](std::string_view text) {
+        return ImGui::CalcTextSize(text.data(), text.data() + text.size(), false).x;
+    });
+}
+
+void NameTooltip(const FittedText& fitted, const std::string& name, bool hovered)
+{
+    if (fitted.cut && hovered)
+    {
+        ImGui::SetTooltip("%s", name.c_str());
+    }
+}

@@ -4,6 +4,10 @@
 
 #include <imgui.h>
 
+#include <string>
+
+#include "ui/text_fit.h"
+
 struct ID3D11ShaderResourceView;
 
 // Pushes a face at its own loaded size (the global scale still applies);
@@ -31,3 +35,11 @@ void SectionBreak();
 
 // A texture view as the toolkit's renderer back-end takes it.
 ImTextureRef TextureRef(ID3D11ShaderResourceView* view);
+
+// A device name fitted into `available` pixels of the current font
+// (text_fit.h). Measured as drawn text, not as a label: "##" in a name is
+// shown like any other characters.
+FittedText FitName(const std::string& name, float available);
+
+// The whole name in a tooltip while its row is hovered, when it was cut.
+void NameTooltip(const FittedText& fitted, const std::string& name, bool hovered);

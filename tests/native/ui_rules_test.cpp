@@ -1,9 +1,13 @@
 // The interface's platform-free arithmetic: the layout scale, the smallest
-// usable window, the Main tab's target list and source separators.
+// usable window, the Main tab's target list and source separators, and
+// how a name too long for its row is cut.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "ui/layout_scale.h"
 #include "ui/main_tab_layout.h"
+#include "ui/text_fit.h"
 
 TEST(LayoutScale, FollowsTheSmallerRatioWithinItsRange)
 {
@@ -122,4 +126,22 @@ TEST(SourceSeparatorsBefore, OneAfterTheDefaultEntryAndOneBeforeTheFirstRecordin
             EXPECT_EQ(SourceSeparatorsBefore(i, c.flows[i], previous, i == 0), c.separators[i]) << "entry " << i;
         }
     }
+}
+
+TEST(FitText, CutsAfterTheLastWholeCharacterThatLeavesRoomForTheDots)
+{
+    // Ten units per character, whatever its byte count.
+    const TextWidth width = [](std::string_view text) {
+        return 10.0f * static_cast<float>(std::count_if(text.begin(), text.end(), [](char byte) {
+                   return (static_cast<unsigned char>(byte) & 0xC0u) != 0x80u;
+               }));
+    };
+    const std::string german = "Kopfh\xC3\xB6rer Links";
+    EXPECT_FALSE(FitText("Speakers", 80, width).cut);  // exactly fits
+    EXPECT_EQ(FitText("Speakers", 80, width).shown, "Speakers");
+    EXPECT_TRUE(FitText("Speakers", 79, width).cut);
+    EXPECT_EQ(FitText("Speakers", 79, width).shown, "Spea...");
+    EXPECT_EQ(FitText(german, 90, width).shown, "Kopfh\xC3\xB6...");  // the two-byte character whole
+    EXPECT_EQ(FitText(german, 89, width).shown, "Kopfh...");          // or not at all
+    EXPECT_EQ(FitText("Speakers", 20, width).shown, "...");           // not even one character fits
 }

@@ -307,6 +307,24 @@ TEST_F(EngineTest, TargetAtAnotherSampleRateIsLeftOutWithAMessage)
     }
 }
 
+TEST_F(EngineTest, TheSourcesOwnDeviceIsLeftOutOfTheRunWithOneLine)
+{
+    const auto speakers = UseDefaultSource("Speakers", SourceBehaviour());
+    AddTarget("Headphones", TargetBehaviour());
+    SelectTarget("Speakers", true);
+    StartAndWaitRunning(1);
+    // Target checks pass meanwhile: the device left out is no change.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    StopAndExpectIdle();
+    const std::vector<std::string> lines = Log();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Starting redirection: 'Speakers' is the source's own device; left out to avoid feedback."),
+              1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Targets changed", 0) == 0; }),
+              0);
+    EXPECT_EQ(speakers->Streams().size(), 1u) << "only its loopback stream";
+}
+
 TEST_F(EngineTest, TargetThatFailsToOpenIsLeftOutAndRebuiltOnce)
 {
     AddSource("Speakers", SourceBehaviour());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cfloat>
 #include <cstdarg>
 #include <cstring>
 #include <vector>
@@ -25,12 +27,14 @@ struct LaidOutItem
 std::vector<LaidOutItem> frameItems;
 std::vector<LaidOutItem> lastFrameItems;
 
+// A child region by its own name, or a top-level window by its full name.
 ImGuiWindow* ChildWindow(const char* name)
 {
     const std::string marker = std::string("/") + name + "_";
     for (ImGuiWindow* window : GImGui->Windows)
     {
-        if (window->WasActive && std::strstr(window->Name, marker.c_str()) != nullptr)
+        if (window->WasActive &&
+            (std::strstr(window->Name, marker.c_str()) != nullptr || std::strcmp(window->Name, name) == 0))
         {
             return window;
         }
@@ -179,4 +183,26 @@ bool HeadlessInterface::TooltipShown() const
 {
     ImGuiWindow* tooltip = ImGui::FindWindowByName("##Tooltip_00");
     return tooltip != nullptr && tooltip->WasActive;
+}
+
+float HeadlessInterface::ContentWidth(const char* name) const
+{
+    ImGuiWindow* window = ChildWindow(name);
+    return window != nullptr ? window->ContentSize.x : 0.0f;
+}
+
+// Glyphs are the textured vertices; shapes use the white pixel. (Thin lines
+// are textured too: keep borders out of `area`.)
+float HeadlessInterface::GlyphSpan(const ImRect& area) const
+{
+    const ImVec2 white = ImGui::GetIO().Fonts->TexUvWhitePixel;
+    float first = FLT_MAX, last = -FLT_MAX;
+    for (const ImDrawList* list : ImGui::GetDrawData()->CmdLists)
+        for (const ImDrawVert& vertex : list->VtxBuffer)
+            if ((vertex.uv.x != white.x || vertex.uv.y != white.y) && area.Contains(vertex.pos))
+            {
+                first = std::min(first, vertex.pos.x);
+                last = std::max(last, vertex.pos.x);
+            }
+    return last > first ? last - first : 0.0f;
 }

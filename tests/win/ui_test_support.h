@@ -48,6 +48,12 @@ public:
     bool ChildScrolls(const char* name) const;
     // Whether a tooltip window was shown in the last frame.
     bool TooltipShown() const;
+    // How wide the content of a window ("##Combo_00": the source popup) or
+    // child region ("TargetList") was laid out (0 when it was not shown).
+    float ContentWidth(const char* name) const;
+    // From the first to the last glyph drawn inside `area` in the last frame
+    // (0: none): how much of a text was drawn where the toolkit drew it.
+    float GlyphSpan(const ImRect& area) const;
 
 private:
     AppState& state;

@@ -64,7 +64,7 @@ protected:
     void ChooseSource(const char* label)
     {
         Ui().Click("##source");
-        Ui().Click(label);
+        Ui().Click(("##" + std::string(label)).c_str());
     }
 
     // Drags the latency slider from its current value to `to`.
@@ -203,6 +203,49 @@ TEST_F(UserInterfaceTest, StartIsDisabledWithoutATargetOrASourceAndSaysWhy)
     Ui().Frame();
     Ui().Click("Stop");  // the same place now stops
     EXPECT_FALSE(state.isRedirecting);
+}
+
+TEST_F(UserInterfaceTest, LongNamesAreCutWithTheWholeNameOnHoverAndHashesAreDrawnAsText)
+{
+    const std::string longName = "Speakers (" + std::string(190, 'W') + ")";
+    AddSource(longName, SourceBehaviour(), eRender);
+    AddTarget("Mic", TargetBehaviour(), false);
+    AddTarget("Mic ##2", TargetBehaviour(), false);
+    const ImRect list = Ui().ChildRect("TargetList");
+    EXPECT_LE(Ui().ContentWidth("TargetList"), list.GetWidth());
+    // A tooltip counts as shown from the frame after the one that opened it.
+    Ui().MoveMouse(ImVec2(list.Max.x - 30.0f, Centre(Ui().Rect("##target0")).y));
+    Ui().Frame();
+    EXPECT_TRUE(Ui().TooltipShown()) << "the long name cut";
+    Ui().MoveMouse(ImVec2(Ui().Rect("##target1").Max.x + 12.0f, Centre(Ui().Rect("##target1")).y));
+    Ui().Frame();
+    EXPECT_FALSE(Ui().TooltipShown()) << "a name that fits";
+
+    Ui().Click("##source");
+    EXPECT_LE(Ui().ContentWidth("##Combo_00"), Ui().Rect("##source").GetWidth());
+    EXPECT_GT(Ui().GlyphSpan(Ui().Rect("##[Playback] Mic ##2")), Ui().GlyphSpan(Ui().Rect("##[Playback] Mic")) + 15.0f);
+    Ui().MoveMouse(Centre(Ui().Rect(("##[Playback] " + longName).c_str())));
+    Ui().Frame();
+    EXPECT_TRUE(Ui().TooltipShown()) << "the long entry cut";
+}
+
+// With System Default chosen, the default playback device is Speakers.
+TEST_F(UserInterfaceTest, TheSourcesOwnDeviceIsADisabledTargetThatKeepsItsStoredChoice)
+{
+    AddDevices();
+    SelectTarget("Speakers", true);
+    for (const bool systemDefault : {false, true})
+    {
+        if (systemDefault)
+            ChooseSource("[System Default Playback Device]");
+        Ui().Click("##target0");
+        EXPECT_TRUE(Ui().TooltipShown()) << systemDefault;
+        EXPECT_TRUE(state.targetSelected[0]) << systemDefault;
+        EXPECT_EQ(state.desiredTargets.size(), 2u) << "Headphones and Speakers saved";
+    }
+    ChooseSource("[Recording] Line In");
+    Ui().Click("##target0");
+    EXPECT_FALSE(state.targetSelected[0]) << "a box like any other once the source changed";
 }
 
 TEST_F(UserInterfaceTest, LaunchWithWindowsWritesTheRunEntryOnlyAndOtherBoxesSaveTheSettings)

@@ -9,10 +9,13 @@
 #include <cstring>
 #include <cwchar>
 #include <mutex>
+#include <utility>
 
 #include "app/app_state.h"
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/stream_recovery.h"
+#include "audio/inventory/endpoint_enumeration.h"
+#include "audio/inventory/source_feedback.h"
 #include "log/diagnostic_log.h"
 
 namespace
@@ -184,6 +187,12 @@ bool OpenSource(RedirectionEngine& engine)
     engine.startBufferMs = engine.state.bufferMs.load();
     PlanBuffers(engine);
     ReadSourceDataFlow(engine);
+    // The device is already resolved: a system-default source is the
+    // default playback device itself here.
+    EndpointIdentity captured;
+    captured.eid = ReadEndpointId(engine.sourceDevice);
+    captured.dataFlow = engine.dataFlow == eCapture ? 1 : 0;
+    engine.sourcePlaybackId = SourcePlaybackId(captured, {});
 
     const DWORD flags = engine.dataFlow == eCapture ? 0 : AUDCLNT_STREAMFLAGS_LOOPBACK;
     if (FAILED(engine.sourceClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, engine.bufferDuration, 0,
@@ -346,6 +355,7 @@ bool OpenTargetsAtStart(RedirectionEngine& engine)
         std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
         selected = SelectedTargetEntries(engine.state);
     }
+    LeaveOutSourceDevice(engine, selected);
     OpenTargets(engine, selected, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
         engine.targets.push_back(std::move(target));
         if (!entry.identity.eid.empty())
@@ -419,6 +429,23 @@ std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state)
         }
     }
     return entries;
+}
+
+void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointInfo>& entries)
+{
+    const auto own = std::find_if(entries.begin(), entries.end(), [&engine](const AudioEndpointInfo& entry) {
+        return FeedsBackIntoSource(engine.sourcePlaybackId, entry.identity.eid);
+    });
+    if (own == entries.end())
+    {
+        return;
+    }
+    if (!std::exchange(engine.feedbackNoted, true))
+    {
+        DiagnosticLog::Instance().Log("Starting redirection: '%s' is the source's own device; left out to avoid feedback.",
+                                      own->displayName.c_str());
+    }
+    entries.erase(own);
 }
 
 void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries, const TargetOpened& opened)

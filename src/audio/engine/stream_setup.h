@@ -124,6 +124,11 @@ struct RedirectionEngine
     std::vector<RenderTarget> targets;
     RateApplier rateApplier;  // after targets: it stops before they go
     std::vector<std::string> activeTargetIds;
+    // The playback device whose output the source captures (empty for a
+    // recording source): no target of this run, as it would hear itself
+    // again (source_feedback.h). Said once per run.
+    std::string sourcePlaybackId;
+    bool feedbackNoted = false;
     // Integer PCM packets are converted here before they reach the targets;
     // sized once at set-up so that the packet path never allocates.
     std::vector<float> scratch;
@@ -152,6 +157,11 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
 // stream may take long and the main thread must not wait for that. Any
 // thread.
 std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state);
+
+// Drops the source's own playback device from `entries`, saying so the
+// first time in the run. Redirect thread, as the targets are opened or
+// rebuilt.
+void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointInfo>& entries);
 
 using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)>;
 

@@ -16,6 +16,7 @@
 #include "audio/engine/soft_clip.h"
 #include "audio/engine/stream_recovery.h"
 #include "audio/engine/stream_setup.h"
+#include "audio/inventory/source_feedback.h"
 #include "log/diagnostic_log.h"
 
 namespace
@@ -301,6 +302,7 @@ void OpenTargetsForRebuild(RedirectionEngine& engine)
         std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
         entries = SelectedTargetEntries(engine.state);
     }
+    LeaveOutSourceDevice(engine, entries);
     OpenTargets(engine, entries, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
         // The source is already running: a deeper cushion covers the gap
         // until the first packets after the warm-up arrive.
@@ -315,6 +317,8 @@ void OpenTargetsForRebuild(RedirectionEngine& engine)
 bool CheckTargets(RedirectionEngine& engine)
 {
     std::vector<std::string> snapshot = SnapshotTargetIds(engine.state);
+    // Never opened, so never among the active ones either.
+    std::erase_if(snapshot, [&engine](const std::string& id) { return FeedsBackIntoSource(engine.sourcePlaybackId, id); });
     if (snapshot == engine.activeTargetIds)
     {
         return true;

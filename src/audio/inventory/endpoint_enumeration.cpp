@@ -124,6 +124,15 @@ unsigned AppendRecordingEndpoints(IMMDeviceEnumerator* enumerator, std::vector<A
     return static_cast<unsigned>(devices.size());
 }
 
+std::string DefaultPlaybackId(IMMDeviceEnumerator* enumerator)
+{
+    ComPtr<IMMDevice> device;
+    if (enumerator == nullptr || FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.GetAddressOf())) ||
+        !device)
+        return {};
+    return ReadEndpointId(device.Get());
+}
+
 AudioEndpointInfo SystemDefaultEntry()
 {
     AudioEndpointInfo entry;
@@ -190,6 +199,7 @@ DeviceLists ListDevices(IMMDeviceEnumerator* enumerator)
     for (const AudioEndpointInfo& playback : lists.playback)
         lists.sources.push_back(PlaybackSourceEntry(playback));
     const unsigned recordingCount = AppendRecordingEndpoints(enumerator, lists.sources);
+    lists.defaultPlaybackId = DefaultPlaybackId(enumerator);
     log.Log("RefreshDevices: source list has %u devices (1 default + %u playback + %u recording).",
             static_cast<unsigned>(lists.sources.size()), playbackCount, recordingCount);
     return lists;
@@ -204,6 +214,7 @@ void InstallDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator, Device
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.playbackDevices.swap(lists.playback);
     state.sourceDevices.swap(lists.sources);
+    state.defaultPlaybackId.swap(lists.defaultPlaybackId);
     state.targetSelected.swap(selection.targetSelected);
     std::swap(state.selectedSourceIndex, selection.selectedSourceIndex);
 }
@@ -221,4 +232,5 @@ void ReleaseDeviceLists(AppState& state)
     state.playbackDevices.clear();
     state.targetSelected.clear();
     state.sourceDevices.clear();
+    state.defaultPlaybackId.clear();
 }

@@ -33,6 +33,11 @@ struct DeviceLists
     // The system-default entry, a "[Playback] " copy of each playback
     // entry, then one "[Recording] " entry per capture endpoint.
     std::vector<AudioEndpointInfo> sources;
+    // The default playback endpoint's id (console role, as the system-default
+    // source resolves it); empty when there is none, which the system reports
+    // as E_NOTFOUND (learn.microsoft.com/windows/win32/api/mmdeviceapi/
+    // nf-mmdeviceapi-immdeviceenumerator-getdefaultaudioendpoint).
+    std::string defaultPlaybackId;
 };
 
 // Lists the endpoints with `enumerator` (null: none) and logs the counts,
@@ -43,7 +48,8 @@ struct DeviceLists
 // read and an empty display name. Any thread with COM initialised.
 DeviceLists ListDevices(IMMDeviceEnumerator* enumerator);
 
-// Keeps `enumerator` as deviceEnumerator, then swaps `lists` and
+// Keeps `enumerator` as deviceEnumerator, then swaps `lists` (with the
+// default playback id) and
 // `selection` with the state's lists, selectedSourceIndex and targetSelected
 // in one short hold of selectionMutex (no COM call, nothing allocated): a
 // running redirect thread sees the old lists with their selection or the new
