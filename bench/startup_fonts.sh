@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # What the fallback faces for other scripts cost a user whose device names
-# need none of them. Tonefork starts RUNS times (5) with a Fonts folder that
-# holds only the two Segoe UI stand-ins (the baseline) and as many times,
-# in turn, with a free CJK face added under every file name of the fallback
-# list (as on a Windows machine, where they all exist). Needs the headless
-# desktop of scripts/services.sh (DISPLAY, PULSE_SERVER, WINEPREFIX).
+# need none of them. Tonefork starts RUNS times (5) with a free CJK face in
+# the Fonts folder under every file name of the fallback list (as on a
+# Windows machine, where they all exist), and as many times, in turn, with
+# the same copies under other names, which the program does not look for
+# (the baseline). The folder holds the same faces either way, so whatever
+# Wine itself makes of a Fonts folder costs both the same. The copies are
+# written to disk before a start: pages of a file still dirty in the page
+# cache would count as the private memory of a process that maps them.
+# Needs the headless desktop of scripts/services.sh (DISPLAY, PULSE_SERVER,
+# WINEPREFIX).
 #
 # usage: startup_fonts.sh <dist/Tonefork> <tfctl.exe> <results folder>
 #
@@ -37,9 +42,21 @@ say() { printf '[startup] %s\n' "$*" >&2; }
 TF_PID=""
 cleanup() {
   [ -n "$TF_PID" ] && kill "$TF_PID" 2>/dev/null || true
-  for name in "${NAMES[@]}"; do rm -f "$FONTS/$name"; done
+  place_faces none
 }
 trap cleanup EXIT
+
+place_faces() {  # own|other|none: under the names looked for, under others, or not at all
+  local name
+  for name in "${NAMES[@]}"; do
+    rm -f "$FONTS/$name" "$FONTS/other-$name"
+    case "$1" in
+      own) cp "$FREE_FACE" "$FONTS/$name" ;;
+      other) cp "$FREE_FACE" "$FONTS/other-$name" ;;
+    esac
+  done
+  sync
+}
 
 smaps_kb() {  # <field>
   awk -v f="$1:" '$1 == f { kb += $2 } END { print kb + 0 }' "/proc/$TF_PID/smaps_rollup" 2>/dev/null || echo 0
@@ -76,9 +93,9 @@ rm -rf "$WORK" && mkdir -p "$WORK"
 : >"$WORK/baseline.txt"
 : >"$WORK/fallback.txt"
 for run in $(seq "$RUNS"); do
-  for name in "${NAMES[@]}"; do rm -f "$FONTS/$name"; done
+  place_faces other
   one_start >>"$WORK/baseline.txt"
-  for name in "${NAMES[@]}"; do cp "$FREE_FACE" "$FONTS/$name"; done
+  place_faces own
   one_start >>"$WORK/fallback.txt"
   say "run $run: baseline $(tail -n 1 "$WORK/baseline.txt"); fallback $(tail -n 1 "$WORK/fallback.txt")"
 done

@@ -7,30 +7,100 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include <string>
+#include <string_view>
+
 #include "common/unique_handle.h"
 #include "gfx/fallback_faces.h"
 
 namespace
 {
+// A fallback face is read only once some text needs a glyph the faces
+// before it lack: until then not one page of its file is touched, so a
+// user whose text never needs it pays for a mapping and nothing more. The
+// glyphs are the toolkit's own TrueType reader's; this loader only opens
+// the face on first use.
+//
 // The atlas copies the bytes of a face it does not own and frees those of
-// one it owns. A view must be neither copied nor freed: the face is handed
-// over as owned (no copy is made), and as soon as the toolkit's own
-// TrueType reader has taken it up, marked as not owned (never freed). The
-// reader itself is the toolkit's, unchanged.
-bool InitMappedFace(ImFontAtlas* atlas, ImFontConfig* source)
+// one it owns. A view must be neither: the face is handed over as owned (no
+// copy is made) and marked as not owned (never freed) as soon as the atlas
+// takes it up. Which face of a collection to read is decided on first use
+// too, from the family and style kept as the source's name.
+const ImFontLoader& TrueType()
 {
-    const bool ready = ImFontAtlasGetFontLoaderForStbTruetype()->FontSrcInit(atlas, source);
-    source->FontDataOwnedByAtlas = false;
-    return ready;
+    return *ImFontAtlasGetFontLoaderForStbTruetype();
 }
 
-const ImFontLoader* MappedFaceLoader()
+// Marks a face that turned out unreadable: it has no glyphs.
+char unreadableFace;
+
+std::u16string Widened(std::string_view ascii)
+{
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+bool OpenOnFirstUse(ImFontAtlas* atlas, ImFontConfig* source)
+{
+    if (source->FontLoaderData == nullptr)
+    {
+        const std::string_view name(source->Name);
+        const size_t comma = name.rfind(", ");
+        const int index = FaceIndexInFile(
+            {static_cast<const uint8_t*>(source->FontData), static_cast<size_t>(source->FontDataSize)},
+            Widened(name.substr(0, comma)), Widened(name.substr(comma + 2)));
+        source->FontNo = static_cast<ImU32>(index < 0 ? 0 : index);
+        if (index < 0 || !TrueType().FontSrcInit(atlas, source))
+        {
+            source->FontLoaderData = &unreadableFace;
+        }
+    }
+    return source->FontLoaderData != &unreadableFace;
+}
+
+bool TakeUp(ImFontAtlas*, ImFontConfig* source)
+{
+    source->FontDataOwnedByAtlas = false;
+    return true;
+}
+
+void Close(ImFontAtlas* atlas, ImFontConfig* source)
+{
+    if (source->FontLoaderData != nullptr && source->FontLoaderData != &unreadableFace)
+    {
+        TrueType().FontSrcDestroy(atlas, source);
+    }
+    source->FontLoaderData = nullptr;
+}
+
+bool Contains(ImFontAtlas* atlas, ImFontConfig* source, ImWchar codepoint)
+{
+    return OpenOnFirstUse(atlas, source) && TrueType().FontSrcContainsGlyph(atlas, source, codepoint);
+}
+
+// A merged face sets no metrics of its own; the first face's stand.
+bool InitSize(ImFontAtlas*, ImFontConfig*, ImFontBaked*, void*)
+{
+    return true;
+}
+
+bool LoadGlyph(ImFontAtlas* atlas, ImFontConfig* source, ImFontBaked* baked, void* data, ImWchar codepoint,
+               ImFontGlyph* glyph, float* advance)
+{
+    return OpenOnFirstUse(atlas, source) &&
+           TrueType().FontBakedLoadGlyph(atlas, source, baked, data, codepoint, glyph, advance);
+}
+
+const ImFontLoader* OnFirstUseLoader()
 {
     static const ImFontLoader loader = [] {
-        ImFontLoader mapped = *ImFontAtlasGetFontLoaderForStbTruetype();
-        mapped.Name = "stb_truetype, mapped file";
-        mapped.FontSrcInit = InitMappedFace;
-        return mapped;
+        ImFontLoader lazy = TrueType();
+        lazy.Name = "stb_truetype, opened on first use";
+        lazy.FontSrcInit = TakeUp;
+        lazy.FontSrcDestroy = Close;
+        lazy.FontSrcContainsGlyph = Contains;
+        lazy.FontBakedInit = InitSize;
+        lazy.FontBakedLoadGlyph = LoadGlyph;
+        return lazy;
     }();
     return &loader;
 }
@@ -38,16 +108,18 @@ const ImFontLoader* MappedFaceLoader()
 bool MergeFace(ImFontAtlas* atlas, const std::wstring& fontsFolder, const FontFaceFile& face, FontFileViews& views)
 {
     const std::span<const uint8_t> bytes = views.Map(fontsFolder + L"\\" + face.file);
-    const int index = FaceIndexInFile(bytes, face.family, face.style);
-    if (index < 0)
+    if (bytes.empty())
     {
         return false;
     }
     ImFontConfig config;
     config.MergeMode = true;
-    config.FontNo = static_cast<ImU32>(index);
     config.FontDataOwnedByAtlas = true;
-    config.FontLoader = MappedFaceLoader();
+    config.FontLoader = OnFirstUseLoader();
+    // The names are ASCII.
+    const std::string family(face.family.begin(), face.family.end());
+    const std::string style(face.style.begin(), face.style.end());
+    ImFormatString(config.Name, IM_ARRAYSIZE(config.Name), "%s, %s", family.c_str(), style.c_str());
     // The toolkit only reads the bytes; its interface is not const.
     void* data = const_cast<uint8_t*>(bytes.data());
     return atlas->AddFontFromMemoryTTF(data, static_cast<int>(bytes.size()), 23.0f, &config) != nullptr;

@@ -10,10 +10,10 @@
 
 struct ImFontAtlas;
 
-// Read-only views of font files, mapped rather than read: the toolkit reads
-// a face's glyphs only when text needs them, so the pages of a file nobody's
-// text uses are never brought in, and the ones that are stay shared with the
-// system's file cache instead of counting as this process's own memory.
+// Read-only views of font files, mapped rather than read: a fallback face is
+// read only once text needs one of its glyphs, so the pages of a file that
+// no text uses are never brought in, and the ones that are stay shared with
+// the system's file cache instead of counting as this process's own memory.
 // The views must outlive the atlas that draws from them.
 class FontFileViews
 {
@@ -33,5 +33,7 @@ private:
 
 // Merges into the atlas's last face every fallback face found in
 // `fontsFolder`, bold or regular; files that are missing are passed over.
-// Returns how many were merged.
+// None is read yet: a face is opened when the faces before it lack a glyph
+// that text asks for, and one that turns out unreadable has no glyphs.
+// Returns how many files were found.
 int MergeFallbackFaces(ImFontAtlas* atlas, const std::wstring& fontsFolder, bool bold, FontFileViews& views);
