@@ -112,8 +112,13 @@ bool MergeFace(ImFontAtlas* atlas, const std::wstring& fontsFolder, const FontFa
     {
         return false;
     }
+    // The first face has every character of Latin-1, and the toolkit asks
+    // each new size of a font for a tab, which no face has: left to the
+    // fallbacks, that question alone would open every one of them.
+    static const ImWchar kFirstFacesOwn[] = {0x0001, 0x00FF, 0};
     ImFontConfig config;
     config.MergeMode = true;
+    config.GlyphExcludeRanges = kFirstFacesOwn;
     config.FontDataOwnedByAtlas = true;
     config.FontLoader = OnFirstUseLoader();
     // The names are ASCII.
