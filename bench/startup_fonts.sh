@@ -34,7 +34,7 @@ FREE_FACE=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
 # The file names the program looks for (src/gfx/fallback_faces.cpp), the
 # first choice of each face.
 NAMES=(msyh.ttc msyhbd.ttc YuGothM.ttc YuGothB.ttc malgun.ttf malgunbd.ttf LeelawUI.ttf LeelaUIb.ttf
-  Nirmala.ttf NirmalaB.ttf seguisym.ttf)
+  Nirmala.ttf NirmalaB.ttf seguisym.ttf arial.ttf arialbd.ttf)
 LOADED="Fallback faces merged: "
 
 say() { printf '[startup] %s\n' "$*" >&2; }

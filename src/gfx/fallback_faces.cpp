@@ -31,6 +31,9 @@ const FallbackFace kFallbackFaces[] = {
      {{L"Nirmala.ttf", u"Nirmala UI", u"Regular"}, {L"Nirmala.ttc", u"Nirmala UI", u"Regular"}},
      {{L"NirmalaB.ttf", u"Nirmala UI", u"Bold"}, {L"Nirmala.ttc", u"Nirmala UI", u"Bold"}}},
     {0, {{L"seguisym.ttf", u"Segoe UI Symbol", u"Regular"}}, {{L"seguisym.ttf", u"Segoe UI Symbol", u"Regular"}}},
+    // Hebrew and Arabic, should a Segoe UI lack them: Arial has both on
+    // every Windows version.
+    {0, {{L"arial.ttf", u"Arial", u"Regular"}}, {{L"arialbd.ttf", u"Arial", u"Bold"}}},
 };
 
 class Reader

@@ -4,10 +4,13 @@
 // which order, and which face of a font collection (.ttc) is the wanted one.
 // Platform-free; no shared state, any thread.
 //
-// Segoe UI itself holds Latin, Greek, Cyrillic, Armenian, Georgian, Hebrew
-// and Arabic, so those need no fallback; the faces below bring Han, kana,
-// Hangul, Thai and the other scripts of South-East Asia, the Indic scripts,
-// and symbols.
+// Segoe UI itself holds Latin, Greek, Cyrillic and Arabic
+// (https://learn.microsoft.com/en-us/windows/win32/uxguide/vis-fonts); the
+// faces below bring Han, kana, Hangul, Thai and the other scripts of
+// South-East Asia, the Indic scripts and symbols, and last Arial, which has
+// Hebrew and Arabic on every Windows version, for Hebrew, which that page
+// does not list for Segoe UI. Glyphs are drawn one by one, left to right:
+// right-to-left order, Arabic joining and Indic conjuncts are not shaped.
 
 #include <cstdint>
 #include <span>
