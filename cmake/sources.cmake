@@ -24,6 +24,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/inventory/source_feedback.cpp
     src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
+    src/gfx/fallback_faces.cpp
     src/gfx/frame_pacing.cpp
     src/ui/layout_scale.cpp
     src/ui/main_tab_layout.cpp
@@ -45,6 +46,7 @@ set(TONEFORK_WIN_SOURCES
     src/audio/inventory/endpoint_enumeration.cpp
     src/audio/inventory/selection.cpp
     src/gfx/d3d.cpp
+    src/gfx/fallback_fonts.cpp
     src/gfx/images.cpp
     src/log/diagnostic_log.cpp
     src/log/text_convert.cpp

@@ -10,7 +10,10 @@
 #   gaps    silences and dropped frames a listener hears on the route in a
 #           minute, window hidden, shown and beside a busy core, beside
 #           module-loopback; and the first audio after a start
-# Arguments pick parts; none means all four. Ends with a short summary.
+#   startup start-up time, working set and private memory with the
+#           fallback faces for other scripts in the Fonts folder, against
+#           the same without them
+# Arguments pick parts; none means all five. Ends with a short summary.
 # One more part runs only when named:
 #   soak    ten minutes of routing with start/stop cycles from the tray and
 #           device-change bursts: crashes, hangs, gaps, private memory
@@ -19,9 +22,12 @@ source "$(dirname "$0")/common.sh"
 source "$TF_ROOT/scripts/services.sh"
 
 parts=("$@")
-[ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e gaps)
+[ ${#parts[@]} -eq 0 ] && parts=(kernel sim e2e gaps startup)
 for p in "${parts[@]}"; do
-  case "$p" in kernel|sim|e2e|gaps|soak) ;; *) die "unknown benchmark: $p (kernel, sim, e2e, gaps, soak)" ;; esac
+  case "$p" in
+    kernel|sim|e2e|gaps|startup|soak) ;;
+    *) die "unknown benchmark: $p (kernel, sim, e2e, gaps, startup, soak)" ;;
+  esac
 done
 
 bench_build="$TF_BUILD/bench"
@@ -110,6 +116,11 @@ run_e2e() {
 run_gaps() {
   desktop_part gaps e2e_gaps '/^route /,/^Load/p; /^Device-change/,+1p' \
     "$TF_ROOT/bench/e2e_gaps.sh" "$TF_DIST" "$bench_build/audio_probe" "$TF_BUILD/mingw/tfctl.exe" "$out"
+}
+
+run_startup() {
+  desktop_part startup startup_fonts '/^Start-up/,$p' \
+    "$TF_ROOT/bench/startup_fonts.sh" "$TF_DIST" "$TF_BUILD/mingw/tfctl.exe" "$out"
 }
 
 run_soak() {

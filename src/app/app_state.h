@@ -21,6 +21,7 @@
 #include "audio/inventory/endpoint_list.h"
 #include "common/com_ptr.h"
 #include "common/unique_handle.h"
+#include "gfx/fallback_fonts.h"
 #include "gfx/frame_pacing.h"
 
 struct ImFont;
@@ -77,6 +78,9 @@ struct AppState
     std::atomic<bool> isRedirecting{false};
     ImFont* fontRegular = nullptr;
     ImFont* fontBold = nullptr;
+    // Main thread only: the font files the faces above draw fallback glyphs
+    // from; they outlive the toolkit, which is shut down before the state.
+    FontFileViews fontFiles;
     std::atomic<float> bufferMs{30.0f};
     std::map<std::string, float> deviceVolumes;
     bool runOnStartup = false;

@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "common/com_memory.h"
 #include "common/paths.h"
+#include "gfx/fallback_fonts.h"
 #include "log/diagnostic_log.h"
 #include "log/text_convert.h"
 
@@ -158,8 +159,12 @@ void LoadFonts(AppState& state)
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, folder.Put())) && folder.Get() && *folder.Get())
     {
         const std::wstring base(folder.Get());
+        // A merged face joins the face added last.
         regular = AddFontFile(atlas, base + L"\\segoeui.ttf");
+        const int mergedRegular = regular ? MergeFallbackFaces(atlas, base, false, state.fontFiles) : 0;
         bold = AddFontFile(atlas, base + L"\\segoeuib.ttf");
+        const int mergedBold = bold ? MergeFallbackFaces(atlas, base, true, state.fontFiles) : 0;
+        DiagnosticLog::Instance().Log("Fallback faces merged: %d regular, %d bold.", mergedRegular, mergedBold);
     }
     if (regular == nullptr || bold == nullptr)
     {

@@ -19,5 +19,6 @@ void LoadImageAssets(AppState& state);
 // this); their sizes stay. Main thread only.
 void ReleaseImageAssets(AppState& state);
 
-// The regular and bold 23-pixel faces (Segoe UI, or the toolkit's default).
+// The regular and bold 23-pixel faces (Segoe UI, or the toolkit's default),
+// each with the system's faces for other scripts merged behind it.
 void LoadFonts(AppState& state);
