@@ -173,6 +173,14 @@ TEST_F(UserInterfaceE2e, At150PercentTheWindowIsScaledAndStoresItsSizeAt100Perce
     const WindowPlace w = StartAndShow(app);
     EXPECT_EQ(w.width, 780);
     EXPECT_EQ(w.height, 930);
+    // Drawn at that scale, not stretched from 100 %: the Start button, 40
+    // pixels high at scale 1 (in the 516 x 621 design), is 1.5 times that.
+    const Picture picture = Look(w, "150-percent");
+    // Down the column of check boxes, which meets the button below the rest.
+    const std::vector<Stretch> down =
+        StretchesDown(picture, w.x + kBoxColumn * 3 / 2, w.y + w.height / 2, w.y + w.height - 4, 20);
+    ASSERT_FALSE(down.empty()) << "no Start button on 150-percent.png";
+    EXPECT_NEAR(down.back().Length(), 40 * 1.5, 2);
 
     // By the bottom-right corner (inside its rounding) to far past the minimum.
     DragPointer(w.x + w.width - 6, w.y + w.height - 6, w.x + 100, w.y + 100);
