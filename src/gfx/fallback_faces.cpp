@@ -1,12 +1,12 @@
 // The file layouts read here, all big-endian:
 // - the collection header ("ttcf", version, face count, one offset per
 //   face) and the table directory of a face (sfnt version, table count,
-//   16-byte records of tag, checksum, offset, length):
-//   https://learn.microsoft.com/en-us/typography/opentype/spec/otff
+//   16-byte records of tag, checksum, offset, length): Microsoft
+//   Typography's page "The OpenType Font File"
 // - the naming table (format, record count, string storage offset, 12-byte
 //   records of platform, encoding, language, name id, length, offset;
 //   Windows-platform strings in UTF-16BE):
-//   https://learn.microsoft.com/en-us/typography/opentype/otspec181/name
+//   Microsoft Typography's page "name — Naming Table"
 #include "gfx/fallback_faces.h"
 
 #include <algorithm>
