@@ -370,6 +370,25 @@ DiscontinuityReport CountDiscontinuities(std::span<const float> x, double freqHz
     return report;
 }
 
+std::vector<SignalSpan> FindSilences(std::span<const float> x, size_t silenceFrames)
+{
+    // A steady tone is never this quiet for long: it crosses zero in a
+    // sample or two.
+    constexpr float kQuiet = 1e-4f;
+    std::vector<SignalSpan> silences;
+    for (size_t i = 0; i < x.size();) {
+        size_t end = i;
+        while (end < x.size() && std::abs(x[end]) < kQuiet) {
+            ++end;
+        }
+        if (end - i >= silenceFrames) {
+            silences.push_back({i, end});
+        }
+        i = end > i ? end : i + 1;
+    }
+    return silences;
+}
+
 DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t silenceFrames, int sampleRate)
 {
     DropoutReport report;
@@ -378,21 +397,11 @@ DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t s
     if (!report.analysed) {
         return report;
     }
-    // A steady tone is never this quiet for long: it crosses zero in a
-    // sample or two.
-    constexpr float kQuiet = 1e-4f;
     std::vector<size_t> silenceStarts;
-    for (size_t i = 0; i < x.size();) {
-        size_t end = i;
-        while (end < x.size() && std::abs(x[end]) < kQuiet) {
-            ++end;
-        }
-        if (end - i >= silenceFrames) {
-            silenceStarts.push_back(i);
-            report.silentFrames += end - i;
-            report.longestSilence = std::max(report.longestSilence, end - i);
-        }
-        i = end > i ? end : i + 1;
+    for (const SignalSpan& silence : FindSilences(x, silenceFrames)) {
+        silenceStarts.push_back(silence.first);
+        report.silentFrames += silence.Length();
+        report.longestSilence = std::max(report.longestSilence, silence.Length());
     }
     report.silences = static_cast<int>(silenceStarts.size());
     // An event near a silence is that silence; the rest moved the tone.

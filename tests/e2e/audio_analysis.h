@@ -129,6 +129,9 @@ struct DropoutReport {
     size_t longestSilence = 0;  // frames
     int dropped = 0;
 };
+// The silences inside a tone: runs of at least silenceFrames samples with
+// no sound.
+std::vector<SignalSpan> FindSilences(std::span<const float> x, size_t silenceFrames = 24);
 DropoutReport ClassifyDropouts(std::span<const float> x, double freqHz, size_t silenceFrames = 24,
                                int sampleRate = kAnalysisSampleRate);
 

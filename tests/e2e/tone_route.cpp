@@ -24,37 +24,24 @@ constexpr float kSilentPeak = 1e-4f;
 // within 1 %. A wrong gain moves every block by far more.
 constexpr double kRmsTolerance = 0.05;
 constexpr size_t kBlockFrames = kAnalysisSampleRate / 50;
-// A steady tone crosses zero in a sample or two; this many quiet samples in
-// a row are a break in it (as the dropout count has it).
-constexpr size_t kBreakFrames = 24;
-constexpr float kQuiet = 1e-4f;
 
-bool HasBreak(std::span<const float> block)
-{
-    size_t run = 0;
-    for (const float sample : block)
-    {
-        run = std::abs(sample) < kQuiet ? run + 1 : 0;
-        if (run >= kBreakFrames)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The RMS of each 20 ms block the tone played through unbroken. Breaks are
-// the host's as much as the route's (the gap benchmarks count them); a level
-// is judged on what was heard whole.
+// The RMS of each 20 ms block the tone played through without a silence.
+// Silences are the host's as much as the route's (the gap benchmarks count
+// them); a level is judged on what was heard whole.
 std::vector<double> IntactBlockLevels(const std::vector<float>& tone)
 {
+    const std::vector<SignalSpan> silences = FindSilences(tone);
+    auto silence = silences.begin();
     std::vector<double> levels;
     for (size_t first = 0; first + kBlockFrames <= tone.size(); first += kBlockFrames)
     {
-        const std::span<const float> block = std::span<const float>(tone).subspan(first, kBlockFrames);
-        if (!HasBreak(block))
+        while (silence != silences.end() && silence->end <= first)
         {
-            levels.push_back(MeasureLevel(block).rms);
+            ++silence;
+        }
+        if (silence == silences.end() || silence->first >= first + kBlockFrames)
+        {
+            levels.push_back(MeasureLevel(std::span<const float>(tone).subspan(first, kBlockFrames)).rms);
         }
     }
     return levels;
