@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/engine/stream_loss.h"
+#include "audio/engine/target_link.h"
 #include "audio/inventory/endpoint_identity.h"
 #include "audio/inventory/endpoint_list.h"
 #include "common/com_ptr.h"
@@ -138,6 +140,15 @@ struct AppState
     ComPtr<DeviceNotificationClient> notificationClient;
     int32_t selectedSourceIndex = 0;
     std::vector<bool> targetSelected;
+    // Per playback endpoint id: its delay and volume and its stream's
+    // figures (audio/engine/target_link.h). The map changes only on the main
+    // thread under selectionMutex, as the lists are installed; the links'
+    // fields are atomics that either thread may touch at any time.
+    std::map<std::string, std::shared_ptr<TargetLink>> targetLinks;
+    // Main thread only: the delays and volumes the user set, saved as
+    // "TargetTuning" and matched to the lists like desiredTargets. Devices
+    // not present keep their entries.
+    std::vector<TunedEndpoint> desiredTuning;
     std::atomic<float> volume{50.0f};
     // Main thread only: whether the window is occluded and when the last
     // frame ended, for pacing the loop where presenting does not.
