@@ -22,6 +22,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/inventory/name_match.cpp
     src/audio/inventory/monitor_filter.cpp
     src/audio/inventory/source_feedback.cpp
+    src/audio/inventory/tuning_match.cpp
     src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
     src/gfx/fallback_faces.cpp

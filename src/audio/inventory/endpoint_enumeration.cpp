@@ -13,6 +13,8 @@
 #include "app/app_state.h"
 #include "common/com_memory.h"
 #include "audio/inventory/monitor_filter.h"
+#include "audio/inventory/selection.h"
+#include "audio/inventory/tuning_match.h"
 #include "log/diagnostic_log.h"
 #include "log/text_convert.h"
 
@@ -211,12 +213,19 @@ void InstallDeviceLists(AppState& state, IMMDeviceEnumerator* enumerator, Device
     // Only the main thread uses the enumerator; releasing the old one may
     // be the last reference, so it is not done under the lock.
     state.deviceEnumerator = enumerator;
+    std::vector<EndpointIdentity> playback;
+    for (const AudioEndpointInfo& entry : lists.playback)
+    {
+        playback.push_back(entry.identity);
+    }
+    const std::vector<TargetTuning> tunings = ResolveTuning(state.desiredTuning, playback);
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.playbackDevices.swap(lists.playback);
     state.sourceDevices.swap(lists.sources);
     state.defaultPlaybackId.swap(lists.defaultPlaybackId);
     state.targetSelected.swap(selection.targetSelected);
     std::swap(state.selectedSourceIndex, selection.selectedSourceIndex);
+    LinkTargets(state, tunings);
 }
 
 void RefreshDevices(AppState& state, IMMDeviceEnumerator* enumerator)

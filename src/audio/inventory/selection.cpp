@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "audio/inventory/endpoint_enumeration.h"
+#include "audio/inventory/tuning_match.h"
 
 namespace
 {
@@ -26,6 +27,11 @@ ResolvedSelection SavedSelectionsFor(const AppState& state, const std::vector<Au
 {
     return ResolveSelection(state.desiredSource, state.desiredTargets, Identities(sources), Identities(playback));
 }
+
+std::vector<TargetTuning> SavedTuningFor(const AppState& state)
+{
+    return ResolveTuning(state.desiredTuning, Identities(state.playbackDevices));
+}
 }  // namespace
 
 void ResolveSavedSelections(AppState& state)
@@ -34,6 +40,7 @@ void ResolveSavedSelections(AppState& state)
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.selectedSourceIndex = resolved.selectedSourceIndex;
     state.targetSelected.swap(resolved.targetSelected);
+    LinkTargets(state, SavedTuningFor(state));
 }
 
 void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerator)
@@ -46,4 +53,46 @@ void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerato
 bool AnyTargetSelected(const AppState& state)
 {
     return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
+}
+
+void LinkTargets(AppState& state, const std::vector<TargetTuning>& tunings)
+{
+    for (size_t i = 0; i < state.playbackDevices.size() && i < tunings.size(); ++i)
+    {
+        const std::string& id = state.playbackDevices[i].identity.eid;
+        if (id.empty())
+        {
+            continue;
+        }
+        std::shared_ptr<TargetLink>& link = state.targetLinks[id];
+        if (!link)
+        {
+            link = std::make_shared<TargetLink>();
+        }
+        link->SetTuning(tunings[i]);
+    }
+}
+
+std::shared_ptr<TargetLink> TargetLinkAt(const AppState& state, size_t index)
+{
+    if (index >= state.playbackDevices.size())
+    {
+        return nullptr;
+    }
+    const auto found = state.targetLinks.find(state.playbackDevices[index].identity.eid);
+    return found == state.targetLinks.end() ? nullptr : found->second;
+}
+
+void SetTargetTuning(AppState& state, size_t index, const TargetTuning& tuning)
+{
+    if (index >= state.playbackDevices.size())
+    {
+        return;
+    }
+    const TargetTuning clamped = ClampTuning(tuning);
+    if (const std::shared_ptr<TargetLink> link = TargetLinkAt(state, index))
+    {
+        link->SetTuning(clamped);
+    }
+    RememberTuning(state.desiredTuning, state.playbackDevices[index].identity, clamped);
 }

@@ -2,6 +2,12 @@
 
 #include <mmdeviceapi.h>
 
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "audio/engine/target_link.h"
+
 struct AppState;
 
 // Maps desiredSource and desiredTargets onto the current lists and writes
@@ -24,3 +30,18 @@ void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerato
 // Whether any target flag is set. The main thread (the only writer of the
 // flags) may call it freely; another thread holds selectionMutex.
 bool AnyTargetSelected(const AppState& state);
+
+// Gives every playbackDevices entry with an id its link in targetLinks (a
+// link made earlier is kept, so a run's reference and the row stay joined)
+// and hands each its tuning, given in list order. Main thread, with
+// selectionMutex held by the caller.
+void LinkTargets(AppState& state, const std::vector<TargetTuning>& tunings);
+
+// The link of playbackDevices entry `index`; null when it has none (no id,
+// or no such entry). Main thread, or another thread holding selectionMutex.
+std::shared_ptr<TargetLink> TargetLinkAt(const AppState& state, size_t index);
+
+// What the user set for playbackDevices entry `index`, clamped: a running
+// target hears it from its next packet, and desiredTuning remembers it
+// (saving is the caller's). Main thread only.
+void SetTargetTuning(AppState& state, size_t index, const TargetTuning& tuning);
