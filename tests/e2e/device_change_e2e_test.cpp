@@ -85,38 +85,6 @@ void ExpectOneReaction(const std::vector<std::string>& messages, size_t notifica
     EXPECT_EQ(CountStartingWith(messages, "RefreshDevices: found "), 2u);
 }
 
-// A null sink of the private sound server taken away for one test and put
-// back as it was made (scripts/services.sh), also when the test fails. The
-// description is given as the module argument takes it (spaces escaped).
-class UnpluggedSink
-{
-public:
-    UnpluggedSink(std::string name, std::string description)
-        : name(std::move(name)), description(std::move(description))
-    {
-        unplugged = UnloadNullSink(this->name);
-    }
-    ~UnpluggedSink() { PlugBack(); }
-    UnpluggedSink(const UnpluggedSink&) = delete;
-    UnpluggedSink& operator=(const UnpluggedSink&) = delete;
-
-    bool Unplugged() const { return unplugged; }
-
-    bool PlugBack()
-    {
-        if (unplugged)
-        {
-            unplugged = !LoadNullSink(name, description);
-        }
-        return !unplugged && !NullSinkModule(name).empty();
-    }
-
-private:
-    const std::string name;
-    const std::string description;
-    bool unplugged = false;
-};
-
 class DeviceChangeE2e : public ::testing::Test
 {
 protected:

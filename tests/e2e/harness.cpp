@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "log/log_format.h"
 
@@ -486,4 +487,19 @@ ExtraSink::~ExtraSink()
     {
         UnloadNullSink(name);
     }
+}
+
+UnpluggedSink::UnpluggedSink(std::string sinkName, std::string sinkDescription)
+    : name(std::move(sinkName)), description(std::move(sinkDescription))
+{
+    unplugged = UnloadNullSink(name);
+}
+
+bool UnpluggedSink::PlugBack()
+{
+    if (unplugged)
+    {
+        unplugged = !LoadNullSink(name, description);
+    }
+    return !unplugged && !NullSinkModule(name).empty();
 }

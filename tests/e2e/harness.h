@@ -101,6 +101,26 @@ private:
     bool plugged = false;
 };
 
+// A null sink of the private sound server taken away for one test and put
+// back as it was made (scripts/services.sh), also when the test fails. The
+// description is given as the module argument takes it (spaces escaped).
+class UnpluggedSink
+{
+public:
+    UnpluggedSink(std::string name, std::string description);
+    ~UnpluggedSink() { PlugBack(); }
+    UnpluggedSink(const UnpluggedSink&) = delete;
+    UnpluggedSink& operator=(const UnpluggedSink&) = delete;
+
+    bool Unplugged() const { return unplugged; }
+    bool PlugBack();
+
+private:
+    const std::string name;
+    const std::string description;
+    bool unplugged = false;
+};
+
 // A folder where the program is already, such as one the installer made.
 struct InstalledFolder
 {

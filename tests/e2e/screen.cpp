@@ -166,3 +166,17 @@ void PressKey(const std::string& name)
     Xdotool({"key", name});
     std::this_thread::sleep_for(150ms);
 }
+
+void CtrlClickAt(int x, int y)
+{
+    Xdotool({"mousemove", std::to_string(x), std::to_string(y)});
+    std::this_thread::sleep_for(100ms);
+    Xdotool({"keydown", "ctrl", "click", "1", "keyup", "ctrl"});
+    Settle();
+}
+
+void TypeText(const std::string& text)
+{
+    Xdotool({"type", "--delay", "60", text});
+    Settle();
+}

@@ -62,3 +62,6 @@ void ClickAt(int x, int y);
 // Press at one point, move in steps to the other, release.
 void DragPointer(int x0, int y0, int x1, int y1);
 void PressKey(const std::string& name);
+// Ctrl+click, which turns a drag field into a text box, and typing into it.
+void CtrlClickAt(int x, int y);
+void TypeText(const std::string& text);

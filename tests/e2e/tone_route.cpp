@@ -71,8 +71,8 @@ bool WaitForFileData(const std::string& path, std::chrono::milliseconds timeout)
 }
 }  // namespace
 
-ToneSession::ToneSession(std::string folderPath, std::vector<std::string> sinkNames)
-    : folder(std::move(folderPath)), sinks(std::move(sinkNames))
+ToneSession::ToneSession(std::string folderPath, std::vector<std::string> sinkNames, std::string soundFile)
+    : folder(std::move(folderPath)), sinks(std::move(sinkNames)), sound(std::move(soundFile))
 {
     for (const std::string& sink : sinks)
     {
@@ -82,12 +82,13 @@ ToneSession::ToneSession(std::string folderPath, std::vector<std::string> sinkNa
     {
         EXPECT_TRUE(WaitForFileData(folder + "/" + sink + ".raw", 10s)) << sink << ": the recorder never started";
     }
-    player.emplace(PlayRawAudio("speakers", ToneFile()));
+    recording = std::chrono::steady_clock::now();
+    player.emplace(PlayRawAudio("speakers", sound));
 }
 
 SinkRecordings ToneSession::Finish()
 {
-    EXPECT_TRUE(player->Running()) << "the player ended early: " << ReadFile(ToneFile() + ".play.log");
+    EXPECT_TRUE(player->Running()) << "the player ended early: " << ReadFile(sound + ".play.log");
     for (ChildProcess& recorder : recorders)
     {
         recorder.Stop();

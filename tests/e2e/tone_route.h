@@ -33,18 +33,24 @@ void WriteToneFile();
 using SinkRecordings = std::map<std::string, AudioBuffer>;
 
 // A recorder on the monitor of each of `sinks` and, once they all run, the
-// tone playing into "Speakers", until Finish (or destruction) stops them.
+// tone (or another sound file) playing into "Speakers", until Finish (or
+// destruction) stops them.
 class ToneSession
 {
 public:
-    ToneSession(std::string folder, std::vector<std::string> sinks = kDesktopSinks);
+    ToneSession(std::string folder, std::vector<std::string> sinks = kDesktopSinks, std::string sound = ToneFile());
     SinkRecordings Finish();
+    // When every recorder had begun: frame 0 of each recording is at most
+    // the recorder's start-up earlier.
+    std::chrono::steady_clock::time_point Recording() const { return recording; }
 
 private:
     std::string folder;
     std::vector<std::string> sinks;
+    std::string sound;
     std::vector<ChildProcess> recorders;
     std::optional<ChildProcess> player;
+    std::chrono::steady_clock::time_point recording;
 };
 
 // The tone played for `duration` (after a short lead-in) while every sink
