@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "settings/target_tuning_codec.h"
 #include "test_text_convert.h"
 
@@ -32,13 +34,7 @@ TEST(TargetTuningCodec, RoundTripWithANonAsciiName)
 
 TEST(TargetTuningCodec, BrokenAndHostileTexts)
 {
-    struct Case
-    {
-        std::string text;
-        bool readable;
-        size_t entries, fellBack;
-        std::vector<TunedEndpoint> tuned;
-    };
+    struct Case { std::string text; bool readable; size_t entries, fellBack; std::vector<TunedEndpoint> tuned; };
     const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
     const Case cases[] = {
         {"", false, 0, 0, {}},
@@ -69,11 +65,9 @@ TEST(TargetTuningCodec, BrokenAndHostileTexts)
     for (const Case& c : cases)
     {
         const TuningReadReport read = DecodeTargetTuning(c.text, kTestConverters);
-        const std::string shown = c.text.substr(0, 80);
-        EXPECT_EQ(read.readable, c.readable) << shown;
-        EXPECT_EQ(read.entries, c.entries) << shown;
-        EXPECT_EQ(read.fellBack, c.fellBack) << shown;
-        EXPECT_EQ(read.tuned, c.tuned) << shown;
+        EXPECT_EQ(std::tie(read.readable, read.entries, read.fellBack), std::tie(c.readable, c.entries, c.fellBack))
+            << c.text.substr(0, 80);
+        EXPECT_EQ(read.tuned, c.tuned) << c.text.substr(0, 80);
     }
 }
 
@@ -86,16 +80,6 @@ TEST(TargetTuningCodec, OnlyTheNewestEntriesOfAnEnormousList)
     EXPECT_EQ(read.entries, 300u);
     EXPECT_EQ(read.fellBack, 300u - kMaxTunedEndpoints);
     EXPECT_TRUE(std::equal(read.tuned.begin(), read.tuned.end(), many.end() - kMaxTunedEndpoints, many.end()));
-}
-
-TEST(TargetTuningCodec, OneLineSaysWhatFellBack)
-{
-    EXPECT_EQ(DescribeTuningRead({{}, false, 0, 0}),
-              "TargetTuning: the stored text is not readable; every target uses the defaults.");
-    EXPECT_EQ(DescribeTuningRead({{}, true, 3, 0}), "");
-    EXPECT_EQ(DescribeTuningRead({{}, true, 3, 1}), "TargetTuning: 1 entry unreadable or out of range; its defaults are used.");
-    EXPECT_EQ(DescribeTuningRead({{}, true, 3, 2}),
-              "TargetTuning: 2 entries unreadable or out of range; their defaults are used.");
 }
 
 }  // namespace

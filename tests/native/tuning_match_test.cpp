@@ -5,9 +5,7 @@
 namespace {
 
 EndpointIdentity Device(const std::string& eid, const std::string& eguid, const std::wstring& name, uint32_t ff = 0)
-{
-    return EndpointIdentity{eid, eguid, ff, name, false, 0};
-}
+{ return {eid, eguid, ff, name, false, 0}; }
 
 TEST(ResolveTuning, FindsEachDeviceLikeTheSavedTargets)
 {
@@ -34,8 +32,8 @@ TEST(RememberTuning, ReplacesTheSameDeviceAndDropsDefaults)
     RememberTuning(stored, Device("{a}", "", L"Speakers"), {100, 50.0f});
     RememberTuning(stored, Device("{b}", "", L"Headphones"), {10, 10.0f});
     RememberTuning(stored, Device("{a}", "", L"Speakers renamed"), {200, 60.0f});
-    const TunedEndpoint renamed{Device("{a}", "", L"Speakers renamed"), {200, 60.0f}};
-    EXPECT_EQ(stored, (std::vector<TunedEndpoint>{{Device("{b}", "", L"Headphones"), {10, 10.0f}}, renamed}));
+    EXPECT_EQ(stored, (std::vector<TunedEndpoint>{{Device("{b}", "", L"Headphones"), {10, 10.0f}},
+                                                  {Device("{a}", "", L"Speakers renamed"), {200, 60.0f}}}));
 
     RememberTuning(stored, Device("{b}", "", L""), {});
     // The same name and form factor; clamped, the tuning is the defaults.

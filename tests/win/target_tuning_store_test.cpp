@@ -14,71 +14,49 @@
 
 namespace
 {
-class SettingsStoreTuning : public ::testing::Test
+const FakeEndpoint kSpeakers = SystemFakeEndpoint(eRender, 1, L"Speakers");
+const FakeEndpoint kHeadphones = SystemFakeEndpoint(eRender, 2, L"Kopfh\u00f6rer");
+
+// Lists the endpoints into a fresh state, loads the settings into it and
+// returns the "TargetTuning:" lines the load said.
+std::vector<std::string> ListAndLoad(AppState& state, std::vector<FakeEndpoint> render)
 {
-protected:
-    void SetUp() override { DeleteUserTree(kSettingsKeyPath); }
-    void TearDown() override
+    FakeEndpointFlow playback;
+    playback.endpoints = std::move(render);
+    RefreshDevices(state, MakeFake<FakeMMDeviceEnumerator>(playback, FakeEndpointFlow{}).Get());
+    const std::wstring log = OpenFreshTestLog(L"settings-tuning");
+    LoadSettings(state);
+    std::vector<std::string> said;
+    for (const std::string& message : LoggedMessages(log))
     {
-        for (AppState* s : {&state, &loaded})
-        {
-            ReleaseDeviceLists(*s);
-        }
-        DeleteUserTree(kSettingsKeyPath);
+        if (message.rfind("TargetTuning:", 0) == 0)
+            said.push_back(message);
     }
+    return said;
+}
 
-    static void List(AppState& into, std::vector<FakeEndpoint> render)
-    {
-        FakeEndpointFlow playback;
-        playback.endpoints = std::move(render);
-        RefreshDevices(into, MakeFake<FakeMMDeviceEnumerator>(playback, FakeEndpointFlow{}).Get());
-    }
-
-    // The "TargetTuning:" lines of a load of what the registry holds.
-    std::vector<std::string> Load()
-    {
-        const std::wstring log = OpenFreshTestLog(L"settings-tuning");
-        LoadSettings(loaded);
-        std::vector<std::string> said;
-        for (const std::string& message : LoggedMessages(log))
-        {
-            if (message.rfind("TargetTuning:", 0) == 0)
-                said.push_back(message);
-        }
-        return said;
-    }
-
+TEST(SettingsStoreTuning, SavedOnADeviceComesBackOnItsLink)
+{
+    DeleteUserTree(kSettingsKeyPath);
     AppState state{AppStateDefaultsOnly{}};
     AppState loaded{AppStateDefaultsOnly{}};
-    const FakeEndpoint speakers = SystemFakeEndpoint(eRender, 1, L"Speakers");
-    const FakeEndpoint headphones = SystemFakeEndpoint(eRender, 2, L"Kopfh\u00f6rer");
-};
-
-TEST_F(SettingsStoreTuning, SavedOnADeviceComesBackOnItsLink)
-{
-    List(state, {speakers, headphones});
+    EXPECT_TRUE(ListAndLoad(state, {kSpeakers, kHeadphones}).empty());
     SetTargetTuning(state, 1, {120, 40.0f});
     SaveSettings(state);
 
-    List(loaded, {headphones, speakers});
-    EXPECT_TRUE(Load().empty());
+    EXPECT_TRUE(ListAndLoad(loaded, {kHeadphones, kSpeakers}).empty());
     ASSERT_TRUE(TargetLinkAt(loaded, 0) && TargetLinkAt(loaded, 1));
     EXPECT_EQ(TargetLinkAt(loaded, 0)->Tuning(), (TargetTuning{120, 40.0f}));
     EXPECT_EQ(TargetLinkAt(loaded, 1)->Tuning(), TargetTuning{});
     EXPECT_EQ(loaded.desiredTuning, state.desiredTuning);
+    ReleaseDeviceLists(state);
+    ReleaseDeviceLists(loaded);
 }
 
-TEST_F(SettingsStoreTuning, ACorruptValueIsSaidOnceAndTheRestLoads)
+TEST(SettingsStoreTuning, ACorruptValueIsSaidOnceAndTheRestLoads)
 {
-    const std::wstring targets = L"[{\"eid\":\"t\"}]";
     const std::string notReadable = "TargetTuning: the stored text is not readable; every target uses the defaults.";
-    struct Case
-    {
-        DWORD type;
-        std::wstring text;
-        std::vector<std::string> said;
-        size_t kept;
-    };
+    struct Case { DWORD type; std::wstring text; std::vector<std::string> said; size_t kept; };
     const Case cases[] = {
         {REG_NONE, L"", {}, 1},  // not written: an older version's key
         {REG_SZ, L"[{\"eid\":", {notReadable}, 0},
@@ -90,19 +68,19 @@ TEST_F(SettingsStoreTuning, ACorruptValueIsSaidOnceAndTheRestLoads)
     for (const Case& c : cases)
     {
         DeleteUserTree(kSettingsKeyPath);
-        WriteText(kSettingsKeyPath, kSelectedTargetsValueName, targets);
+        WriteText(kSettingsKeyPath, kSelectedTargetsValueName, L"[{\"eid\":\"t\"}]");
         if (c.type != REG_NONE)
-        {
             WriteRawValue(kSettingsKeyPath, kTargetTuningValueName, c.type, c.text.c_str(),
                           static_cast<DWORD>((c.text.size() + 1) * sizeof(wchar_t)));
-        }
+        AppState loaded{AppStateDefaultsOnly{}};
         loaded.desiredTuning = {TunedEndpoint{}};
-        List(loaded, {speakers});
-        EXPECT_EQ(Load(), c.said) << WideToUtf8(c.text);
+        EXPECT_EQ(ListAndLoad(loaded, {kSpeakers}), c.said) << WideToUtf8(c.text);
         EXPECT_EQ(loaded.desiredTuning.size(), c.kept) << WideToUtf8(c.text);
         ASSERT_EQ(loaded.desiredTargets.size(), 1u);
         EXPECT_EQ(loaded.desiredTargets[0].eid, "t");
         EXPECT_EQ(TargetLinkAt(loaded, 0)->Tuning(), TargetTuning{});
+        ReleaseDeviceLists(loaded);
     }
+    DeleteUserTree(kSettingsKeyPath);
 }
 }  // namespace
