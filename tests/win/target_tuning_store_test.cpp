@@ -59,8 +59,7 @@ TEST(SettingsStoreTuning, ACorruptValueIsSaidOnceAndTheRestLoads)
     struct Case { DWORD type; std::wstring text; std::vector<std::string> said; size_t kept; };
     const Case cases[] = {
         {REG_NONE, L"", {}, 1},  // not written: an older version's key
-        {REG_SZ, L"[{\"eid\":", {notReadable}, 0},
-        {REG_SZ, L"", {notReadable}, 0},
+        {REG_SZ, L"", {notReadable}, 0},  // present, unlike a missing value
         {REG_BINARY, L"[]", {notReadable}, 0},  // text if it were read as text
         {REG_SZ, L"[{\"eid\":\"a\",\"delayMs\":9000,\"volume\":50},5,{\"eid\":\"b\",\"delayMs\":2,\"volume\":3}]",
          {"TargetTuning: 2 entries unreadable or out of range; their defaults are used."}, 2},
