@@ -25,6 +25,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/inventory/tuning_match.cpp
     src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
+    src/settings/target_tuning_codec.cpp
     src/gfx/fallback_faces.cpp
     src/gfx/frame_pacing.cpp
     src/ui/layout_scale.cpp

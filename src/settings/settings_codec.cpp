@@ -5,40 +5,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "settings/json_members.h"
+
 using nlohmann::json;
+using settings_json::DumpCompact;
+using settings_json::ParseUpToNul;
 
 namespace {
-
-// Compact text that never throws: invalid UTF-8 in a name becomes U+FFFD
-// instead of failing the whole save.
-std::string DumpCompact(const json& value)
-{
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-void PutCommonMembers(json& object, const EndpointIdentity& identity, const TextConverters& converters)
-{
-    object["eid"] = identity.eid;
-    object["eguid"] = identity.eguid;
-    object["ff"] = identity.ff;
-    object["name"] = converters.wideToUtf8(identity.name);
-}
-
-std::optional<json> ParseUpToNul(std::string_view text)
-{
-    text = text.substr(0, text.find('\0'));
-    try
-    {
-        json parsed = json::parse(text.begin(), text.end(), nullptr, false);
-        if (parsed.is_discarded())
-            return std::nullopt;
-        return parsed;
-    }
-    catch (const json::exception&)
-    {
-        return std::nullopt;
-    }
-}
 
 // Integer part of a JSON float as the 64-bit integer that the narrower
 // fields are cut from; 0 when it does not fit.
@@ -104,11 +77,56 @@ bool ReadName(const json& object, std::wstring& field, const TextConverters& con
     return true;
 }
 
+} // namespace
+
+namespace settings_json {
+
+std::string DumpCompact(const json& value)
+{
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+void PutIdentityMembers(json& object, const EndpointIdentity& identity, const TextConverters& converters)
+{
+    object["eid"] = identity.eid;
+    object["eguid"] = identity.eguid;
+    object["ff"] = identity.ff;
+    object["name"] = converters.wideToUtf8(identity.name);
+}
+
+std::optional<json> ParseUpToNul(std::string_view text)
+{
+    text = text.substr(0, text.find('\0'));
+    try
+    {
+        json parsed = json::parse(text.begin(), text.end(), nullptr, false);
+        if (parsed.is_discarded())
+            return std::nullopt;
+        return parsed;
+    }
+    catch (const json::exception&)
+    {
+        return std::nullopt;
+    }
+}
+
+bool ReadIdentityMembers(const json& object, EndpointIdentity& identity, const TextConverters& converters)
+{
+    // Not short-circuited: a bad member must not keep the later ones unread.
+    const bool eid = ReadUtf8(object, "eid", identity.eid);
+    const bool eguid = ReadUtf8(object, "eguid", identity.eguid);
+    const bool ff = ReadNumber(object, "ff", identity.ff);
+    const bool name = ReadName(object, identity.name, converters);
+    return eid && eguid && ff && name;
+}
+
+} // namespace settings_json
+
+namespace {
+
 bool ReadTarget(const json& element, EndpointIdentity& target, const TextConverters& converters)
 {
-    return element.is_object() && ReadUtf8(element, "eid", target.eid) &&
-           ReadUtf8(element, "eguid", target.eguid) && ReadNumber(element, "ff", target.ff) &&
-           ReadName(element, target.name, converters);
+    return element.is_object() && settings_json::ReadIdentityMembers(element, target, converters);
 }
 
 uint32_t ReadLittleEndian32(const uint8_t* data)
@@ -122,7 +140,7 @@ uint32_t ReadLittleEndian32(const uint8_t* data)
 std::string EncodeSelectedSource(const EndpointIdentity& source, const TextConverters& converters)
 {
     json object = json::object();
-    PutCommonMembers(object, source, converters);
+    settings_json::PutIdentityMembers(object, source, converters);
     object["isDefault"] = source.isDefault;
     object["dataFlow"] = source.dataFlow;
     return DumpCompact(object);
@@ -135,7 +153,7 @@ std::string EncodeSelectedTargets(const std::vector<EndpointIdentity>& targets,
     for (const EndpointIdentity& target : targets)
     {
         json object = json::object();
-        PutCommonMembers(object, target, converters);
+        settings_json::PutIdentityMembers(object, target, converters);
         array.push_back(std::move(object));
     }
     return DumpCompact(array);

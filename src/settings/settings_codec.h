@@ -17,12 +17,13 @@
 //     DWORD type = 0, size = 4; BYTE data[4] = {};
 //     if (RegQueryValueExW(key, v.name, nullptr, &type, data, &size) == ERROR_SUCCESS)
 //         DecodeSettingsDword(values, v.field, type, size, data);
-//   The JSON values (kSelectedSourceValueName, kSelectedTargetsValueName):
+//   The JSON values (kSelectedSourceValueName, kSelectedTargetsValueName,
+//   and kTargetTuningValueName of target_tuning_codec.h):
 //     written as REG_SZ: Utf8ToWide(EncodeSelectedSource(...)), data size
 //     (characters + 1) * 2 bytes;
 //     read only when the queried data size is more than 2 bytes: read
 //     size / 2 UTF-16 units, WideToUtf8 them and hand the text, NUL and all,
-//     to DecodeSelectedSource / DecodeSelectedTargets.
+//     to DecodeSelectedSource / DecodeSelectedTargets / DecodeTargetTuning.
 //   Per-device volumes, under kDeviceVolumesKeyPath: value name
 //     Utf8ToWide(key), data TruncateToDword(volume); on loading, an entry is
 //     taken when DwordFromRegistryData gives a value.

@@ -10,6 +10,7 @@
 #include "settings/device_volumes.h"
 #include "settings/registry_key.h"
 #include "settings/settings_codec.h"
+#include "settings/target_tuning_codec.h"
 
 namespace
 {
@@ -55,6 +56,7 @@ void WriteAll(HKEY key, const AppState& state)
     SetStringValue(key, kSelectedSourceValueName, Utf8ToWide(EncodeSelectedSource(state.desiredSource, converters)));
     SetStringValue(key, kSelectedTargetsValueName,
                    Utf8ToWide(EncodeSelectedTargets(state.desiredTargets, converters)));
+    SetStringValue(key, kTargetTuningValueName, Utf8ToWide(EncodeTargetTuning(state.desiredTuning, converters)));
 }
 
 // The program uses, and later saves, the value in range.
@@ -121,6 +123,23 @@ void ReadSelections(HKEY key, AppState& state)
     }
 }
 
+// A missing value is a first start and leaves the list alone; any other,
+// text or not, replaces it with what could be read and says what could not.
+void ReadTuning(HKEY key, AppState& state)
+{
+    if (RegQueryValueExW(key, kTargetTuningValueName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    const std::optional<std::string> text = ReadJsonText(key, kTargetTuningValueName);
+    TuningReadReport read = DecodeTargetTuning(text.value_or(std::string()), SystemTextConverters());
+    state.desiredTuning = std::move(read.tuned);
+    if (const std::string said = DescribeTuningRead(read); !said.empty())
+    {
+        DiagnosticLog::Instance().Log("%s", said.c_str());
+    }
+}
+
 void LogSettings(const char* caller, const AppState& state)
 {
     DiagnosticLog::Instance().Log(
@@ -174,6 +193,7 @@ void LoadSettings(AppState& state)
     {
         ReadDwords(key.get(), state);
         ReadSelections(key.get(), state);
+        ReadTuning(key.get(), state);
     }
     LoadDeviceVolumes(state);
     LogSettings("LoadSettings", state);

@@ -9,6 +9,7 @@
 #include "registry_test_support.h"
 #include "settings/settings_codec.h"
 #include "settings/settings_store.h"
+#include "settings/target_tuning_codec.h"
 #include "test_log.h"
 
 namespace
@@ -72,6 +73,10 @@ TEST_F(SettingsStore, SaveWritesEveryValueWithItsTypeSizeAndData)
     ASSERT_TRUE(targets);
     EXPECT_EQ(targets->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(targets->Units(), std::wstring(L"[]") + L'\0');
+    const std::optional<RawRegistryValue> tuning = ReadRawValue(kSettingsKeyPath, L"TargetTuning");
+    ASSERT_TRUE(tuning);
+    EXPECT_EQ(tuning->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(tuning->Units(), std::wstring(L"[]") + L'\0');
 }
 
 TEST_F(SettingsStore, SavedChoicesComeBackWithNonAsciiNamesUnescaped)
@@ -223,6 +228,7 @@ TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
         stored.push_back({kSettingsKeyPath, value.name, REG_DWORD});
     stored.push_back({kSettingsKeyPath, kSelectedSourceValueName, REG_SZ});
     stored.push_back({kSettingsKeyPath, kSelectedTargetsValueName, REG_SZ});
+    stored.push_back({kSettingsKeyPath, kTargetTuningValueName, REG_SZ});
     stored.push_back({kDeviceVolumesKeyPath, L"__system_default__", REG_DWORD});
 
     AppState defaults{AppStateDefaultsOnly{}};
@@ -230,7 +236,7 @@ TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
     const auto fields = [](const AppState& s) {
         return std::make_tuple(s.minimizeToTray, s.startRedirectingOnStartup, s.minimizeOnClose,
                                s.rememberWindowSize, s.windowWidth, s.windowHeight, s.volume.load(),
-                               s.bufferMs.load(), s.desiredSource, s.desiredTargets, s.deviceVolumes);
+                               s.bufferMs.load(), s.desiredSource, s.desiredTargets, s.deviceVolumes, s.desiredTuning);
     };
     for (const Stored& value : stored)
     {
