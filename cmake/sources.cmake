@@ -29,6 +29,7 @@ set(TONEFORK_RULE_SOURCES
     src/gfx/frame_pacing.cpp
     src/ui/layout_scale.cpp
     src/ui/main_tab_layout.cpp
+    src/ui/target_health.cpp
     src/ui/text_fit.cpp
 )
 
