@@ -61,6 +61,7 @@ set(TONEFORK_WIN_SOURCES
     src/ui/main_tab.cpp
     src/ui/render_frame.cpp
     src/ui/style.cpp
+    src/ui/target_lights.cpp
     src/ui/widgets.cpp
 )
 
