@@ -30,6 +30,7 @@ set(TONEFORK_RULE_SOURCES
     src/gfx/frame_pacing.cpp
     src/ui/layout_scale.cpp
     src/ui/main_tab_layout.cpp
+    src/ui/target_health.cpp
     src/ui/text_fit.cpp
 )
 
@@ -61,6 +62,7 @@ set(TONEFORK_WIN_SOURCES
     src/ui/main_tab.cpp
     src/ui/render_frame.cpp
     src/ui/style.cpp
+    src/ui/target_lights.cpp
     src/ui/widgets.cpp
 )
 

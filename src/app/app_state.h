@@ -25,6 +25,7 @@
 #include "common/unique_handle.h"
 #include "gfx/fallback_fonts.h"
 #include "gfx/frame_pacing.h"
+#include "ui/target_health.h"
 
 struct ImFont;
 class DeviceNotificationClient;
@@ -149,6 +150,10 @@ struct AppState
     // "TargetTuning" and matched to the lists like desiredTargets. Devices
     // not present keep their entries.
     std::vector<TunedEndpoint> desiredTuning;
+    // Main thread only: a minute of each listed target's counters, by
+    // endpoint id, which its health light and the tray tip weigh the
+    // figures against (ui/target_health.h, ui/target_lights.h).
+    std::map<std::string, HealthHistory> targetHealth;
     std::atomic<float> volume{50.0f};
     // Main thread only: whether the window is occluded and when the last
     // frame ended, for pacing the loop where presenting does not.

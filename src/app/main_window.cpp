@@ -15,9 +15,11 @@
 #include "audio/engine/stream_recovery.h"
 #include "gfx/d3d.h"
 #include "log/diagnostic_log.h"
+#include "log/text_convert.h"
 #include "settings/settings_store.h"
 #include "ui/layout_scale.h"
 #include "ui/style.h"
+#include "ui/target_lights.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND, UINT, WPARAM, LPARAM);
 
@@ -265,8 +267,29 @@ LRESULT OnTrayIcon(AppState* state, HWND hwnd, LPARAM lParam)
     return 0;
 }
 
+// The shell is told only when the tip's text changed.
+void RefreshTrayTip(AppState& state)
+{
+    NOTIFYICONDATAW& icon = state.trayIcon;
+    const std::wstring tip = Utf8ToWide(CurrentTrayTip(state, SteadyNowNs()));
+    if (tip.compare(0, ARRAYSIZE(icon.szTip) - 1, icon.szTip) == 0)
+    {
+        return;
+    }
+    lstrcpynW(icon.szTip, tip.c_str(), ARRAYSIZE(icon.szTip));
+    if (state.trayIconAdded)
+    {
+        trayNotify(NIM_MODIFY, &icon);
+    }
+}
+
 LRESULT OnTimer(AppState* state, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (state != nullptr && wParam == kHealthTimerId)
+    {
+        RefreshTrayTip(*state);
+        return 0;
+    }
     if (state == nullptr || wParam != state->deviceChangeTimerId)
     {
         return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -379,6 +402,7 @@ HWND CreateMainWindow(AppState& state, HINSTANCE instance)
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     state.mainWindow = hwnd;
     FillTrayRecord(state, hwnd);
+    SetTimer(hwnd, kHealthTimerId, kHealthTimerMs, nullptr);
     return hwnd;
 }
 

@@ -12,6 +12,10 @@ inline constexpr UINT ID_TRAY_TOGGLE = 1002;
 inline constexpr UINT ID_TRAY_EXIT = 1003;
 inline constexpr UINT_PTR kDeviceChangeTimerId = 42;
 inline constexpr UINT kDeviceChangeDebounceMs = 300;
+// The tray tip's look at the targets' health, once a second while the
+// window exists (also hidden in the tray, when no frame is drawn).
+inline constexpr UINT_PTR kHealthTimerId = 43;
+inline constexpr UINT kHealthTimerMs = 1000;
 inline constexpr int kResizeBorder = 8;
 inline constexpr int kTitleBarHeight = 60;
 inline constexpr int kCornerRadius = 15;

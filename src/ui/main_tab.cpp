@@ -3,6 +3,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,6 +21,7 @@
 #include "settings/settings_store.h"
 #include "ui/main_tab_layout.h"
 #include "ui/style.h"
+#include "ui/target_lights.h"
 #include "ui/widgets.h"
 
 namespace
@@ -288,12 +290,110 @@ void ToggleTarget(AppState& state, size_t index, bool checked)
     }
 }
 
+// Widths of the controls right of a target's name, from the texts they
+// show at their widest, so that they follow the font and the scale.
+struct RowControls
+{
+    float light = 0.0f;
+    float delay = 0.0f;
+    float volume = 0.0f;
+    float spacing = 0.0f;
+
+    float Total() const { return light + delay + volume + 2.0f * spacing; }
+};
+
+RowControls MeasureRowControls()
+{
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float padding = 2.0f * style.FramePadding.x;
+    return {ImGui::GetFontSize(), ImGui::CalcTextSize("+500 ms").x + padding, ImGui::CalcTextSize("100%").x + padding,
+            style.ItemSpacing.x};
+}
+
+void DrawHealthLight(const RowHealth& row, size_t k, float side, int64_t nowNs)
+{
+    char label[32];
+    std::snprintf(label, sizeof label, "##light%zu", k);
+    ImGui::InvisibleButton(label, ImVec2(side, ImGui::GetFrameHeight()));
+    const LightColour colour = ColourOf(row.health.light);
+    const ImVec2 low = ImGui::GetItemRectMin();
+    const ImVec2 high = ImGui::GetItemRectMax();
+    ImGui::GetWindowDrawList()->AddCircleFilled(ImVec2((low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f), side * 0.3f,
+                                                IM_COL32(colour.r, colour.g, colour.b, 255));
+    if (ImGui::IsItemHovered() && ImGui::BeginTooltip())
+    {
+        for (const std::string& line : HealthLines(row.health, row.figures, *row.history, nowNs))
+        {
+            ImGui::TextUnformatted(line.c_str());
+        }
+        ImGui::EndTooltip();
+    }
+}
+
+struct TuningFieldKind
+{
+    const char* label;   // with %zu for the row
+    const char* format;  // as the field shows the value
+    int high;
+    const char* hint;
+};
+
+constexpr TuningFieldKind kDelayField{"##targetDelay%zu", "+%d ms", kMaxTargetDelayMs,
+                                      "Delay for this device.\nDrag, or double-click to type."};
+constexpr TuningFieldKind kVolumeField{"##targetVolume%zu", "%d%%", 100,
+                                       "Volume for this device, of the source's volume.\nDrag, or double-click to type."};
+
+// A compact drag field; double-click or Ctrl+click types a value. Reports
+// whether the value changed and whether an edit ended in this frame.
+struct FieldEdit
+{
+    bool changed = false;
+    bool finished = false;
+};
+
+FieldEdit TuningField(const TuningFieldKind& kind, size_t k, float width, int& value)
+{
+    char label[40];
+    std::snprintf(label, sizeof label, kind.label, k);
+    ImGui::SetNextItemWidth(width);
+    FieldEdit edit;
+    edit.changed = ImGui::DragInt(label, &value, 1.0f, 0, kind.high, kind.format, ImGuiSliderFlags_AlwaysClamp);
+    edit.finished = ImGui::IsItemDeactivatedAfterEdit();
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_DelayNormal) && !ImGui::IsItemActive())
+    {
+        ImGui::SetTooltip("%s", kind.hint);
+    }
+    return edit;
+}
+
+// The engine hears a change from its next packet, while the drag goes on;
+// the settings are written once, when the edit ends. Neither restarts nor
+// stops a route. An unticked device keeps what is set for when it is ticked.
+void TuningFields(AppState& state, size_t k, const RowControls& controls)
+{
+    const std::shared_ptr<TargetLink> link = TargetLinkAt(state, k);
+    TargetTuning tuning = link ? link->Tuning() : TargetTuning{};
+    int delay = tuning.delayMs;
+    int volume = static_cast<int>(std::lround(tuning.volume));
+    const FieldEdit delayEdit = TuningField(kDelayField, k, controls.delay, delay);
+    ImGui::SameLine();
+    const FieldEdit volumeEdit = TuningField(kVolumeField, k, controls.volume, volume);
+    if (delayEdit.changed || volumeEdit.changed)
+    {
+        tuning.delayMs = delay;
+        tuning.volume = static_cast<float>(volume);
+        SetTargetTuning(state, k, tuning);
+    }
+    if (delayEdit.finished || volumeEdit.finished)
+    {
+        SaveSettings(state);
+    }
+}
+
 // The source's own playback device stays ticked as the user left it but
 // cannot be changed while it is the source: the engine leaves it out.
-void TargetRow(AppState& state, size_t k, const std::string& sourcePlaybackId)
+void TargetCheckbox(AppState& state, size_t k, bool feedsBack)
 {
-    const AudioEndpointInfo& entry = state.playbackDevices[k];
-    const bool feedsBack = FeedsBackIntoSource(sourcePlaybackId, entry.identity.eid);
     char label[32];
     std::snprintf(label, sizeof label, "##target%zu", k);
     bool checked = state.targetSelected[k];
@@ -307,10 +407,26 @@ void TargetRow(AppState& state, size_t k, const std::string& sourcePlaybackId)
     {
         ImGui::SetTooltip("This device is the source: playing into it would echo.");
     }
+}
+
+// Check box and name on the left; light, delay and volume in a column at
+// the right, the name cut to the room between.
+void TargetRow(AppState& state, size_t k, const std::string& sourcePlaybackId, int64_t nowNs)
+{
+    const AudioEndpointInfo& entry = state.playbackDevices[k];
+    const RowControls controls = MeasureRowControls();
+    const float controlsAt = ImGui::GetCursorPosX() + ImGui::GetContentRegionAvail().x - controls.Total();
+    TargetCheckbox(state, k, FeedsBackIntoSource(sourcePlaybackId, entry.identity.eid));
     ImGui::SameLine();
-    const FittedText shown = FitName(entry.displayName, ImGui::GetContentRegionAvail().x);
+    const float room = controlsAt - controls.spacing - ImGui::GetCursorPosX();
+    const FittedText shown = FitName(entry.displayName, std::max(room, 0.0f));
     ImGui::TextUnformatted(shown.shown.c_str());
     NameTooltip(shown, entry.displayName, ImGui::IsItemHovered());
+    ImGui::SameLine();
+    ImGui::SetCursorPosX(std::max(controlsAt, ImGui::GetCursorPosX()));
+    DrawHealthLight(JudgeRow(state, k, nowNs), k, controls.light, nowNs);
+    ImGui::SameLine();
+    TuningFields(state, k, controls);
 }
 
 TargetListSize MeasureTargetList(const AppState& state, float s)
@@ -339,9 +455,10 @@ void DrawTargetList(AppState& state, float s)
     ImGui::BeginChild("TargetList", ImVec2(0, std::max(size.height, 1.0f)), ImGuiChildFlags_Borders, flags);
     const size_t rows = std::min(state.playbackDevices.size(), state.targetSelected.size());
     const std::string sourcePlaybackId = SourcePlaybackId(state.desiredSource, state.defaultPlaybackId);
+    const int64_t nowNs = SteadyNowNs();
     for (size_t k = 0; k < rows; ++k)
     {
-        TargetRow(state, k, sourcePlaybackId);
+        TargetRow(state, k, sourcePlaybackId, nowNs);
     }
     ImGui::EndChild();
 }

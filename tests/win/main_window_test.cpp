@@ -12,10 +12,12 @@
 
 #include "common/app_messages.h"
 #include "app/main_window.h"
+#include "audio/inventory/selection.h"
 #include "registry_test_support.h"
 #include "settings/settings_codec.h"
 #include "test_log.h"
 #include "ui/style.h"
+#include "ui/target_lights.h"
 #include "window_test_support.h"
 
 namespace
@@ -543,6 +545,37 @@ TEST_F(MainWindowProcedure, RightClickOnTheTrayIconOffersTheMenuForTheCurrentSta
     });
     EXPECT_EQ(wakeUps, 2);
     EXPECT_EQ(commands, 0);
+    EXPECT_EQ(Logged(), Lines{});
+}
+
+// Two ticked targets, one playing and one lost; the shell hears only a
+// changed tip.
+TEST_F(MainWindowProcedure, TrayTipCountsHealthyTargetsWhileRouting)
+{
+    for (const char* id : {"{0.0.0.00000000}.{a}", "{0.0.0.00000000}.{b}"})
+    {
+        state.playbackDevices.emplace_back().identity.eid = id;
+    }
+    state.targetSelected = {true, true};
+    {
+        std::lock_guard<std::mutex> lock(state.selectionMutex);
+        LinkTargets(state, {TargetTuning{}, TargetTuning{}});
+    }
+    TargetLink& playing = *TargetLinkAt(state, 0);
+    playing.runState = TargetRunState::Playing;
+    playing.lastPacketNs = playing.lastWrittenNs = SteadyNowNs();
+    TargetLinkAt(state, 1)->runState = TargetRunState::Lost;
+    TrayShellStandIn::calls.clear();
+    TrayShellStandIn::tips.clear();
+
+    SendMessageW(hwnd, WM_TIMER, kHealthTimerId, 0);  // not routing: the tip stays
+    state.isRedirecting = true;
+    SendMessageW(hwnd, WM_TIMER, kHealthTimerId, 0);
+    SendMessageW(hwnd, WM_TIMER, kHealthTimerId, 0);
+    state.isRedirecting = false;
+    SendMessageW(hwnd, WM_TIMER, kHealthTimerId, 0);
+    EXPECT_EQ(TrayShellStandIn::calls, (std::vector<DWORD>{NIM_MODIFY, NIM_MODIFY}));
+    EXPECT_EQ(TrayShellStandIn::tips, (std::vector<std::wstring>{L"Tonefork - 1 of 2 targets healthy", L"Tonefork"}));
     EXPECT_EQ(Logged(), Lines{});
 }
 

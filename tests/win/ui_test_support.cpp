@@ -206,3 +206,15 @@ float HeadlessInterface::GlyphSpan(const ImRect& area) const
             }
     return last > first ? last - first : 0.0f;
 }
+
+ImU32 HeadlessInterface::ShapeColour(const ImRect& area) const
+{
+    const ImVec2 white = ImGui::GetIO().Fonts->TexUvWhitePixel;
+    ImU32 colour = 0;
+    for (const ImDrawList* list : ImGui::GetDrawData()->CmdLists)
+        for (const ImDrawVert& vertex : list->VtxBuffer)
+            if (vertex.uv.x == white.x && vertex.uv.y == white.y && area.Contains(vertex.pos) &&
+                (vertex.col & IM_COL32_A_MASK) == IM_COL32_A_MASK)
+                colour = vertex.col;
+    return colour;
+}

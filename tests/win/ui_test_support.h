@@ -54,6 +54,9 @@ public:
     // From the first to the last glyph drawn inside `area` in the last frame
     // (0: none): how much of a text was drawn where the toolkit drew it.
     float GlyphSpan(const ImRect& area) const;
+    // The colour of the last opaque shape drawn inside `area` in the last
+    // frame (0: none).
+    ImU32 ShapeColour(const ImRect& area) const;
 
 private:
     AppState& state;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "audio/engine/redirection_control.h"
+#include "audio/inventory/selection.h"
 #include "engine_fixture.h"
 #include "registry_test_support.h"
 #include "log/text_convert.h"
@@ -15,6 +16,8 @@
 #include "settings/settings_codec.h"
 #include "ui/about_tab.h"
 #include "ui/centered_row.h"
+#include "ui/target_health.h"
+#include "ui/target_lights.h"
 #include "ui_test_support.h"
 
 namespace
@@ -24,6 +27,12 @@ using Lines = std::vector<std::string>;
 size_t CountOf(const Lines& lines, const std::string& text)
 {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
+}
+
+size_t Saves(const Lines& lines)
+{
+    return static_cast<size_t>(
+        std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.starts_with("SaveSettings:"); }));
 }
 
 class UserInterfaceTest : public EngineTest
@@ -214,7 +223,7 @@ TEST_F(UserInterfaceTest, LongNamesAreCutWithTheWholeNameOnHoverAndHashesAreDraw
     const ImRect list = Ui().ChildRect("TargetList");
     EXPECT_LE(Ui().ContentWidth("TargetList"), list.GetWidth());
     // A tooltip counts as shown from the frame after the one that opened it.
-    Ui().MoveMouse(ImVec2(list.Max.x - 30.0f, Centre(Ui().Rect("##target0")).y));
+    Ui().MoveMouse(ImVec2(Ui().Rect("##target0").Max.x + 12.0f, Centre(Ui().Rect("##target0")).y));
     Ui().Frame();
     EXPECT_TRUE(Ui().TooltipShown()) << "the long name cut";
     Ui().MoveMouse(ImVec2(Ui().Rect("##target1").Max.x + 12.0f, Centre(Ui().Rect("##target1")).y));
@@ -340,5 +349,99 @@ TEST_F(UserInterfaceTest, AboutTabShowsTheLinksAndTheyLeadToTheShippedManual)
     EXPECT_EQ(manual.rfind(L"file:///", 0), 0u);
     EXPECT_EQ(manual.substr(manual.size() - 12), L"/manual.html");
     EXPECT_EQ(WebsiteLink(), manual + L"#support");
+}
+// Headphones (##target1) plays in the route; HDMI Output (##target2) is not
+// ticked and keeps what is set for it all the same.
+TEST_F(UserInterfaceTest, TuningFieldsReachTheLinkAtOnceSaveOnReleaseAndLeaveTheRouteRunning)
+{
+    AddDevices();
+    StartAndWaitRunning();
+    struct Case
+    {
+        const char* field;
+        size_t target;
+        float dragBy;
+        TargetTuning tuned;
+    };
+    const Case cases[] = {{"##targetDelay1", 1, 40.0f, {40, 100.0f}}, {"##targetVolume2", 2, -30.0f, {0, 70.0f}}};
+    for (const Case& c : cases)
+    {
+        const size_t savesBefore = Saves(Log());
+        const ImVec2 from = Centre(Ui().Rect(c.field));
+        Ui().MoveMouse(from);
+        ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, true);
+        Ui().Frame();
+        Ui().MoveMouse(ImVec2(from.x + c.dragBy, from.y));
+        EXPECT_EQ(TargetLinkAt(state, c.target)->Tuning(), c.tuned) << c.field << " while held";
+        EXPECT_EQ(Saves(Log()), savesBefore) << c.field;
+        ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, false);
+        Ui().Frames(2);
+        EXPECT_EQ(Saves(Log()), savesBefore + 1) << c.field;
+        ASSERT_FALSE(state.desiredTuning.empty());
+        EXPECT_EQ(state.desiredTuning.back().identity.eid, state.playbackDevices[c.target].identity.eid);
+        EXPECT_EQ(state.desiredTuning.back().tuning, c.tuned) << c.field;
+    }
+    // A double-click types a value.
+    Ui().Click("##targetDelay1");
+    Ui().Click("##targetDelay1");
+    ImGui::GetIO().AddInputCharactersUTF8("250");
+    Ui().Frame();
+    ImGui::GetIO().AddKeyEvent(ImGuiKey_Enter, true);
+    Ui().Frame();
+    ImGui::GetIO().AddKeyEvent(ImGuiKey_Enter, false);
+    Ui().Frame();
+    EXPECT_EQ(TargetLinkAt(state, 1)->delayMs.load(), 250);
+    EXPECT_TRUE(state.isRedirecting);
+    EXPECT_TRUE(Runs(1));
+    EXPECT_EQ(CountOf(Log(), "StartRedirection requested."), 1u);
+}
+
+// The figures are set by hand, as the redirect thread publishes them.
+TEST_F(UserInterfaceTest, LightShowsTheTargetsHealthAndItsFiguresOnHover)
+{
+    AddDevices();
+    TargetLink& link = *TargetLinkAt(state, 1);
+    link.sampleRate = 48000;
+    link.cushionFrames = 1440;
+    struct Case
+    {
+        bool routing;
+        TargetRunState run;
+        uint32_t queued;
+        HealthLight light;
+    };
+    const Case cases[] = {{false, TargetRunState::Playing, 1440, HealthLight::Grey},
+                          {true, TargetRunState::Playing, 1440, HealthLight::Green},
+                          {true, TargetRunState::Playing, 4000, HealthLight::Amber},
+                          {true, TargetRunState::Lost, 1440, HealthLight::Red}};
+    for (const Case& c : cases)
+    {
+        state.isRedirecting = c.routing;
+        link.runState = c.run;
+        link.queuedFrames = c.queued;
+        link.lastPacketNs = link.lastWrittenNs = SteadyNowNs();
+        Ui().Frame();
+        const LightColour expected = ColourOf(c.light);
+        EXPECT_EQ(Ui().ShapeColour(Ui().Rect("##light1")), IM_COL32(expected.r, expected.g, expected.b, 255))
+            << static_cast<int>(c.light);
+    }
+    Ui().MoveMouse(Centre(Ui().Rect("##light1")));
+    Ui().Frame();
+    EXPECT_TRUE(Ui().TooltipShown());
+    state.isRedirecting = false;
+}
+
+// At the smallest window a dozen characters of a name still show whole.
+TEST_F(UserInterfaceTest, TargetRowFitsTheSmallestWindow)
+{
+    AddTarget("Headset 1234", TargetBehaviour(), true);
+    Ui(ImVec2(413, 497)).Frame();
+    const ImRect list = Ui().ChildRect("TargetList");
+    EXPECT_LE(Ui().Rect("##targetVolume0").Max.x, list.Max.x);
+    EXPECT_LE(Ui().ContentWidth("TargetList"), list.GetWidth());
+    const ImRect box = Ui().Rect("##target0");
+    Ui().MoveMouse(ImVec2(box.Max.x + 20.0f, Centre(box).y));
+    Ui().Frame();
+    EXPECT_FALSE(Ui().TooltipShown()) << "the name was cut";
 }
 }  // namespace

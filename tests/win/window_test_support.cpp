@@ -57,9 +57,10 @@ void DrainMessages()
     }
 }
 
-BOOL WINAPI TrayShellStandIn::Notify(DWORD message, PNOTIFYICONDATAW)
+BOOL WINAPI TrayShellStandIn::Notify(DWORD message, PNOTIFYICONDATAW data)
 {
     calls.push_back(message);
+    tips.push_back(data->szTip);
     return accept ? TRUE : FALSE;
 }
 
@@ -73,6 +74,7 @@ void MainWindowTest::SetUp()
     ASSERT_NE(hwnd, nullptr);
     TrayShellStandIn::accept = true;
     TrayShellStandIn::calls.clear();
+    TrayShellStandIn::tips.clear();
     SetTrayNotifyFunction(&TrayShellStandIn::Notify);
     AddTrayIcon(state);
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();

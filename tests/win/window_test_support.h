@@ -36,6 +36,7 @@ struct TrayShellStandIn
 {
     static inline bool accept = true;
     static inline std::vector<DWORD> calls;
+    static inline std::vector<std::wstring> tips;  // the tip of each call
     static BOOL WINAPI Notify(DWORD message, PNOTIFYICONDATAW data);
 };
 
