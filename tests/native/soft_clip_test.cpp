@@ -204,6 +204,16 @@ TEST(GainTest, HalfVolumeIsUnityAndFullVolumeDoubles) {
     EXPECT_FLOAT_EQ(GainFromVolume(25.0f), 0.5f);
 }
 
+// A target's volume scales the source's gain; a stored volume out of range
+// or not a number neither amplifies nor silences beyond 0 .. 100 %.
+TEST(GainTest, TargetVolumeScalesTheSourceGain) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const auto& [volume, gain] : {std::pair{100.0f, 1.5f}, {50.0f, 0.75f}, {0.0f, 0.0f}, {250.0f, 1.5f},
+                                       {-5.0f, 0.0f}, {nan, 1.5f}}) {
+        EXPECT_EQ(TargetGain(1.5f, volume), gain) << volume;
+    }
+}
+
 TEST(ApplyGainSoftClipTest, GainComesBeforeTheClip) {
     const std::vector<float> in = {0.3f, -0.3f, 0.5f, -0.6f, 0.0f};
     std::vector<float> out(in.size() + 1, 7.0f);  // last slot is a guard
