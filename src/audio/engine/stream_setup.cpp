@@ -99,8 +99,9 @@ void ReadSourceDataFlow(RedirectionEngine& engine)
     DiagnosticLog::Instance().Log("Source device dataFlow: %s", engine.dataFlow == eCapture ? "Capture" : "Render");
 }
 
-// Integer packets need room for the largest packet, which never exceeds the
-// stream's buffer; one second of frames stands in if the buffer is unknown.
+// The largest packet never exceeds the stream's buffer; one second of frames
+// stands in if the buffer is unknown. Integer packets are converted into the
+// scratch, and every target's delay line holds that many frames.
 void AllocateScratch(RedirectionEngine& engine)
 {
     UINT32 frames = 0;
