@@ -12,6 +12,7 @@ set(TONEFORK_RULE_SOURCES
     src/common/path_rules.cpp
     src/log/log_format.cpp
     src/audio/engine/channel_map.cpp
+    src/audio/engine/delay_line.cpp
     src/audio/engine/device_change_decision.cpp
     src/audio/engine/frame_policy.cpp
     src/audio/engine/rate_controller.cpp

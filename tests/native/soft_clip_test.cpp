@@ -197,11 +197,16 @@ TEST(ApplyGainSoftClipTest, RandomBitPatternsGiveSoftClip) {
     }
 }
 
-TEST(GainTest, HalfVolumeIsUnityAndFullVolumeDoubles) {
+TEST(GainTest, HalfVolumeIsUnityFullVolumeDoublesAndATargetsVolumeScales) {
     EXPECT_EQ(GainFromVolume(0.0f), 0.0f);
     EXPECT_EQ(GainFromVolume(50.0f), 1.0f);
     EXPECT_EQ(GainFromVolume(100.0f), 2.0f);
     EXPECT_FLOAT_EQ(GainFromVolume(25.0f), 0.5f);
+    // A target's volume scales it; one out of range or not a number (a bad
+    // stored value) neither amplifies nor silences beyond 0 .. 100 %.
+    for (const auto& [volume, gain] : {std::pair{50.0f, 0.75f}, {250.0f, 1.5f}, {-5.0f, 0.0f}, {NAN, 1.5f}}) {
+        EXPECT_EQ(TargetGain(1.5f, volume), gain) << volume;
+    }
 }
 
 TEST(ApplyGainSoftClipTest, GainComesBeforeTheClip) {

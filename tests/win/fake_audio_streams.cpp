@@ -190,7 +190,12 @@ public:
         const bool lost = behaviour.lostAfterCalls != 0 && record->packetPathCalls > behaviour.lostAfterCalls;
         return lost ? behaviour.lostWith : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* latency) override
+    {
+        std::lock_guard<std::mutex> lock(endpoint->mutex);
+        *latency = endpoint->behaviour.streamLatency;
+        return *latency > 0 ? S_OK : E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override
     {
         std::lock_guard<std::mutex> lock(endpoint->mutex);

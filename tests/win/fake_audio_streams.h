@@ -106,6 +106,8 @@ struct FakeStreamBehaviour
     bool dropQueueOnRateChange = false;
     // What SetSampleRate returns (a failure leaves the rate as it was).
     HRESULT setSampleRate = S_OK;
+    // What GetStreamLatency reports (100 ns units); 0: it fails (E_NOTIMPL).
+    REFERENCE_TIME streamLatency = 0;
     // GetDevicePeriod's default period and result.
     REFERENCE_TIME devicePeriod = 0;
     HRESULT getDevicePeriod = E_NOTIMPL;

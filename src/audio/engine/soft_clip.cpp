@@ -1,5 +1,7 @@
 #include "audio/engine/soft_clip.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
 #include <emmintrin.h>
 #define TONEFORK_SSE2_CURVE 1
@@ -100,6 +102,11 @@ void ScaleAndShape(const float* in, float* out, size_t sampleCount, float gain) 
 
 float GainFromVolume(float volumePercent) {
     return (volumePercent / 100.0f) * 2.0f;
+}
+
+float TargetGain(float sourceGain, float targetVolumePercent) {
+    const float volume = targetVolumePercent == targetVolumePercent ? targetVolumePercent : 100.0f;
+    return sourceGain * (std::clamp(volume, 0.0f, 100.0f) / 100.0f);
 }
 
 void ApplyGainSoftClip(const float* in, float* out, size_t sampleCount, float gain) {

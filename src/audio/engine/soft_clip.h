@@ -41,6 +41,10 @@ inline float SoftClip(float x) {
 // 50 % is unity gain, 100 % doubles the signal.
 float GainFromVolume(float volumePercent);
 
+// A target's gain: the source's, scaled by the target's own volume (percent
+// of the source's, 0 .. 100; beyond that clamped, not a number taken as 100).
+float TargetGain(float sourceGain, float targetVolumePercent);
+
 // out[k] = SoftClip(gain * in[k]) for sampleCount samples. in may equal out;
 // other overlaps are not supported. Most packets never reach the knee: they
 // cost one scaled copy; from the first group of eight samples with one beyond

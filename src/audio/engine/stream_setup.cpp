@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <cwchar>
@@ -98,19 +99,17 @@ void ReadSourceDataFlow(RedirectionEngine& engine)
     DiagnosticLog::Instance().Log("Source device dataFlow: %s", engine.dataFlow == eCapture ? "Capture" : "Render");
 }
 
-// Integer packets need room for the largest packet, which never exceeds the
-// stream's buffer; one second of frames stands in if the buffer is unknown.
+// The largest packet never exceeds the stream's buffer; one second of frames
+// stands in if the buffer is unknown. Integer packets are converted into the
+// scratch, and every target's delay line holds that many frames.
 void AllocateScratch(RedirectionEngine& engine)
 {
-    if (engine.sourceLayout.kind == SampleKind::Float32)
-    {
-        return;
-    }
     UINT32 frames = 0;
     if (FAILED(engine.sourceClient->GetBufferSize(&frames)) || frames == 0)
     {
         frames = engine.sourceLayout.sampleRate;
     }
+    engine.maxPacketFrames = frames;
     engine.scratch.assign(ScratchFloatsFor(engine.sourceLayout, frames), 0.0f);
 }
 
@@ -334,6 +333,55 @@ TargetPacer PacerFor(const RedirectionEngine& engine, const RenderTarget& target
                         .rateBias = engine.testRateBias});
 }
 
+// The longest delay at the source's rate, the largest packet and a fade:
+// the delay line never allocates on the packet path.
+void PrepareDelay(const RedirectionEngine& engine, RenderTarget& target)
+{
+    const uint32_t rate = engine.sourceLayout.sampleRate;
+    target.delay.Reserve(engine.sourceLayout.channels, DelayFrames(kMaxTargetDelayMs, rate), engine.maxPacketFrames,
+                         rate * kDelayFadeMs / 1000u);
+}
+
+// IAudioClient::GetStreamLatency (learn.microsoft.com, "IAudioClient::
+// GetStreamLatency method (audioclient.h)"): the stream's maximum latency in
+// 100 ns units, fixed for the client's life; 0 where it is not told.
+uint32_t StreamLatencyFrames(const RenderTarget& target)
+{
+    REFERENCE_TIME latency = 0;
+    if (FAILED(target.client->GetStreamLatency(&latency)) || latency <= 0)
+    {
+        return 0;
+    }
+    return static_cast<uint32_t>(static_cast<uint64_t>(latency) * target.layout.sampleRate / 10000000u);
+}
+
+// The row learns what its stream is, with its counters from 0, before it
+// shows the target playing.
+void PublishOpening(const RenderTarget& target)
+{
+    TargetLink* link = target.link.get();
+    if (!link)
+    {
+        return;
+    }
+    constexpr auto relaxed = std::memory_order_relaxed;
+    const SampleLayout& layout = target.layout;
+    link->sampleRate.store(layout.sampleRate, relaxed);
+    link->channels.store(layout.channels, relaxed);
+    link->bitsPerSample.store(
+        static_cast<uint16_t>(layout.channels > 0 ? layout.blockAlign * 8u / layout.channels : 0u), relaxed);
+    link->floatSamples.store(layout.kind == SampleKind::Float32, relaxed);
+    link->streamLatencyFrames.store(StreamLatencyFrames(target), relaxed);
+    PublishFigures(target, SteadyNanoseconds(), true);
+    link->runState.store(TargetRunState::Playing, std::memory_order_release);
+}
+
+std::shared_ptr<TargetLink> EntryLink(const RedirectionEngine& engine, const std::string& id)
+{
+    const auto found = engine.entryLinks.find(id);
+    return found == engine.entryLinks.end() ? nullptr : found->second;
+}
+
 // Said once per target whose own layout differs from the source's: how its
 // channels are made tells why it sounds as it does.
 void PrepareChannelMap(const RedirectionEngine& engine, const AudioEndpointInfo& entry, RenderTarget& target)
@@ -350,11 +398,7 @@ void PrepareChannelMap(const RedirectionEngine& engine, const AudioEndpointInfo&
 
 bool OpenTargetsAtStart(RedirectionEngine& engine)
 {
-    std::vector<AudioEndpointInfo> selected;
-    {
-        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
-        selected = SelectedTargetEntries(engine.state);
-    }
+    std::vector<AudioEndpointInfo> selected = CopySelectedTargets(engine);
     LeaveOutSourceDevice(engine, selected);
     OpenTargets(engine, selected, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
         engine.targets.push_back(std::move(target));
@@ -431,6 +475,61 @@ std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state)
     return entries;
 }
 
+std::vector<AudioEndpointInfo> CopySelectedTargets(RedirectionEngine& engine)
+{
+    std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
+    std::vector<AudioEndpointInfo> entries = SelectedTargetEntries(engine.state);
+    engine.entryLinks.clear();
+    for (const AudioEndpointInfo& entry : entries)
+    {
+        const auto found = engine.state.targetLinks.find(entry.identity.eid);
+        if (found != engine.state.targetLinks.end())
+        {
+            engine.entryLinks.emplace(entry.identity.eid, found->second);
+        }
+    }
+    return entries;
+}
+
+void WithdrawLinks(const std::vector<RenderTarget>& targets)
+{
+    for (const RenderTarget& target : targets)
+    {
+        if (target.link)
+        {
+            target.link->runState.store(TargetRunState::NotRouting, std::memory_order_release);
+        }
+    }
+}
+
+void PublishFigures(const RenderTarget& target, int64_t packetNs, bool taken)
+{
+    TargetLink* link = target.link.get();
+    if (!link)
+    {
+        return;
+    }
+    constexpr auto relaxed = std::memory_order_relaxed;
+    link->lastPacketNs.store(packetNs, relaxed);
+    if (taken)
+    {
+        link->lastWrittenNs.store(packetNs, relaxed);
+    }
+    link->queuedFrames.store(target.pacer.QueuedAtPlan(), relaxed);
+    link->cushionFrames.store(target.pacer.CushionFrames(), relaxed);
+    link->ratePpm.store(target.pacer.RatePpm(), relaxed);
+    link->topUps.store(target.pacer.TopUps(), relaxed);
+    link->dryRuns.store(target.pacer.DryRuns(), relaxed);
+    link->framesTrimmed.store(target.pacer.FramesLeftOut(), relaxed);
+    link->packetsMissed.store(target.packetsMissed, relaxed);
+}
+
+int64_t SteadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointInfo>& entries)
 {
     const auto own = std::find_if(entries.begin(), entries.end(), [&engine](const AudioEndpointInfo& entry) {
@@ -487,6 +586,9 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
     PrepareChannelMap(engine, entry, target);
     PrepareRateAdjustment(entry, target, *adjustable);
     target.pacer = PacerFor(engine, target, ReadStreamClock(target));
+    PrepareDelay(engine, target);
+    target.link = EntryLink(engine, target.id);
+    PublishOpening(target);
     std::lock_guard<std::mutex> lock(engine.state.streamMutex);
     engine.state.publishedRenderClients.push_back(target.client);
     return target;
@@ -502,6 +604,7 @@ void ReleaseRun(RedirectionEngine& engine)
     }
     engine.mixFormat.reset();
     timeEndPeriod(1);
+    WithdrawLinks(engine.targets);
     engine.targets.clear();
     engine.endpoint.Reset();
     engine.captureClient.Reset();

@@ -8,14 +8,17 @@
 #include <cstdint>
 #include <memory>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/engine/delay_line.h"
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/sample_format.h"
 #include "audio/engine/stream_loss.h"
+#include "audio/engine/target_link.h"
 #include "audio/engine/target_pacer.h"
 #include "common/com_ptr.h"
 #include "common/unique_handle.h"
@@ -56,6 +59,12 @@ struct RenderTarget
     // target is skipped from then on (stream_recovery.h).
     StreamLossMark lost;
     TargetPacer pacer;  // move-only
+    // The device's row: its delay and volume, read once per packet, and
+    // the figures published for it. Null for an entry without an id, which
+    // plays at no delay and the source's volume.
+    std::shared_ptr<TargetLink> link;
+    DelayLine delay;  // the source's frames, sized as the target opens
+    uint32_t packetsMissed = 0;
 };
 
 // Applies the rates the redirect thread decides, and logs them, on a thread
@@ -132,6 +141,11 @@ struct RedirectionEngine
     // Integer PCM packets are converted here before they reach the targets;
     // sized once at set-up so that the packet path never allocates.
     std::vector<float> scratch;
+    // The largest packet the packet path carries (the source's buffer): the
+    // scratch and every delay line hold that many frames.
+    uint32_t maxPacketFrames = 0;
+    // The links of the entries last copied for opening, by endpoint id.
+    std::map<std::string, std::shared_ptr<TargetLink>> entryLinks;
     int warmupPackets = 0;
     int pollCount = 0;
     // The source's loss ends the transfer loop; any loss is announced to the
@@ -158,6 +172,15 @@ std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const Au
 // thread.
 std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state);
 
+// SelectedTargetEntries under selectionMutex, with the entries' links kept
+// in engine.entryLinks for OpenRenderTarget. Redirect thread, without
+// selectionMutex held.
+std::vector<AudioEndpointInfo> CopySelectedTargets(RedirectionEngine& engine);
+
+// Tells the targets' rows that this run no longer plays them: at a rebuild
+// and at the run's end. Redirect thread.
+void WithdrawLinks(const std::vector<RenderTarget>& targets);
+
 // Drops the source's own playback device from `entries`, saying so the
 // first time in the run. Redirect thread, as the targets are opened or
 // rebuilt.
@@ -178,6 +201,16 @@ HRESULT ReadStream(IAudioClient* client, IAudioClock* clock, StreamReading& read
 // Queues `frames` frames of silence on a target that has not started or
 // whose queue has room for them. Redirect thread.
 void PrimeWithSilence(RenderTarget& target, uint32_t frames);
+
+// Publishes the target's pacer figures and its missed packets into its link
+// (relaxed stores, no lock): a packet came for it at packetNs (steady_clock
+// nanoseconds) and, when `taken`, its stream took frames then. As it opens,
+// then at most once per packet. Redirect thread.
+void PublishFigures(const RenderTarget& target, int64_t packetNs, bool taken);
+
+// steady_clock's time in nanoseconds, as the links' figures give it. Any
+// thread.
+int64_t SteadyNanoseconds();
 
 // The engine's clock in seconds (the performance counter). Redirect thread.
 double EngineSeconds(const RedirectionEngine& engine);

@@ -183,6 +183,10 @@ TargetPacer::TargetPacer(const PacerSettings& settings)
     }
 }
 
+int32_t TargetPacer::RatePpm() const {
+    return static_cast<int32_t>(std::lround((controller_.Rate() - 1.0) * 1e6));
+}
+
 uint32_t TargetPacer::WarmupSilence(uint32_t queued, uint32_t packetFrames) const {
     return TopUpFrames(queued, settings_.cushionFrames + packetFrames, settings_.bufferFrames);
 }

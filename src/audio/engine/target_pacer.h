@@ -243,6 +243,11 @@ public:
     uint32_t TopUps() const { return watch_.topUps; }
     uint64_t FramesLeftOut() const { return framesLeftOut_; }
     double Rate() const { return controller_.Rate(); }
+    // The same as a correction in parts per million (above 0: faster).
+    int32_t RatePpm() const;
+    uint32_t CushionFrames() const { return settings_.cushionFrames; }
+    // The queue reading the last plan was made from.
+    uint32_t QueuedAtPlan() const { return queuedAtPlan_; }
     bool Adjustable() const { return adjustable_; }
 
 private:

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "app/app_state.h"
+#include "audio/engine/delay_line.h"
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/engine/soft_clip.h"
@@ -28,6 +29,8 @@ struct PacketView
     uint32_t frames = 0;
     float gain = 1.0f;
     double now = 0.0;  // seconds, the engine's clock
+    int64_t nowNs = 0;  // steady_clock nanoseconds, for the targets' figures
+    uint32_t sampleRate = 0;  // the source's nominal rate
     bool discontinuous = false;  // the capture says it does not follow on from the one before
 };
 
@@ -146,6 +149,10 @@ void ForLiveTargets(RedirectionEngine& engine, const Step& step)
         if (target.lost.code == 0)
         {
             NoteStreamFailure(target.lost, step(target));
+            if (target.lost.code != 0 && target.link)
+            {
+                target.link->runState.store(TargetRunState::Lost, std::memory_order_release);
+            }
         }
     }
 }
@@ -156,21 +163,39 @@ void SteerTargets(RedirectionEngine& engine, double now)
 }
 
 // Float packets are read in place; integer ones go through the scratch
-// buffer, which may cut a packet larger than the stream's buffer.
+// buffer. Either is cut to the stream's buffer, which the delay lines hold.
 const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t& frames)
 {
     if (engine.sourceLayout.kind == SampleKind::Float32)
     {
+        frames = std::min(frames, engine.maxPacketFrames);
         return reinterpret_cast<const float*>(data);
     }
     frames = ConvertPacketToFloat(data, engine.sourceLayout, frames, engine.scratch.data(), engine.scratch.size());
     return engine.scratch.data();
 }
 
+// What the target plays of `frames` frames of the packet: through its delay
+// line, at the source's gain times its own volume, both read once here.
+PacketView HeardBy(RenderTarget& target, const PacketView& packet, uint32_t frames)
+{
+    PacketView heard = packet;
+    const TargetLink* link = target.link.get();
+    const int32_t delayMs = link ? link->delayMs.load(std::memory_order_relaxed) : 0;
+    const float volume = link ? link->volume.load(std::memory_order_relaxed) : kDefaultTargetVolume;
+    heard.samples = target.delay.Process(packet.samples, frames, DelayFrames(delayMs, packet.sampleRate));
+    heard.gain = TargetGain(packet.gain, volume);
+    return heard;
+}
+
 // A target that cannot report its queue misses this packet and is tried
 // again with the next one. A rate change applied since the pass began is
-// settled first, so that what it threw away goes in ahead of the packet.
-HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet)
+// settled first, so that what it threw away goes in ahead of the packet. The
+// pacer's plan alone decides what the target gets: its silence goes ahead
+// undelayed, and the frames it gives go through the delay line, so that what
+// the frame count leaves out never shifts the delay. `planned` and `taken`:
+// frames planned and frames the stream took.
+HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet, uint32_t& planned, uint32_t& taken)
 {
     if (target.pacer.Mailbox().At(RateMailbox::Stage::Applied))
     {
@@ -187,12 +212,27 @@ HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet)
         return read;
     }
     const PacketPlan plan = target.pacer.Plan(reading, packet.frames, packet.discontinuous, packet.now);
+    const PacketView heard = HeardBy(target, packet, plan.frames);
     uint32_t silence = 0;
     uint32_t frames = 0;
     const HRESULT primed = WriteFrames(target, plan.silence, nullptr, silence);
-    const HRESULT written = WriteFrames(target, plan.frames, &packet, frames);
+    const HRESULT written = WriteFrames(target, plan.frames, &heard, frames);
     target.pacer.Wrote(silence, frames, packet.now);
+    planned = plan.silence + plan.frames;
+    taken = silence + frames;
     return FAILED(primed) ? primed : written;
+}
+
+// A packet the target could not take (a call failed, or its stream took none
+// of what it was given) counts as missed.
+HRESULT DeliverAndPublish(RenderTarget& target, const PacketView& packet)
+{
+    uint32_t planned = 0;
+    uint32_t taken = 0;
+    const HRESULT hr = DeliverPacket(target, packet, planned, taken);
+    target.packetsMissed += FAILED(hr) || (planned > 0 && taken == 0) ? 1u : 0u;
+    PublishFigures(target, packet.nowNs, taken > 0);
+    return hr;
 }
 
 // No target hears the warm-up's packets, but each is kept as full as
@@ -233,10 +273,12 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             packet.frames = frames;
             packet.gain = gain;
             packet.now = now;
+            packet.nowNs = SteadyNanoseconds();
+            packet.sampleRate = engine.sourceLayout.sampleRate;
             packet.discontinuous = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
             packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
-            ForLiveTargets(engine, [&](RenderTarget& target) { return DeliverPacket(target, packet); });
+            ForLiveTargets(engine, [&](RenderTarget& target) { return DeliverAndPublish(target, packet); });
         }
         NoteStreamFailure(engine.sourceLost, capture.ReleaseBuffer(frames));
         const HRESULT next = capture.GetNextPacketSize(&packetSize);
@@ -265,18 +307,22 @@ void DrainAndStopTargets(RedirectionEngine& engine)
 }
 
 // Once per target and run that had packets (a full one takes none of them),
-// where a listener who heard a dropout can find it.
+// where a listener who heard a dropout can find it, with the delay and volume
+// it had at the end.
 void ReportDelivery(const RedirectionEngine& engine)
 {
     for (const RenderTarget& target : engine.targets)
     {
         if (target.pacer.Started() || target.pacer.FramesLeftOut() > 0)
         {
+            const TargetTuning tuning = target.link ? target.link->Tuning() : TargetTuning{};
             DiagnosticLog::Instance().Log(
                 "Delivery: '%s' ran dry %u times, %u of them brought back with silence; the frame count left out "
-                "%llu frames.",
+                "%llu frames; delay %d ms, volume %.0f%%, rate %d ppm, %u packets missed.",
                 target.name.c_str(), target.pacer.DryRuns(), target.pacer.TopUps(),
-                static_cast<unsigned long long>(target.pacer.FramesLeftOut()));
+                static_cast<unsigned long long>(target.pacer.FramesLeftOut()), static_cast<int>(tuning.delayMs),
+                static_cast<double>(tuning.volume), static_cast<int>(target.pacer.RatePpm()),
+                target.packetsMissed);
         }
     }
 }
@@ -290,6 +336,7 @@ void WithdrawTargets(RedirectionEngine& engine)
                                [&published](const RenderTarget& target) { return target.client == published; });
         });
     }
+    WithdrawLinks(engine.targets);
     engine.targets.clear();
 }
 
@@ -297,11 +344,7 @@ void WithdrawTargets(RedirectionEngine& engine)
 // main thread must not wait for the streams' set-up.
 void OpenTargetsForRebuild(RedirectionEngine& engine)
 {
-    std::vector<AudioEndpointInfo> entries;
-    {
-        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
-        entries = SelectedTargetEntries(engine.state);
-    }
+    std::vector<AudioEndpointInfo> entries = CopySelectedTargets(engine);
     LeaveOutSourceDevice(engine, entries);
     OpenTargets(engine, entries, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
         // The source is already running: a deeper cushion covers the gap
