@@ -127,9 +127,10 @@ struct AppState
     HWND mainWindow = nullptr;
     std::atomic<bool> streamLost{false};
     std::vector<StreamLoss> streamLosses;
-    // Endpoint ids of the targets that failed again right after a restart:
-    // no run opens them until the next device change or Start. Written by
-    // the main thread under selectionMutex.
+    // Endpoint ids of the targets that failed again right after a restart,
+    // or could not be opened: no run opens them until the next device change
+    // or Start. Written under selectionMutex by the main thread, and by the
+    // redirect thread as it opens targets.
     std::vector<std::string> leftOutTargetIds;
     // Main thread only: when redirection was last restarted for each lost
     // stream's endpoint.

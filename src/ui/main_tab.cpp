@@ -1,6 +1,7 @@
 #include "ui/main_tab.h"
 
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <algorithm>
 #include <cmath>
@@ -351,14 +352,36 @@ struct FieldEdit
     bool finished = false;
 };
 
+// While a number is typed, every keystroke parses to a value of its own
+// ("2", "25", "250"): only the one the edit ends with is handed on, so that
+// a playing target does not jump through the others.
+struct TypedValue
+{
+    ImGuiID field = 0;
+    int value = 0;
+};
+
 FieldEdit TuningField(const TuningFieldKind& kind, size_t k, float width, int& value)
 {
+    static TypedValue typed;
     char label[40];
     std::snprintf(label, sizeof label, kind.label, k);
     ImGui::SetNextItemWidth(width);
     FieldEdit edit;
     edit.changed = ImGui::DragInt(label, &value, 1.0f, 0, kind.high, kind.format, ImGuiSliderFlags_AlwaysClamp);
+    const ImGuiID id = ImGui::GetItemID();
     edit.finished = ImGui::IsItemDeactivatedAfterEdit();
+    if (ImGui::TempInputIsActive(id))
+    {
+        typed = edit.changed ? TypedValue{id, value} : typed;
+        edit.changed = false;
+    }
+    else if (typed.field == id)
+    {
+        value = edit.finished ? typed.value : value;
+        edit.changed = edit.finished;
+        typed = {};
+    }
     if (ImGui::IsItemHovered(ImGuiHoveredFlags_DelayNormal) && !ImGui::IsItemActive())
     {
         ImGui::SetTooltip("%s", kind.hint);

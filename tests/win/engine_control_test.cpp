@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "audio/engine/redirection_control.h"
+#include "audio/engine/stream_recovery.h"
 #include "engine_fixture.h"
 #include "test_log.h"
 
@@ -197,6 +198,8 @@ TEST_F(EngineTest, HundredsOfStartStopCyclesLeaveNoReferenceBehind)
         const bool failSetUp = cycle % 4 == 3;
         second->Configure([failSetUp](FakeStreamBehaviour& b) { b.initialize = failSetUp ? E_FAIL : S_OK; });
         first->Configure([failSetUp](FakeStreamBehaviour& b) { b.getService = failSetUp ? E_FAIL : S_OK; });
+        // As the Start button does: a failed set-up left its targets out.
+        ForgetLeftOutTargets(state);
         StartRedirection(state);
         ASSERT_TRUE(state.isRedirecting || state.redirectThread.joinable());
         StopRedirection(state);

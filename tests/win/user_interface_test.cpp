@@ -381,11 +381,17 @@ TEST_F(UserInterfaceTest, TuningFieldsReachTheLinkAtOnceSaveOnReleaseAndLeaveThe
         EXPECT_EQ(state.desiredTuning.back().identity.eid, state.playbackDevices[c.target].identity.eid);
         EXPECT_EQ(state.desiredTuning.back().tuning, c.tuned) << c.field;
     }
-    // A double-click types a value.
+    // A double-click types a value; the playing target hears only the one
+    // typed in the end, not "2" and "25" on the way.
+    const int32_t typedOver = TargetLinkAt(state, 1)->delayMs.load();
     Ui().Click("##targetDelay1");
     Ui().Click("##targetDelay1");
-    ImGui::GetIO().AddInputCharactersUTF8("250");
-    Ui().Frame();
+    for (const char* key : {"2", "5", "0"})
+    {
+        ImGui::GetIO().AddInputCharactersUTF8(key);
+        Ui().Frame();
+        EXPECT_EQ(TargetLinkAt(state, 1)->delayMs.load(), typedOver) << "while typing";
+    }
     ImGui::GetIO().AddKeyEvent(ImGuiKey_Enter, true);
     Ui().Frame();
     ImGui::GetIO().AddKeyEvent(ImGuiKey_Enter, false);

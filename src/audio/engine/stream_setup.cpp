@@ -547,6 +547,34 @@ void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointIn
     entries.erase(own);
 }
 
+namespace
+{
+// A target that cannot be opened (gone since the lists were made, or held by
+// another program) is left out as one that failed again after a restart is:
+// its row shows it, and the run's target check does not rebuild for it
+// again and again. A device change or Start tries it again.
+void LeaveOutUnopened(RedirectionEngine& engine, const AudioEndpointInfo& entry)
+{
+    const std::string& id = entry.identity.eid;
+    if (const std::shared_ptr<TargetLink> link = EntryLink(engine, id))
+    {
+        link->runState.store(TargetRunState::Lost, std::memory_order_release);
+    }
+    if (id.empty())
+    {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
+        engine.state.leftOutTargetIds.push_back(id);
+    }
+    std::erase(engine.activeTargetIds, id);
+    DiagnosticLog::Instance().Log(
+        "StreamFailure: '%s' could not be opened; it is left out until the next device change or Start.",
+        entry.displayName.c_str());
+}
+}  // namespace
+
 void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries, const TargetOpened& opened)
 {
     for (const AudioEndpointInfo& entry : entries)
@@ -554,6 +582,10 @@ void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>
         if (std::optional<RenderTarget> target = OpenRenderTarget(engine, entry))
         {
             opened(*target, entry);
+        }
+        else
+        {
+            LeaveOutUnopened(engine, entry);
         }
     }
 }

@@ -189,7 +189,9 @@ void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointIn
 using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)>;
 
 // Opens `entries`, in order, with OpenRenderTarget and hands each target
-// that opened to `opened` together with its entry. Redirect thread, with
+// that opened to `opened` together with its entry; one that does not open is
+// left out (AppState::leftOutTargetIds, under selectionMutex) with a log
+// line, and its link says so. Redirect thread, with
 // selectionMutex not held.
 void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries,
                  const TargetOpened& opened);
