@@ -25,6 +25,10 @@ key='HKCU\SOFTWARE\Wavecaster'
   /d '{"dataFlow":1,"eguid":"","eid":"","ff":0,"isDefault":false,"name":"Monitor of Speakers"}' >/dev/null 2>&1
 "$TF_WINE" reg add "$key" /v SelectedTargets /t REG_SZ /f \
   /d '[{"eguid":"","eid":"","ff":0,"name":"Headphones"},{"eguid":"","eid":"","ff":0,"name":"HDMI Output"}]' >/dev/null 2>&1
+# One target set later than the other and one quieter, as a user lines up
+# a slow device; known by name, which a first listing matches.
+"$TF_WINE" reg add "$key" /v TargetTuning /t REG_SZ /f \
+  /d '[{"delayMs":40,"eguid":"","eid":"","ff":0,"name":"HDMI Output","volume":100},{"delayMs":0,"eguid":"","eid":"","ff":0,"name":"Headphones","volume":80}]' >/dev/null 2>&1
 # Tall enough to list every output without scrolling.
 "$TF_WINE" reg add "$key" /v WindowHeight /t REG_DWORD /d 840 /f >/dev/null 2>&1
 
@@ -60,6 +64,9 @@ for _ in $(seq 16); do
 done
 # A click on an empty part of the tab puts away the keyboard's focus frame.
 click $((w / 2)) $((h - 100))
+# Start, and wait until the lights have seen ten quiet seconds: green.
+click $((w / 2)) $((h - 30))
+sleep 12
 mkdir -p "$OUT"
 # The pointer rests on the title bar, where it lights nothing up.
 xdotool mousemove $((x + w / 2)) $((y + 30))
