@@ -31,7 +31,6 @@ AppState::~AppState()
     {
         return;
     }
-    alignment.Cancel(*this);
     SaveSettings(*this);
     StopRedirection(*this);
     ReleaseDeviceLists(*this);
