@@ -1,22 +1,24 @@
 #include "audio/align/fft.h"
 
+#include <bit>
 #include <numbers>
 #include <utility>
 #include <vector>
 
 namespace {
 
+// Puts each element at the index whose bits are its own index's reversed,
+// so that the butterflies can work in place.
 void BitReverse(std::span<std::complex<double>> data)
 {
-    const size_t n = data.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) {
-            j ^= bit;
+    const int bits = std::countr_zero(data.size());
+    for (size_t i = 1; i < data.size(); ++i) {
+        size_t reversed = 0;
+        for (int b = 0; b < bits; ++b) {
+            reversed |= ((i >> b) & 1u) << (bits - 1 - b);
         }
-        j ^= bit;
-        if (i < j) {
-            std::swap(data[i], data[j]);
+        if (i < reversed) {
+            std::swap(data[i], data[reversed]);
         }
     }
 }
