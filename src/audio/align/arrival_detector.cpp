@@ -85,8 +85,10 @@ RepeatedArrival CombineRepeats(std::span<const Arrival> repeats, uint32_t sample
         return combined;
     }
     std::vector<int64_t> frames;
+    combined.weakestQuality = repeats.front().quality;
     for (const Arrival& repeat : repeats) {
         frames.push_back(repeat.frame);
+        combined.weakestQuality = std::min(combined.weakestQuality, repeat.quality);
     }
     std::sort(frames.begin(), frames.end());
     combined.medianFrame = frames[frames.size() / 2];

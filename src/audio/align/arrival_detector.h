@@ -30,11 +30,12 @@
 #include <span>
 
 // Below this the probe is not found. In the tests' recordings (two seconds)
-// noise alone scores 1.05 to 1.2, a clean or noisy probe 70 to 100 (the
-// band's own edges ring), and the hardest heard cases about 7: a reverberant
-// tail as strong as the direct sound, or a probe clipped 18 dB over full
-// scale. 3 is the geometric middle of 1.2 and 7. (A tail four times the
-// direct sound, -6 dB direct-to-reverberant, scores 3.6.)
+// noise alone scores 1.05 to 1.25, a clean or noisy probe 70 to 100 (the
+// band's own edges ring), and the hardest heard cases 6.5 to 8: a
+// reverberant tail as strong as the direct sound, or a probe clipped 18 dB
+// over full scale. 3 is about the geometric middle of 1.25 and 6.5. (A tail
+// four times the direct sound, -6 dB direct-to-reverberant, scores about 3.6:
+// a microphone far from the speakers in a live room may be refused.)
 inline constexpr double kArrivalMinQuality = 3.0;
 // Around the peak, what is left out of the search for the next one: the
 // whitened sweep's own main lobe and its first ringing, and the reflections
@@ -63,6 +64,7 @@ struct RepeatedArrival {
     bool agreed = false;       // every repeat found, all within kRepeatToleranceMs
     int64_t medianFrame = 0;   // the median arrival (for an even count, the upper one)
     int64_t spreadFrames = 0;  // latest arrival less the earliest
+    double weakestQuality = 0.0;  // the lowest of the repeats' qualities
 };
 
 // The median of repeated arrivals of the probe (each measured from when its
