@@ -20,6 +20,9 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/soft_clip.cpp
     src/audio/engine/stream_loss.cpp
     src/audio/engine/target_pacer.cpp
+    src/audio/align/arrival_detector.cpp
+    src/audio/align/fft.cpp
+    src/audio/align/probe_signal.cpp
     src/audio/inventory/name_match.cpp
     src/audio/inventory/monitor_filter.cpp
     src/audio/inventory/source_feedback.cpp
