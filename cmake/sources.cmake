@@ -43,6 +43,7 @@ set(TONEFORK_WIN_SOURCES
     src/app/display_scale.cpp
     src/app/main_window.cpp
     src/common/paths.cpp
+    src/audio/align/alignment_session.cpp
     src/audio/engine/device_change.cpp
     src/audio/engine/rate_applier.cpp
     src/audio/engine/redirection_control.cpp
@@ -62,6 +63,7 @@ set(TONEFORK_WIN_SOURCES
     src/settings/run_on_startup.cpp
     src/settings/settings_store.cpp
     src/ui/about_tab.cpp
+    src/ui/align_dialog.cpp
     src/ui/centered_row.cpp
     src/ui/main_tab.cpp
     src/ui/render_frame.cpp

@@ -1,5 +1,6 @@
 #include "settings/settings_codec.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -255,6 +256,19 @@ std::optional<float> OutOfRangeReplacement(float stored, ValueRange range)
     if (stored >= range.low && stored <= range.high)
         return std::nullopt;
     return stored > range.high ? range.high : range.low;
+}
+
+uint32_t EncodeProbeLevel(float dbfs)
+{
+    // Bounded so that no float, however far below, overflows the rounding.
+    return dbfs < 0.0f ? static_cast<uint32_t>(std::lround(std::min(-dbfs, 1.0e6f))) : 0u;
+}
+
+std::optional<float> DecodeProbeLevel(uint32_t stored, float lowestDbfs)
+{
+    if (static_cast<double>(stored) > -static_cast<double>(lowestDbfs))
+        return std::nullopt;
+    return -static_cast<float>(stored);
 }
 
 EnumerationStep VolumeEnumerationStep(long result)

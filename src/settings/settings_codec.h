@@ -42,6 +42,11 @@ inline constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Wavecaster";
 inline constexpr wchar_t kDeviceVolumesKeyPath[] = L"SOFTWARE\\Wavecaster\\DeviceVolumes";
 inline constexpr wchar_t kSelectedSourceValueName[] = L"SelectedSource";
 inline constexpr wchar_t kSelectedTargetsValueName[] = L"SelectedTargets";
+// The recording device last chosen to align the targets by: REG_SZ, the
+// identity as EncodeSelectedSource writes it.
+inline constexpr wchar_t kAlignMicrophoneValueName[] = L"AlignMicrophone";
+// The alignment probe's level: REG_DWORD, EncodeProbeLevel.
+inline constexpr wchar_t kAlignProbeLevelValueName[] = L"AlignProbeLevel";
 
 // Registry type numbers, kept here so that these rules need no system header
 // (REG_SZ and REG_DWORD).
@@ -201,6 +206,15 @@ std::optional<uint32_t> DwordFromRegistryData(uint32_t regType, uint32_t dataSiz
 // REG_DWORD leaves the field as it was and returns false.
 bool DecodeSettingsDword(SettingsValues& values, SettingsDword field, uint32_t regType, uint32_t dataSize,
                          const uint8_t* data);
+
+// The alignment probe's level is stored as how far it lies below full scale
+// in whole decibels (20 for -20 dBFS): a plain positive number for whoever
+// reads or edits it, where a negative one would show as 4294967276.
+uint32_t EncodeProbeLevel(float dbfs);
+
+// The level of a stored number, or nothing when it lies below `lowestDbfs`
+// (a negative level stored in two's complement is such a number).
+std::optional<float> DecodeProbeLevel(uint32_t stored, float lowestDbfs);
 
 // ---------------------------------------------------------------------------
 // Per-device volumes

@@ -57,6 +57,9 @@ void WriteAll(HKEY key, const AppState& state)
     SetStringValue(key, kSelectedTargetsValueName,
                    Utf8ToWide(EncodeSelectedTargets(state.desiredTargets, converters)));
     SetStringValue(key, kTargetTuningValueName, Utf8ToWide(EncodeTargetTuning(state.desiredTuning, converters)));
+    SetStringValue(key, kAlignMicrophoneValueName,
+                   Utf8ToWide(EncodeSelectedSource(state.alignMicrophone, converters)));
+    SetDwordValue(key, kAlignProbeLevelValueName, EncodeProbeLevel(state.alignProbeDbfs));
 }
 
 // The program uses, and later saves, the value in range.
@@ -121,6 +124,34 @@ void ReadSelections(HKEY key, AppState& state)
     {
         DecodeSelectedTargets(*text, state.desiredTargets, converters);
     }
+    if (const std::optional<std::string> text = ReadJsonText(key, kAlignMicrophoneValueName))
+    {
+        DecodeSelectedSource(*text, state.alignMicrophone, converters);
+    }
+}
+
+// A missing value is a first start; any other that gives no level in range
+// leaves the default and says so.
+void ReadProbeLevel(HKEY key, AppState& state)
+{
+    BYTE data[4] = {};
+    DWORD type = 0;
+    DWORD size = sizeof(data);
+    const LSTATUS read = RegQueryValueExW(key, kAlignProbeLevelValueName, nullptr, &type, data, &size);
+    if (read == ERROR_FILE_NOT_FOUND)
+    {
+        return;
+    }
+    const std::optional<uint32_t> stored =
+        read == ERROR_SUCCESS ? DwordFromRegistryData(type, size, data) : std::nullopt;
+    const std::optional<float> level = stored ? DecodeProbeLevel(*stored, kLowestProbeDbfs) : std::nullopt;
+    if (!level)
+    {
+        DiagnosticLog::Instance().Log("LoadSettings: stored AlignProbeLevel is not a level from 0 to %.0f dB below "
+                                      "full scale; using %.0f dBFS.",
+                                      static_cast<double>(-kLowestProbeDbfs), static_cast<double>(kDefaultProbeDbfs));
+    }
+    state.alignProbeDbfs = level.value_or(kDefaultProbeDbfs);
 }
 
 // A missing value is a first start and leaves the list alone; any other,
@@ -194,6 +225,7 @@ void LoadSettings(AppState& state)
         ReadDwords(key.get(), state);
         ReadSelections(key.get(), state);
         ReadTuning(key.get(), state);
+        ReadProbeLevel(key.get(), state);
     }
     LoadDeviceVolumes(state);
     LogSettings("LoadSettings", state);

@@ -20,6 +20,7 @@
 #include "settings/run_on_startup.h"
 #include "settings/settings_codec.h"
 #include "settings/settings_store.h"
+#include "ui/align_dialog.h"
 #include "ui/main_tab_layout.h"
 #include "ui/style.h"
 #include "ui/target_lights.h"
@@ -146,22 +147,6 @@ void ChangeSource(AppState& state, size_t index, int32_t previous)
     }
 }
 
-// The name is drawn over a row whose label shows nothing, so that neither "##" in it nor
-// its length (which would widen the popup past the window) reaches the
-// toolkit's label handling. Two endpoints may carry the same name; the
-// index keeps their rows apart.
-bool SourceEntry(const std::string& name, size_t index, bool isCurrent)
-{
-    const ImVec2 textAt = ImGui::GetCursorScreenPos();
-    const FittedText shown = FitName(name, ImGui::GetContentRegionAvail().x);
-    ImGui::PushID(static_cast<int>(index));
-    const bool clicked = ImGui::Selectable(("##" + name).c_str(), isCurrent);
-    ImGui::PopID();
-    ImGui::GetWindowDrawList()->AddText(textAt, ImGui::GetColorU32(ImGuiCol_Text), shown.shown.c_str());
-    NameTooltip(shown, name, ImGui::IsItemHovered());
-    return clicked;
-}
-
 void DrawSourceEntries(AppState& state)
 {
     for (size_t i = 0; i < state.sourceDevices.size(); ++i)
@@ -173,14 +158,9 @@ void DrawSourceEntries(AppState& state)
         {
             ImGui::Separator();
         }
-        const bool isCurrent = static_cast<int32_t>(i) == current;
-        if (SourceEntry(state.sourceDevices[i].displayName, i, isCurrent))
+        if (NameEntry(state.sourceDevices[i].displayName, i, static_cast<int32_t>(i) == current))
         {
             ChangeSource(state, i, current);
-        }
-        if (isCurrent)
-        {
-            ImGui::SetItemDefaultFocus();
         }
     }
 }
@@ -189,23 +169,7 @@ void DrawSourceChooser(AppState& state)
 {
     DrawHeading(state.fontBold, "Source Device");
     Spacer(2);
-    const float width = ImGui::GetContentRegionAvail().x;
-    ImGui::SetNextItemWidth(width);
-    const bool open = ImGui::BeginCombo("##source", "");
-    if (open)
-    {
-        DrawSourceEntries(state);
-        ImGui::EndCombo();
-    }
-    // The preview is drawn over the box for the same reasons as the entries;
-    // its room is the box less the arrow button and the frame's padding.
-    const std::string& preview = SourcePreview(state);
-    const ImVec2 padding = ImGui::GetStyle().FramePadding;
-    const FittedText shown = FitName(preview, width - ImGui::GetFrameHeight() - 2.0f * padding.x);
-    const ImVec2 box = ImGui::GetItemRectMin();
-    ImGui::GetWindowDrawList()->AddText(ImVec2(box.x + padding.x, box.y + padding.y),
-                                        ImGui::GetColorU32(ImGuiCol_Text), shown.shown.c_str());
-    NameTooltip(shown, preview, !open && ImGui::IsItemHovered());
+    NameCombo("##source", SourcePreview(state), [&state] { DrawSourceEntries(state); });
 }
 
 // The latency slider's drag, remembered from frame to frame.
@@ -463,6 +427,7 @@ TargetListSize MeasureTargetList(const AppState& state, float s)
     metrics.separatorTextPaddingY = style.SeparatorTextPadding.y;
     metrics.scale = s;
     metrics.available = ImGui::GetContentRegionAvail().y;
+    metrics.buttonRows = 1;  // Align...
     return TargetListLayout(metrics);
 }
 
@@ -484,6 +449,42 @@ void DrawTargetList(AppState& state, float s)
         TargetRow(state, k, sourcePlaybackId, nowNs);
     }
     ImGui::EndChild();
+}
+
+// The ticked targets that would play: the source's own playback device is
+// left out by the engine.
+size_t PlayingTargets(const AppState& state)
+{
+    const std::string sourcePlaybackId = SourcePlaybackId(state.desiredSource, state.defaultPlaybackId);
+    const size_t rows = std::min(state.playbackDevices.size(), state.targetSelected.size());
+    size_t playing = 0;
+    for (size_t k = 0; k < rows; ++k)
+    {
+        const bool feedsBack = FeedsBackIntoSource(sourcePlaybackId, state.playbackDevices[k].identity.eid);
+        playing += state.targetSelected[k] && !feedsBack ? 1 : 0;
+    }
+    return playing;
+}
+
+// A measuring that goes on may always be looked at again.
+void DrawAlignButton(AppState& state)
+{
+    const bool ready = state.alignment.Busy() || PlayingTargets(state) >= 2;
+    ImGui::BeginDisabled(!ready);
+    if (ImGui::Button("Align...", ImVec2(ImGui::GetContentRegionAvail().x, 0.0f)))
+    {
+        OpenAlignDialog(state);
+    }
+    ImGui::EndDisabled();
+    if (!ready && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+    {
+        ImGui::SetTooltip("Tick at least two target devices to align them.");
+    }
+    else if (ready && ImGui::IsItemHovered(ImGuiHoveredFlags_DelayNormal))
+    {
+        ImGui::SetTooltip("Measure with a microphone how late each device sounds\nand set the delays to match.");
+    }
+    DrawAlignDialog(state);
 }
 
 void DrawVolumeSection(AppState& state)
@@ -548,6 +549,9 @@ void DrawStartStopButton(AppState& state, float s)
 
 void DrawMainTab(AppState& state)
 {
+    // Also while the dialog is closed or another tab is shown: a finished
+    // measuring resumes the route only here.
+    state.alignment.Poll(state);
     if (!ImGui::BeginTabItem("   Main   "))
     {
         return;
@@ -565,6 +569,7 @@ void DrawMainTab(AppState& state)
     DrawLatencySection(state);
     SectionBreak();
     DrawTargetList(state, s);
+    DrawAlignButton(state);
     SectionBreak();
     DrawVolumeSection(state);
     ImGui::EndChild();

@@ -21,9 +21,11 @@ float MainContentHeight(float available, float itemSpacingY, float separatorText
 TargetListSize TargetListLayout(const TargetListMetrics& m)
 {
     const float needed = static_cast<float>(m.rows) * (m.frameHeight + m.itemSpacingY);
-    // The volume heading and slider with their spacers and separator.
+    // The volume heading and slider with their spacers and separator, and
+    // each row of buttons with the spacing after it.
     const float reserved = m.frameHeight + kVolumeReserve + m.fontSize + 3.0f * m.itemSpacingY +
-                           m.separatorTextPaddingY + kListSpacer * m.scale;
+                           m.separatorTextPaddingY + kListSpacer * m.scale +
+                           static_cast<float>(m.buttonRows) * (m.frameHeight + m.itemSpacingY);
     const float room = std::max(0.0f, m.available - reserved);
     const bool scroll = needed > room + 0.5f;
     return {scroll ? room : needed, scroll};

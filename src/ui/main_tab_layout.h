@@ -21,6 +21,7 @@ struct TargetListMetrics
     float separatorTextPaddingY = 0.0f;
     float scale = 1.0f;
     float available = 0.0f;        // height left in the region at the list's top
+    std::size_t buttonRows = 0;    // rows of buttons between the list and the volume section
 };
 
 struct TargetListSize
@@ -29,8 +30,8 @@ struct TargetListSize
     bool scroll = false;  // the rows do not fit: the list is capped and scrolls
 };
 
-// Exactly as tall as its rows while they fit above the volume section;
-// capped at the room that is left, with a scroll bar, when they do not.
+// Exactly as tall as its rows while they fit above the buttons below it and
+// the volume section; capped at the room that is left, with a scroll bar, when they do not.
 TargetListSize TargetListLayout(const TargetListMetrics& metrics);
 
 // A finished drag of the latency slider restarts a running redirection only

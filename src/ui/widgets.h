@@ -4,6 +4,8 @@
 
 #include <imgui.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "ui/text_fit.h"
@@ -43,3 +45,15 @@ FittedText FitName(const std::string& name, float available);
 
 // The whole name in a tooltip while its row is hovered, when it was cut.
 void NameTooltip(const FittedText& fitted, const std::string& name, bool hovered);
+
+// A drop-down box `id`, as wide as the region, whose preview shows `preview`
+// fitted to the box with the whole of it in a tooltip; `entries` draws the
+// list while it is open. Names are drawn over the box and its rows rather
+// than given as labels, so that neither "##" in them nor their length (which
+// would widen the popup past the window) reaches the toolkit's label
+// handling.
+void NameCombo(const char* id, const std::string& preview, const std::function<void()>& entries);
+
+// One row of such a list. Two endpoints may carry the same name; `index`
+// keeps their rows apart. Returns whether it was clicked.
+bool NameEntry(const std::string& name, std::size_t index, bool isCurrent);

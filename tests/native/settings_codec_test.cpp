@@ -321,6 +321,21 @@ TEST(StoredRanges, OutOfRangeValuesAreReplacedByTheNearerEnd)
     }
 }
 
+TEST(ProbeLevel, StoredAsWholeDecibelsBelowFullScaleAndReadOnlyInRange)
+{
+    const std::pair<float, uint32_t> encoded[] = {{-20.0f, 20}, {-35.4f, 35}, {-49.6f, 50}, {0.0f, 0}, {3.0f, 0}};
+    for (const auto& [dbfs, stored] : encoded)
+    {
+        EXPECT_EQ(EncodeProbeLevel(dbfs), stored) << dbfs;
+    }
+    const std::pair<uint32_t, std::optional<float>> decoded[] = {
+        {20, -20.0f}, {0, 0.0f}, {50, -50.0f}, {51, std::nullopt}, {0xFFFFFFECu, std::nullopt}};
+    for (const auto& [stored, dbfs] : decoded)
+    {
+        EXPECT_EQ(DecodeProbeLevel(stored, -50.0f), dbfs) << stored;
+    }
+}
+
 TEST(DeviceVolumes, EnumerationStopsAtEveryErrorButTooLong)
 {
     const std::pair<long, EnumerationStep> cases[] = {

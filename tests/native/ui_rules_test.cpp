@@ -84,6 +84,12 @@ TEST(TargetListLayout, IsAsTallAsItsRowsUntilTheyNoLongerFit)
     // No room at all: the list cannot be given a negative height.
     metrics.available = 50.0f;
     EXPECT_FLOAT_EQ(TargetListLayout(metrics).height, 0.0f);
+    // A row of buttons under the list takes a row's room from it.
+    metrics.available = 300.0f;
+    metrics.rows = 6;
+    metrics.buttonRows = 1;
+    EXPECT_FLOAT_EQ(TargetListLayout(metrics).height, 208.0f - 33.0f);
+    EXPECT_TRUE(TargetListLayout(metrics).scroll);
 }
 
 TEST(MainContentHeight, LeavesRoomForTheButtonRowAndNeverGoesNegative)

@@ -2,6 +2,7 @@
 // behind byte for byte, and how LoadSettings copes with whatever it finds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "app/app_state.h"
@@ -196,6 +197,40 @@ TEST_F(SettingsStore, StoredNumbersOutOfRangeAreUsedAndSavedInRange)
     }
 }
 
+// A level is kept as dB below full scale; one out of range (a negative level
+// in two's complement is one) gives the default, said once, and is saved so.
+TEST_F(SettingsStore, ProbeLevelOutOfRangeGivesTheDefaultAndSaysSo)
+{
+    struct Case
+    {
+        std::optional<uint32_t> stored;
+        float used;
+        bool said;
+    };
+    const Case cases[] = {
+        {std::nullopt, -20.0f, false}, {35, -35.0f, false}, {50, -50.0f, false},
+        {51, -20.0f, true},            {0xFFFFFFECu, -20.0f, true},
+    };
+    for (const Case& c : cases)
+    {
+        DeleteUserTree(kSettingsKeyPath);
+        WriteDword(kSettingsKeyPath, L"Volume", 50);  // the key is there, the level may not be
+        if (c.stored)
+            WriteDword(kSettingsKeyPath, kAlignProbeLevelValueName, *c.stored);
+        const std::wstring log = OpenFreshTestLog(L"settings-probe-level");
+        AppState loaded{AppStateDefaultsOnly{}};
+        LoadSettings(loaded);
+        EXPECT_EQ(loaded.alignProbeDbfs, c.used) << c.stored.value_or(0);
+        const std::vector<std::string> messages = LoggedMessages(log);
+        EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                                [](const std::string& m) { return m.find("AlignProbeLevel") != std::string::npos; }),
+                  c.said ? 1 : 0)
+            << c.stored.value_or(0);
+        SaveSettings(loaded);
+        EXPECT_EQ(ReadDword(kSettingsKeyPath, kAlignProbeLevelValueName), std::optional<uint32_t>(static_cast<uint32_t>(-c.used)));
+    }
+}
+
 // Whatever type and size a hand-edited value has, loading neither crashes
 // nor takes it: every field keeps the default of a first start.
 TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
@@ -229,6 +264,8 @@ TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
     stored.push_back({kSettingsKeyPath, kSelectedSourceValueName, REG_SZ});
     stored.push_back({kSettingsKeyPath, kSelectedTargetsValueName, REG_SZ});
     stored.push_back({kSettingsKeyPath, kTargetTuningValueName, REG_SZ});
+    stored.push_back({kSettingsKeyPath, kAlignMicrophoneValueName, REG_SZ});
+    stored.push_back({kSettingsKeyPath, kAlignProbeLevelValueName, REG_DWORD});
     stored.push_back({kDeviceVolumesKeyPath, L"__system_default__", REG_DWORD});
 
     AppState defaults{AppStateDefaultsOnly{}};
@@ -236,7 +273,8 @@ TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
     const auto fields = [](const AppState& s) {
         return std::make_tuple(s.minimizeToTray, s.startRedirectingOnStartup, s.minimizeOnClose,
                                s.rememberWindowSize, s.windowWidth, s.windowHeight, s.volume.load(),
-                               s.bufferMs.load(), s.desiredSource, s.desiredTargets, s.deviceVolumes, s.desiredTuning);
+                               s.bufferMs.load(), s.desiredSource, s.desiredTargets, s.deviceVolumes, s.desiredTuning,
+                               s.alignMicrophone, s.alignProbeDbfs);
     };
     for (const Stored& value : stored)
     {

@@ -94,12 +94,29 @@ void HeadlessInterface::SetContent(std::function<void()> draw)
 
 void HeadlessInterface::Frame()
 {
+    RunFrame(false);
+}
+
+std::string HeadlessInterface::ShownText()
+{
+    return RunFrame(true);
+}
+
+std::string HeadlessInterface::RunFrame(bool capture)
+{
     frameItems.clear();
     ImGui::NewFrame();
     ApplyScaledStyle();
+    if (capture)
+    {
+        ImGui::LogToBuffer();
+    }
     content();
+    std::string text = capture ? std::string(GImGui->LogBuffer.c_str()) : std::string();
+    ImGui::LogFinish();
     ImGui::Render();
     lastFrameItems = frameItems;
+    return text;
 }
 
 void HeadlessInterface::Frames(int count)

@@ -27,6 +27,9 @@ public:
     void SetContent(std::function<void()> draw);
     void Frame();
     void Frames(int count);
+    // Every text drawn in one more frame, as the toolkit's log output gives
+    // it: what a person can read, wherever it was laid out.
+    std::string ShownText();
 
     // The rectangle (screen pixels) of the item with this label in the last
     // frame; "##id" labels work as the toolkit hashes them.
@@ -59,6 +62,9 @@ public:
     ImU32 ShapeColour(const ImRect& area) const;
 
 private:
+    // One frame; with `capture`, what its texts said.
+    std::string RunFrame(bool capture);
+
     AppState& state;
     std::function<void()> content;
     ImGuiContext* context = nullptr;

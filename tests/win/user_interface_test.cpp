@@ -14,6 +14,7 @@
 #include "log/text_convert.h"
 #include "settings/run_entry.h"
 #include "settings/settings_codec.h"
+#include "settings/settings_store.h"
 #include "ui/about_tab.h"
 #include "ui/centered_row.h"
 #include "ui/target_health.h"
@@ -449,5 +450,60 @@ TEST_F(UserInterfaceTest, TargetRowFitsTheSmallestWindow)
     Ui().MoveMouse(ImVec2(box.Max.x + 20.0f, Centre(box).y));
     Ui().Frame();
     EXPECT_FALSE(Ui().TooltipShown()) << "the name was cut";
+    // Below the list, Align... and the volume section stay whole.
+    EXPECT_LE(Ui().Rect("Align...").Max.y, Ui().Rect("##volume").Min.y);
+    EXPECT_LE(Ui().Rect("##volume").Max.y, Ui().ChildRect("MainContent").Max.y);
+}
+
+// Speakers, the source, stays ticked but does not play.
+TEST_F(UserInterfaceTest, AlignNeedsTwoTargetsThatPlayAndSaysWhyUntilThen)
+{
+    AddDevices();
+    const std::pair<const char*, bool> ticks[] = {{"Headphones", false}, {"Speakers", false}, {"HDMI Output", true}};
+    for (const auto& [ticked, opens] : ticks)
+    {
+        SelectTarget(ticked, true);
+        Ui().Click("Align...");
+        EXPECT_EQ(Ui().TooltipShown(), !opens) << ticked;
+        EXPECT_EQ(Ui().Find("##alignMicrophone").has_value(), opens) << ticked;
+    }
+}
+
+// Line In and USB Mic record; the one saved last is the second. Line In is
+// unplugged before Start: any session refuses it, and says why.
+TEST_F(UserInterfaceTest, AlignDialogOffersTheRecordingDevicesAndSavesTheChoiceOnStart)
+{
+    AddDevices();
+    Plug("USB Mic", eCapture, SourceBehaviour());
+    SelectTarget("HDMI Output", true);
+    List();
+    state.alignMicrophone = SourceEntry("USB Mic").identity;
+    const EndpointIdentity lineIn = SourceEntry("Line In").identity;
+    Ui().Click("Align...");
+    EXPECT_NE(Ui().ShownText().find("[Recording] USB Mic"), std::string::npos);
+
+    Ui().Click("##alignMicrophone");
+    const std::pair<const char*, bool> entries[] = {{"##[Recording] Line In", true},
+                                                    {"##[Recording] USB Mic", true},
+                                                    {"##[Playback] Speakers", false},
+                                                    {"##[System Default Playback Device]", false}};
+    for (const auto& [entry, listed] : entries)
+        EXPECT_EQ(Ui().Find(entry).has_value(), listed) << entry;
+    Ui().Click("##[Recording] Line In");
+    Ui().Drag(Ui().SliderPoint("##probeLevel", 0.6f), Ui().SliderPoint("##probeLevel", 0.3f));
+    Unplug("Line In");
+    List();
+    Ui().Click("Start##align");
+    const AlignmentReport& report = state.alignment.Poll(state);
+    ASSERT_EQ(report.state, AlignmentState::Refused);
+    EXPECT_FALSE(report.reason.empty());
+    EXPECT_NE(Ui().ShownText().find(report.reason), std::string::npos);
+    Ui().Click("Close##align");
+    EXPECT_FALSE(Ui().Find("##alignMicrophone").has_value());
+
+    AppState loaded{AppStateDefaultsOnly{}};
+    LoadSettings(loaded);
+    EXPECT_EQ(loaded.alignMicrophone, lineIn);
+    EXPECT_EQ(loaded.alignProbeDbfs, -35.0f);
 }
 }  // namespace
