@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "audio/inventory/endpoint_identity.h"
@@ -72,12 +73,16 @@ public:
     const AlignmentReport& Poll(AppState& state);
     bool Busy() const { return report_.state == AlignmentState::Measuring; }
 
-private:
+    // What the worker thread and the main thread share.
     struct Shared;
+
+private:
     void Finish(AppState& state);
+    void Apply(AppState& state);
 
     AlignmentReport report_;
     std::shared_ptr<Shared> shared_;
+    std::vector<std::pair<std::string, std::string>> measured_;  // name and id of each target measured
     std::thread worker_;
     bool resumeRoute_ = false;
 };
