@@ -27,6 +27,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/inventory/monitor_filter.cpp
     src/audio/inventory/source_feedback.cpp
     src/audio/inventory/tuning_match.cpp
+    src/audio/align/alignment_plan.cpp
     src/settings/run_entry.cpp
     src/settings/settings_codec.cpp
     src/settings/target_tuning_codec.cpp

@@ -1,0 +1,630 @@
+// The alignment's Windows side. A worker thread records the microphone for
+// the whole measurement and plays the probe on one target at a time, each on
+// a shared-mode stream of its own. Both sides are put on the performance
+// counter's time line, as the audio engine documents them:
+// - a capture packet's u64QPCPosition is "the value of the performance
+//   counter at the time that the audio endpoint device recorded the device
+//   position of the first audio frame in the data packet", in 100 ns units
+//   (IAudioCaptureClient::GetBuffer,
+//   learn.microsoft.com/en-us/windows/win32/api/audioclient/nf-audioclient-iaudiocaptureclient-getbuffer);
+// - IAudioClock::GetPosition gives the stream position the device plays
+//   together with the counter's value when it read it, in the same units
+//   (learn.microsoft.com/en-us/windows/win32/api/audioclient/nf-audioclient-iaudioclock-getposition).
+// A probe's arrival is then the time its first frame was recorded less the
+// time it was played: what the device and the air add, plus the
+// microphone's own latency, which is the same for every target and cancels
+// out of the delays. Raw mode (IAudioClient2::SetClientProperties with
+// AUDCLNT_STREAMOPTIONS_RAW) is asked for where the endpoint says it has it
+// (System.Devices.AudioDevice.RawProcessingSupported,
+// learn.microsoft.com/en-us/windows/win32/properties/props-system-devices-audiodevice-rawprocessingsupported),
+// so that no echo canceller or noise suppressor shifts or eats the probe.
+#include "audio/align/alignment_session.h"
+
+#include <windows.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <propsys.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "app/app_state.h"
+#include "audio/align/alignment_plan.h"
+#include "audio/align/arrival_detector.h"
+#include "audio/align/probe_signal.h"
+#include "audio/engine/redirection_control.h"
+#include "audio/engine/sample_format.h"
+#include "audio/engine/stream_setup.h"
+#include "audio/engine/target_link.h"
+#include "audio/inventory/selection.h"
+#include "audio/inventory/source_feedback.h"
+#include "common/com_memory.h"
+#include "common/com_ptr.h"
+#include "log/diagnostic_log.h"
+#include "log/text_convert.h"
+#include "settings/settings_store.h"
+
+namespace
+{
+constexpr int kTries = 3;
+constexpr double kLeadSeconds = 0.05;      // silence before the probe
+constexpr double kQuietSeconds = 0.3;      // between two targets
+constexpr double kLongestArrival = 0.7;    // searched after the probe was played
+constexpr REFERENCE_TIME kMicBuffer = 10000000;  // 1 s
+constexpr REFERENCE_TIME kProbeBuffer = 2000000;  // 200 ms
+
+// {8943B373-388C-4395-B557-BC6DBAFFAFDB}, 2: not in every SDK's headers.
+const PROPERTYKEY kRawProcessingSupported = {
+    {0x8943b373, 0x388c, 0x4395, {0xb5, 0x57, 0xbc, 0x6d, 0xba, 0xff, 0xaf, 0xdb}}, 2};
+
+double CounterSeconds()
+{
+    LARGE_INTEGER now{};
+    LARGE_INTEGER frequency{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+struct Endpoint
+{
+    std::string name;
+    std::string eid;
+    ComPtr<IMMDevice> device;
+};
+
+std::optional<SampleLayout> LayoutOf(IAudioClient* client, MixFormatPtr& format)
+{
+    WAVEFORMATEX* mix = nullptr;
+    if (FAILED(client->GetMixFormat(&mix)) || !mix)
+    {
+        return std::nullopt;
+    }
+    format.reset(mix);
+    const LayoutResult layout = DeriveSampleLayout(ReadWaveFormatFields(*mix));
+    return layout.status == LayoutStatus::Ok ? std::optional<SampleLayout>(layout.layout) : std::nullopt;
+}
+
+bool RawProcessingSupported(IMMDevice* device)
+{
+    ComPtr<IPropertyStore> store;
+    PropVariantValue value;
+    return SUCCEEDED(device->OpenPropertyStore(STGM_READ, store.GetAddressOf())) &&
+           SUCCEEDED(store->GetValue(kRawProcessingSupported, value.Put())) && value.Get().vt == VT_BOOL &&
+           value.Get().boolVal == VARIANT_TRUE;
+}
+
+bool AskForRawMode(IAudioClient* client)
+{
+    ComPtr<IAudioClient2> client2;
+    if (FAILED(client->QueryInterface(__uuidof(IAudioClient2), reinterpret_cast<void**>(client2.GetAddressOf()))))
+    {
+        return false;
+    }
+    AudioClientProperties properties{};
+    properties.cbSize = sizeof properties;
+    properties.eCategory = AudioCategory_Other;
+    properties.Options = AUDCLNT_STREAMOPTIONS_RAW;
+    return SUCCEEDED(client2->SetClientProperties(&properties));
+}
+
+// The microphone, recorded (its channels' mean) for the whole measurement,
+// with the counter's time of every packet.
+class Microphone
+{
+public:
+    bool Open(IMMDevice* device)
+    {
+        if (FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                    reinterpret_cast<void**>(client_.GetAddressOf()))))
+        {
+            return false;
+        }
+        raw = RawProcessingSupported(device) && AskForRawMode(client_.Get());
+        const std::optional<SampleLayout> layout = LayoutOf(client_.Get(), format_);
+        if (!layout || FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kMicBuffer, 0, format_.get(), nullptr)) ||
+            FAILED(client_->GetService(IID_PPV_ARGS(capture_.GetAddressOf()))))
+        {
+            return false;
+        }
+        layout_ = *layout;
+        scratch_.resize(size_t{layout_.channels} << 16);
+        return SUCCEEDED(client_->Start());
+    }
+
+    // Takes every packet waiting. Returns false once the stream failed.
+    bool Pump()
+    {
+        UINT32 frames = 0;
+        while (SUCCEEDED(capture_->GetNextPacketSize(&frames)) && frames > 0)
+        {
+            BYTE* data = nullptr;
+            DWORD flags = 0;
+            UINT64 qpc = 0;
+            if (FAILED(capture_->GetBuffer(&data, &frames, &flags, nullptr, &qpc)))
+            {
+                return false;
+            }
+            Keep(data, frames, flags, qpc);
+            capture_->ReleaseBuffer(frames);
+        }
+        return true;
+    }
+
+    double Rate() const { return layout_.sampleRate; }
+    size_t Recorded() const { return samples.size(); }
+    // When the recording's frame `index` was recorded, on the counter's time line.
+    double TimeOf(size_t index) const
+    {
+        const auto after = std::upper_bound(anchors_.begin(), anchors_.end(), index,
+                                            [](size_t i, const Anchor& a) { return i < a.index; });
+        const Anchor& anchor = after == anchors_.begin() ? anchors_.front() : *(after - 1);
+        return anchor.seconds + (static_cast<double>(index) - static_cast<double>(anchor.index)) / Rate();
+    }
+    size_t IndexAt(double seconds) const
+    {
+        if (anchors_.empty())
+        {
+            return 0;
+        }
+        const double index = static_cast<double>(anchors_.back().index) + (seconds - anchors_.back().seconds) * Rate();
+        return static_cast<size_t>(std::clamp(index, 0.0, static_cast<double>(samples.size())));
+    }
+
+    std::vector<float> samples;
+    bool raw = false;
+
+private:
+    struct Anchor
+    {
+        size_t index;
+        double seconds;
+    };
+
+    void Keep(const BYTE* data, UINT32 frames, DWORD flags, UINT64 qpc)
+    {
+        // A packet without a time is taken to end now.
+        const double seconds = qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - frames / Rate();
+        anchors_.push_back({samples.size(), seconds});
+        const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
+        const uint32_t converted =
+            silent ? 0 : ConvertPacketToFloat(data, layout_, frames, scratch_.data(), scratch_.size());
+        // Every channel counts: a probe may reach one side of a stereo
+        // microphone only.
+        for (uint32_t i = 0; i < frames; ++i)
+        {
+            float sum = 0.0f;
+            for (uint16_t c = 0; i < converted && c < layout_.channels; ++c)
+            {
+                sum += scratch_[size_t{i} * layout_.channels + c];
+            }
+            samples.push_back(sum / layout_.channels);
+        }
+    }
+
+    ComPtr<IAudioClient> client_;
+    ComPtr<IAudioCaptureClient> capture_;
+    MixFormatPtr format_;
+    SampleLayout layout_;
+    std::vector<float> scratch_;
+    std::vector<Anchor> anchors_;
+};
+
+// One target's stream playing silence, the probe, then silence again.
+class ProbeStream
+{
+public:
+    bool Open(IMMDevice* device, float probeDbfs)
+    {
+        if (FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                    reinterpret_cast<void**>(client_.GetAddressOf()))))
+        {
+            return false;
+        }
+        const std::optional<SampleLayout> layout = LayoutOf(client_.Get(), format_);
+        UINT32 buffer = 0;
+        if (!layout ||
+            FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kProbeBuffer, 0, format_.get(), nullptr)) ||
+            FAILED(client_->GetService(IID_PPV_ARGS(render_.GetAddressOf()))) ||
+            FAILED(client_->GetBufferSize(&buffer)))
+        {
+            return false;
+        }
+        layout_ = *layout;
+        buffer_ = buffer;
+        client_->GetService(IID_PPV_ARGS(clock_.GetAddressOf()));
+        SampleLayout mono;
+        mono.channels = 1;
+        mono.blockAlign = 4;
+        mono.sampleRate = layout_.sampleRate;
+        map_ = ChannelMapFor(mono, layout_);
+        lead_ = static_cast<uint32_t>(kLeadSeconds * layout_.sampleRate);
+        signal_.assign(lead_, 0.0f);
+        const std::vector<float> probe = MakeProbe(layout_.sampleRate, probeDbfs);
+        signal_.insert(signal_.end(), probe.begin(), probe.end());
+        signal_.resize(signal_.size() + layout_.sampleRate / 10, 0.0f);
+        return true;
+    }
+
+    // Writes what the buffer has room for; true once everything was written.
+    bool Feed()
+    {
+        UINT32 queued = 0;
+        if (FAILED(client_->GetCurrentPadding(&queued)))
+        {
+            return true;
+        }
+        const uint32_t frames = std::min<uint32_t>(buffer_ - queued, static_cast<uint32_t>(signal_.size() - written_));
+        BYTE* dest = nullptr;
+        if (frames > 0 && SUCCEEDED(render_->GetBuffer(frames, &dest)))
+        {
+            WriteToTarget(signal_.data() + written_, map_, frames, 1.0f, layout_, dest);
+            render_->ReleaseBuffer(frames, 0);
+            written_ += frames;
+        }
+        NoteClock();
+        return written_ == signal_.size();
+    }
+
+    bool Start()
+    {
+        Feed();
+        started_ = CounterSeconds();
+        return SUCCEEDED(client_->Start());
+    }
+    void Stop() { client_->Stop(); }
+
+    // When the probe's first frame was played, on the counter's time line:
+    // by the stream's clock where it has one, else from the start.
+    double ProbePlayedAt() const
+    {
+        double origin = started_;
+        if (!origins_.empty())
+        {
+            std::vector<double> sorted = origins_;
+            std::sort(sorted.begin(), sorted.end());
+            origin = sorted[sorted.size() / 2];
+        }
+        return origin + static_cast<double>(lead_) / layout_.sampleRate;
+    }
+    double ProbeSeconds() const
+    {
+        return static_cast<double>(signal_.size() - lead_) / layout_.sampleRate;
+    }
+
+private:
+    // Each reading of the clock says when the stream's frame 0 was played.
+    void NoteClock()
+    {
+        UINT64 frequency = 0;
+        UINT64 position = 0;
+        UINT64 qpc = 0;
+        if (clock_ && SUCCEEDED(clock_->GetFrequency(&frequency)) && frequency > 0 &&
+            SUCCEEDED(clock_->GetPosition(&position, &qpc)) && position > 0 && qpc > 0)
+        {
+            origins_.push_back(static_cast<double>(qpc) / 1e7 -
+                               static_cast<double>(position) / static_cast<double>(frequency));
+        }
+    }
+
+    ComPtr<IAudioClient> client_;
+    ComPtr<IAudioRenderClient> render_;
+    ComPtr<IAudioClock> clock_;
+    MixFormatPtr format_;
+    SampleLayout layout_;
+    ChannelMap map_;
+    uint32_t buffer_ = 0;
+    uint32_t lead_ = 0;
+    std::vector<float> signal_;
+    size_t written_ = 0;
+    double started_ = 0.0;
+    std::vector<double> origins_;
+};
+}  // namespace
+
+struct AlignmentSession::Shared
+{
+    // Set by the main thread before the worker starts.
+    Endpoint microphone;
+    std::vector<Endpoint> targets;
+    float probeDbfs = kDefaultProbeDbfs;
+
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    // Written by the worker under `mutex`, read by the main thread.
+    std::mutex mutex;
+    std::string progress;
+    // Written by the worker before `done`.
+    AlignmentPlan plan;
+    bool rawMode = false;
+
+    void Say(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        progress = text;
+    }
+};
+
+namespace
+{
+using Shared = AlignmentSession::Shared;
+
+void Wait(Microphone& mic, double seconds, const std::atomic<bool>& cancel)
+{
+    const double until = CounterSeconds() + seconds;
+    while (CounterSeconds() < until && !cancel && mic.Pump())
+    {
+        Sleep(2);
+    }
+}
+
+// One try on one target: where the probe arrived after it was played (ms),
+// and how clearly; nothing when it was not heard.
+std::optional<std::pair<double, double>> Try(Microphone& mic, const Endpoint& target, float probeDbfs,
+                                             const std::atomic<bool>& cancel)
+{
+    ProbeStream stream;
+    if (!stream.Open(target.device.Get(), probeDbfs) || !stream.Start())
+    {
+        return std::nullopt;
+    }
+    while (!cancel && !stream.Feed() && mic.Pump())
+    {
+        Sleep(2);
+    }
+    const double played = stream.ProbePlayedAt();
+    const double until = played + stream.ProbeSeconds() + kLongestArrival;
+    while (!cancel && CounterSeconds() < until + 0.1 && mic.Pump())
+    {
+        stream.Feed();
+        Sleep(2);
+    }
+    stream.Stop();
+    const size_t from = mic.IndexAt(played - 0.02);
+    const size_t to = mic.IndexAt(until);
+    if (to <= from)
+    {
+        return std::nullopt;
+    }
+    const std::vector<float> probe = MakeProbe(mic.Rate(), probeDbfs);
+    const ArrivalResult found =
+        FindArrival(std::span<const float>(mic.samples).subspan(from, to - from), probe, mic.Rate());
+    if (!found.found)
+    {
+        return std::nullopt;
+    }
+    const double arrived = mic.TimeOf(from + static_cast<size_t>(std::llround(found.frame)));
+    return std::make_pair((arrived - played) * 1000.0, found.quality);
+}
+
+void Measure(Shared& shared)
+{
+    Microphone mic;
+    if (!mic.Open(shared.microphone.device.Get()))
+    {
+        shared.plan.reason = "The microphone could not be opened; nothing was changed.";
+        return;
+    }
+    shared.rawMode = mic.raw;
+    std::vector<TargetTries> tries(shared.targets.size());
+    Wait(mic, kQuietSeconds, shared.cancel);
+    for (int round = 1; round <= kTries && !shared.cancel; ++round)
+    {
+        for (size_t i = 0; i < shared.targets.size() && !shared.cancel; ++i)
+        {
+            const Endpoint& target = shared.targets[i];
+            tries[i].name = target.name;
+            shared.Say("Try " + std::to_string(round) + " of " + std::to_string(kTries) + ": playing on '" +
+                       target.name + "'...");
+            const auto arrival = Try(mic, target, shared.probeDbfs, shared.cancel);
+            tries[i].heard = tries[i].heard && arrival.has_value();
+            if (arrival)
+            {
+                tries[i].arrivalsMs.push_back(arrival->first);
+                tries[i].qualities.push_back(arrival->second);
+            }
+            Wait(mic, kQuietSeconds, shared.cancel);
+        }
+    }
+    shared.plan = PlanAlignment(tries, kMaxTargetDelayMs);
+}
+
+void Work(std::shared_ptr<Shared> shared)
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    Measure(*shared);
+    // Every interface is released with the endpoints, before COM goes.
+    shared->microphone.device.Reset();
+    shared->targets.clear();
+    CoUninitialize();
+    shared->done = true;
+}
+
+// The ticked targets as the route would play them, without the source's
+// own device. Main thread.
+std::vector<Endpoint> TickedTargets(const AppState& state)
+{
+    std::vector<Endpoint> targets;
+    const std::string sourcePlayback = SourcePlaybackId(state.desiredSource, state.defaultPlaybackId);
+    for (size_t i = 0; i < state.playbackDevices.size() && i < state.targetSelected.size(); ++i)
+    {
+        const AudioEndpointInfo& entry = state.playbackDevices[i];
+        if (state.targetSelected[i] && entry.device && !FeedsBackIntoSource(sourcePlayback, entry.identity.eid))
+        {
+            targets.push_back({entry.displayName, entry.identity.eid, entry.device});
+        }
+    }
+    return targets;
+}
+
+const AudioEndpointInfo* ListedMicrophone(const AppState& state, const EndpointIdentity& microphone)
+{
+    for (const AudioEndpointInfo& entry : state.sourceDevices)
+    {
+        if (entry.identity.dataFlow == 1 && !microphone.eid.empty() && entry.identity.eid == microphone.eid &&
+            entry.device)
+        {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// Why the measuring cannot start, or "".
+std::string RefusalBeforeStart(const AppState& state, const AudioEndpointInfo* mic, const std::vector<Endpoint>& targets)
+{
+    if (targets.size() < 2)
+    {
+        return "Tick at least two targets to align them.";
+    }
+    if (!mic)
+    {
+        return "The microphone is not connected; choose another.";
+    }
+    for (const AudioEndpointInfo& entry : state.playbackDevices)
+    {
+        const bool ticked = std::any_of(targets.begin(), targets.end(),
+                                        [&entry](const Endpoint& t) { return t.eid == entry.identity.eid; });
+        if (ticked && MicrophoneIsTargetsOwn(mic->identity.name, entry.identity.name))
+        {
+            return "The microphone hears '" + entry.displayName +
+                   "' straight from its output, not through the room; choose another.";
+        }
+    }
+    return {};
+}
+
+void Refuse(AlignmentReport& report, const std::string& reason)
+{
+    report.state = AlignmentState::Refused;
+    report.reason = reason;
+    DiagnosticLog::Instance().Log("Align: %s", reason.c_str());
+}
+}  // namespace
+
+AlignmentSession::~AlignmentSession()
+{
+    if (shared_)
+    {
+        shared_->cancel = true;
+    }
+    if (worker_.joinable())
+    {
+        worker_.join();
+    }
+}
+
+bool AlignmentSession::Start(AppState& state, const EndpointIdentity& microphone, float probeDbfs)
+{
+    if (Busy())
+    {
+        return false;
+    }
+    report_ = AlignmentReport{};
+    const AudioEndpointInfo* mic = ListedMicrophone(state, microphone);
+    std::vector<Endpoint> targets = TickedTargets(state);
+    const std::string refusal = RefusalBeforeStart(state, mic, targets);
+    if (!refusal.empty())
+    {
+        Refuse(report_, refusal);
+        return false;
+    }
+    shared_ = std::make_shared<Shared>();
+    shared_->microphone = {mic->displayName, mic->identity.eid, mic->device};
+    for (const Endpoint& target : targets)
+    {
+        measured_.emplace_back(target.name, target.eid);
+    }
+    shared_->targets = std::move(targets);
+    shared_->probeDbfs = std::clamp(probeDbfs, kLowestProbeDbfs, 0.0f);
+    resumeRoute_ = state.isRedirecting;
+    DiagnosticLog::Instance().Log("Align: measuring %zu targets with '%s' at %.0f dBFS%s.", shared_->targets.size(),
+                                  mic->displayName.c_str(), shared_->probeDbfs,
+                                  resumeRoute_ ? "; the route pauses meanwhile" : "");
+    if (resumeRoute_)
+    {
+        StopRedirection(state);
+    }
+    report_.state = AlignmentState::Measuring;
+    report_.progress = "Listening to the room...";
+    worker_ = std::thread(Work, shared_);
+    return true;
+}
+
+void AlignmentSession::Cancel(AppState& state)
+{
+    if (!Busy())
+    {
+        return;
+    }
+    shared_->cancel = true;
+    worker_.join();
+    report_.state = AlignmentState::Cancelled;
+    DiagnosticLog::Instance().Log("Align: cancelled; nothing was changed.");
+    Finish(state);
+}
+
+const AlignmentReport& AlignmentSession::Poll(AppState& state)
+{
+    if (!Busy())
+    {
+        return report_;
+    }
+    if (!shared_->done)
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        report_.progress = shared_->progress;
+        return report_;
+    }
+    worker_.join();
+    report_.rawMode = shared_->rawMode;
+    const AlignmentPlan& plan = shared_->plan;
+    if (!plan.ok)
+    {
+        Refuse(report_, plan.reason);
+        Finish(state);
+        return report_;
+    }
+    report_.state = AlignmentState::Done;
+    Finish(state);
+    return report_;
+}
+
+void AlignmentSession::Apply(AppState& state)
+{
+    const AlignmentPlan& plan = shared_->plan;
+    for (size_t i = 0; i < plan.delaysMs.size() && i < measured_.size(); ++i)
+    {
+        const auto& [name, eid] = measured_[i];
+        report_.targets.push_back({name, eid, plan.relativeMs[i], plan.delaysMs[i], plan.quality[i]});
+        DiagnosticLog::Instance().Log("Align: '%s' arrives %.1f ms after the earliest (quality %.1f); delay set to %d ms.",
+                                      name.c_str(), plan.relativeMs[i], plan.quality[i], plan.delaysMs[i]);
+        for (size_t k = 0; k < state.playbackDevices.size(); ++k)
+        {
+            if (state.playbackDevices[k].identity.eid == eid)
+            {
+                const std::shared_ptr<TargetLink> link = TargetLinkAt(state, k);
+                TargetTuning tuning = link ? link->Tuning() : TargetTuning{};
+                tuning.delayMs = plan.delaysMs[i];
+                SetTargetTuning(state, k, tuning);
+            }
+        }
+    }
+    SaveSettings(state);
+}
+
+void AlignmentSession::Finish(AppState& state)
+{
+    if (report_.state == AlignmentState::Done)
+    {
+        Apply(state);
+    }
+    if (resumeRoute_)
+    {
+        StartRedirection(state);
+    }
+    resumeRoute_ = false;
+    shared_.reset();
+    measured_.clear();
+}
