@@ -31,6 +31,7 @@ AppState::~AppState()
     {
         return;
     }
+    alignment.Cancel(*this);
     SaveSettings(*this);
     StopRedirection(*this);
     ReleaseDeviceLists(*this);

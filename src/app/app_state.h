@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/align/alignment_session.h"
 #include "audio/engine/stream_loss.h"
 #include "audio/engine/target_link.h"
 #include "audio/inventory/endpoint_identity.h"
@@ -156,6 +157,12 @@ struct AppState
     // figures against (ui/target_health.h, ui/target_lights.h).
     std::map<std::string, HealthHistory> targetHealth;
     std::atomic<float> volume{50.0f};
+    // Main thread only: the recording device last chosen to align the
+    // targets by, saved as "AlignMicrophone" (like the saved source), the
+    // probe's level, saved as "AlignProbeLevel", and the alignment itself.
+    EndpointIdentity alignMicrophone;
+    float alignProbeDbfs = kDefaultProbeDbfs;
+    AlignmentSession alignment;
     // Main thread only: whether the window is occluded and when the last
     // frame ended, for pacing the loop where presenting does not.
     PresentPacing presentPacing;
