@@ -9,7 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 PACKAGES=(
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth pulseaudio pulseaudio-utils
   sox imagemagick xdotool x11-utils nlohmann-json3-dev googletest
-  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans fonts-wqy-microhei nsis
+  libbenchmark-dev cmake ninja-build g++ dpkg-dev python3 zip fonts-open-sans fonts-wqy-microhei nsis swh-plugins
 )
 
 install_packages() {  # <package>...

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "audio/inventory/name_match.h"
 #include "log/text_convert.h"
 #include "settings/settings_store.h"
 #include "ui/style.h"
@@ -43,8 +44,12 @@ bool IsMicrophoneEntry(const AudioEndpointInfo& entry)
     return entry.identity.dataFlow == kRecordingFlow && !entry.identity.isDefault;
 }
 
+// The saved microphone by the same scores as a saved source, so that one
+// plugged into another port is still found; else the first listed.
 EndpointIdentity PreselectedMicrophone(const AppState& state)
 {
+    const AudioEndpointInfo* best = nullptr;
+    int32_t bestScore = kMatchThreshold - 1;
     const AudioEndpointInfo* first = nullptr;
     for (const AudioEndpointInfo& entry : state.sourceDevices)
     {
@@ -52,13 +57,16 @@ EndpointIdentity PreselectedMicrophone(const AppState& state)
         {
             continue;
         }
-        if (!state.alignMicrophone.eid.empty() && entry.identity.eid == state.alignMicrophone.eid)
-        {
-            return entry.identity;
-        }
         first = first != nullptr ? first : &entry;
+        const int32_t score = MatchScore(state.alignMicrophone, entry.identity);
+        if (score > bestScore)
+        {
+            best = &entry;
+            bestScore = score;
+        }
     }
-    return first != nullptr ? first->identity : EndpointIdentity{};
+    best = best != nullptr ? best : first;
+    return best != nullptr ? best->identity : EndpointIdentity{};
 }
 
 std::string MicrophonePreview(const AppState& state, const EndpointIdentity& chosen)
@@ -231,11 +239,22 @@ void DrawAlignDialog(AppState& state)
     }
     SetNextDialogSize();
     bool open = true;
-    if (!ImGui::BeginPopupModal(kTitle, &open, ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings))
+    // The main window has no padding above and below; a dialog needs it.
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(15.0f * CurrentScale(), 12.0f * CurrentScale()));
+    const bool shown =
+        ImGui::BeginPopupModal(kTitle, &open, ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings);
+    ImGui::PopStyleVar();
+    if (!shown)
     {
         return;
     }
     const AlignmentReport& report = state.alignment.Poll(state);
+    if (!open && state.alignment.Busy())
+    {
+        // Closing the dialog mid-measure is a cancel, not a measuring left
+        // to run where nobody sees it.
+        state.alignment.Cancel(state);
+    }
     ImGui::BeginDisabled(report.state == AlignmentState::Measuring);
     DrawSettings(state, dialog);
     ImGui::EndDisabled();

@@ -23,14 +23,15 @@ std::optional<MainTabLayout> FindMainTab(const Picture& picture, const WindowPla
 {
     // Below the tab bar; glyphs of the headings are shorter than a widget.
     const std::vector<Stretch> runs = StretchesDown(picture, w.x + kBoxColumn, w.y + 130, w.y + w.height - 4, 20);
-    if (runs.size() < 7)
+    if (runs.size() < 8)
     {
         return std::nullopt;
     }
     MainTabLayout tab;
     tab.source = runs[2];
     tab.latency = runs[3];
-    tab.targets.assign(runs.begin() + 4, runs.end() - 2);
+    tab.targets.assign(runs.begin() + 4, runs.end() - 3);
+    tab.align = runs[runs.size() - 3];
     tab.volume = runs[runs.size() - 2];
     tab.startStop = runs.back();
     return tab;

@@ -24,6 +24,7 @@ struct MainTabLayout
     Stretch source;
     Stretch latency;
     std::vector<Stretch> targets;
+    Stretch align;  // the Align... button under the list
     Stretch volume;
     Stretch startStop;
 };

@@ -85,22 +85,4 @@ TEST(ArrivalDetectorTest, FindsTheProbeWhereTheRoomPutIt) {
     }
 }
 
-// The middle arrival whatever the order, and the weakest quality; refused when
-// one is missing (-1) or they lie more than 2 ms apart (96 frames at 48 kHz,
-// 88.2 at 44.1 kHz).
-TEST(ArrivalDetectorTest, ThreeRepeatsAgreeWithinTwoMilliseconds) {
-    struct Repeats { int64_t first, second, third; uint32_t rate; int64_t median; bool agreed; };
-    const std::vector<Repeats> table = {
-        {1000, 1040, 1020, 48000, 1020, true}, {1096, 1000, 1050, 48000, 1050, true}, {1097, 1000, 1050, 48000, 1050, false},
-        {1000, 1088, 1001, 44100, 1001, true}, {1000, 1089, 1001, 44100, 1001, false}, {1000, -1, 1001, 48000, 1000, false},
-    };
-    for (const Repeats& r : table) {
-        const std::vector<Arrival> arrivals = {{true, r.first, 9.0}, {r.second >= 0, r.second, 4.0}, {true, r.third, 7.0}};
-        const RepeatedArrival combined = CombineRepeats(arrivals, r.rate);
-        EXPECT_EQ(combined.medianFrame, r.median) << r.first << " " << r.second;
-        EXPECT_EQ(combined.agreed, r.agreed) << r.first << " " << r.second;
-        EXPECT_EQ(combined.weakestQuality, 4.0) << r.first << " " << r.second;
-    }
-}
-
 }  // namespace

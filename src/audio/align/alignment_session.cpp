@@ -28,10 +28,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 #include "app/app_state.h"
 #include "audio/align/alignment_plan.h"
 #include "audio/align/arrival_detector.h"
+#include "audio/align/clock_line.h"
 #include "audio/align/probe_signal.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/engine/sample_format.h"
@@ -57,6 +59,13 @@ constexpr REFERENCE_TIME kProbeBuffer = 2000000;  // 200 ms
 // {8943B373-388C-4395-B557-BC6DBAFFAFDB}, 2: not in every SDK's headers.
 const PROPERTYKEY kRawProcessingSupported = {
     {0x8943b373, 0x388c, 0x4395, {0xb5, 0x57, 0xbc, 0x6d, 0xba, 0xff, 0xaf, 0xdb}}, 2};
+
+ProbeParams ProbeAt(float dbfs)
+{
+    ProbeParams params;
+    params.peakDbfs = dbfs;
+    return params;
+}
 
 double CounterSeconds()
 {
@@ -153,40 +162,31 @@ public:
     }
 
     double Rate() const { return layout_.sampleRate; }
-    size_t Recorded() const { return samples.size(); }
-    // When the recording's frame `index` was recorded, on the counter's time line.
-    double TimeOf(size_t index) const
-    {
-        const auto after = std::upper_bound(anchors_.begin(), anchors_.end(), index,
-                                            [](size_t i, const Anchor& a) { return i < a.index; });
-        const Anchor& anchor = after == anchors_.begin() ? anchors_.front() : *(after - 1);
-        return anchor.seconds + (static_cast<double>(index) - static_cast<double>(anchor.index)) / Rate();
-    }
+    // When the recording's frame `index` was recorded, on the counter's
+    // time line, by the line through every packet's time.
+    double TimeOf(double index) const { return OriginLine().ValueAt(index) + index / Rate(); }
+    // The frame being recorded at `seconds`.
     size_t IndexAt(double seconds) const
     {
-        if (anchors_.empty())
-        {
-            return 0;
-        }
-        const double index = static_cast<double>(anchors_.back().index) + (seconds - anchors_.back().seconds) * Rate();
-        return static_cast<size_t>(std::clamp(index, 0.0, static_cast<double>(samples.size())));
+        const double recorded = static_cast<double>(samples.size());
+        const double index = anchorIndex_.empty() ? 0.0 : (seconds - OriginLine().ValueAt(recorded)) * Rate();
+        return static_cast<size_t>(std::clamp(index, 0.0, recorded));
     }
 
     std::vector<float> samples;
     bool raw = false;
 
 private:
-    struct Anchor
-    {
-        size_t index;
-        double seconds;
-    };
+    ClockLine OriginLine() const { return FitClockLine(anchorIndex_, anchorOrigin_); }
 
     void Keep(const BYTE* data, UINT32 frames, DWORD flags, UINT64 qpc)
     {
         // A packet without a time is taken to end now.
         const double seconds = qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - frames / Rate();
-        anchors_.push_back({samples.size(), seconds});
+        // Each packet's time less the frames before it: when frame 0 was
+        // recorded, by this packet.
+        anchorIndex_.push_back(static_cast<double>(samples.size()));
+        anchorOrigin_.push_back(seconds - static_cast<double>(samples.size()) / Rate());
         const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
         const uint32_t converted =
             silent ? 0 : ConvertPacketToFloat(data, layout_, frames, scratch_.data(), scratch_.size());
@@ -208,10 +208,14 @@ private:
     MixFormatPtr format_;
     SampleLayout layout_;
     std::vector<float> scratch_;
-    std::vector<Anchor> anchors_;
+    std::vector<double> anchorIndex_;
+    std::vector<double> anchorOrigin_;
 };
 
-// One target's stream playing silence, the probe, then silence again.
+// One target's stream, open and running for the whole measurement: silence,
+// with the probe written into it at a known frame when its turn comes. A
+// stream that runs throughout has its clock read hundreds of times, so that
+// when a frame plays is known far better than from one start.
 class ProbeStream
 {
 public:
@@ -239,61 +243,88 @@ public:
         mono.blockAlign = 4;
         mono.sampleRate = layout_.sampleRate;
         map_ = ChannelMapFor(mono, layout_);
-        lead_ = static_cast<uint32_t>(kLeadSeconds * layout_.sampleRate);
-        signal_.assign(lead_, 0.0f);
-        const std::vector<float> probe = MakeProbe(layout_.sampleRate, probeDbfs);
-        signal_.insert(signal_.end(), probe.begin(), probe.end());
-        signal_.resize(signal_.size() + layout_.sampleRate / 10, 0.0f);
-        return true;
+        probe_ = MakeProbe(ProbeAt(probeDbfs), layout_.sampleRate);
+        silence_.assign(buffer_, 0.0f);
+        Feed();
+        started_ = CounterSeconds();
+        return !probe_.empty() && SUCCEEDED(client_->Start());
     }
+    void Stop() { client_->Stop(); }
 
-    // Writes what the buffer has room for; true once everything was written.
-    bool Feed()
+    // Keeps the queue full: the probe where one is due, silence elsewhere.
+    void Feed()
     {
         UINT32 queued = 0;
         if (FAILED(client_->GetCurrentPadding(&queued)))
         {
-            return true;
+            return;
         }
-        const uint32_t frames = std::min<uint32_t>(buffer_ - queued, static_cast<uint32_t>(signal_.size() - written_));
-        BYTE* dest = nullptr;
-        if (frames > 0 && SUCCEEDED(render_->GetBuffer(frames, &dest)))
+        // Until its queue has run dry a stream's position follows what is
+        // heard; after, it stands still while the counter goes on.
+        if (queued > 0)
         {
-            WriteToTarget(signal_.data() + written_, map_, frames, 1.0f, layout_, dest);
-            render_->ReleaseBuffer(frames, 0);
-            written_ += frames;
+            NoteClock();
         }
-        NoteClock();
-        return written_ == signal_.size();
+        uint32_t room = buffer_ - queued;
+        while (room > 0)
+        {
+            const bool inProbe = probeAt_ >= 0 && written_ < probeAt_ + static_cast<int64_t>(probe_.size());
+            const float* from = silence_.data();
+            uint32_t frames = room;
+            if (inProbe && written_ >= probeAt_)
+            {
+                from = probe_.data() + (written_ - probeAt_);
+                frames = std::min<uint32_t>(room, static_cast<uint32_t>(probeAt_ + probe_.size() - written_));
+            }
+            else if (inProbe)
+            {
+                frames = std::min<uint32_t>(room, static_cast<uint32_t>(probeAt_ - written_));
+            }
+            if (!Write(from, frames))
+            {
+                return;
+            }
+            room -= frames;
+        }
     }
 
-    bool Start()
+    // Puts the probe into the stream a little after what is queued now;
+    // returns the frame it starts at.
+    int64_t QueueProbe()
     {
-        Feed();
-        started_ = CounterSeconds();
-        return SUCCEEDED(client_->Start());
+        probeAt_ = written_ + static_cast<int64_t>(kLeadSeconds * layout_.sampleRate);
+        return probeAt_;
     }
-    void Stop() { client_->Stop(); }
 
-    // When the probe's first frame was played, on the counter's time line:
-    // by the stream's clock where it has one, else from the start.
-    double ProbePlayedAt() const
+    // When `frame` of the stream was (or will be) played, on the counter's
+    // time line: by the line through the clock's readings where it has one,
+    // else from the start.
+    double PlayedAt(int64_t frame) const
     {
-        double origin = started_;
-        if (!origins_.empty())
+        const double sinceOrigin = static_cast<double>(frame) / layout_.sampleRate;
+        if (readingAt_.empty())
         {
-            std::vector<double> sorted = origins_;
-            std::sort(sorted.begin(), sorted.end());
-            origin = sorted[sorted.size() / 2];
+            return started_ + sinceOrigin;
         }
-        return origin + static_cast<double>(lead_) / layout_.sampleRate;
+        const ClockLine line = FitClockLine(readingAt_, readingOrigin_);
+        return line.ValueAt(line.ValueAt(readingAt_.back()) + sinceOrigin) + sinceOrigin;
     }
-    double ProbeSeconds() const
-    {
-        return static_cast<double>(signal_.size() - lead_) / layout_.sampleRate;
-    }
+    double ProbeSeconds() const { return static_cast<double>(probe_.size()) / layout_.sampleRate; }
 
 private:
+    bool Write(const float* from, uint32_t frames)
+    {
+        BYTE* dest = nullptr;
+        if (FAILED(render_->GetBuffer(frames, &dest)))
+        {
+            return false;
+        }
+        WriteToTarget(from, map_, frames, 1.0f, layout_, dest);
+        render_->ReleaseBuffer(frames, 0);
+        written_ += frames;
+        return true;
+    }
+
     // Each reading of the clock says when the stream's frame 0 was played.
     void NoteClock()
     {
@@ -303,8 +334,9 @@ private:
         if (clock_ && SUCCEEDED(clock_->GetFrequency(&frequency)) && frequency > 0 &&
             SUCCEEDED(clock_->GetPosition(&position, &qpc)) && position > 0 && qpc > 0)
         {
-            origins_.push_back(static_cast<double>(qpc) / 1e7 -
-                               static_cast<double>(position) / static_cast<double>(frequency));
+            const double at = static_cast<double>(qpc) / 1e7;
+            readingAt_.push_back(at);
+            readingOrigin_.push_back(at - static_cast<double>(position) / static_cast<double>(frequency));
         }
     }
 
@@ -315,11 +347,15 @@ private:
     SampleLayout layout_;
     ChannelMap map_;
     uint32_t buffer_ = 0;
-    uint32_t lead_ = 0;
-    std::vector<float> signal_;
-    size_t written_ = 0;
+    std::vector<float> probe_;
+    std::vector<float> silence_;
+    int64_t written_ = 0;
+    int64_t probeAt_ = -1;
     double started_ = 0.0;
-    std::vector<double> origins_;
+    // Each reading of the clock: when it was taken, and when frame 0 played
+    // by it.
+    std::vector<double> readingAt_;
+    std::vector<double> readingOrigin_;
 };
 }  // namespace
 
@@ -350,52 +386,71 @@ namespace
 {
 using Shared = AlignmentSession::Shared;
 
-void Wait(Microphone& mic, double seconds, const std::atomic<bool>& cancel)
+// Records and keeps every stream fed until `seconds` on the counter.
+void WaitUntil(Microphone& mic, std::vector<ProbeStream>& streams, double seconds, const std::atomic<bool>& cancel)
 {
-    const double until = CounterSeconds() + seconds;
-    while (CounterSeconds() < until && !cancel && mic.Pump())
+    while (CounterSeconds() < seconds && !cancel && mic.Pump())
     {
+        for (ProbeStream& stream : streams)
+        {
+            stream.Feed();
+        }
         Sleep(2);
     }
 }
 
 // One try on one target: where the probe arrived after it was played (ms),
 // and how clearly; nothing when it was not heard.
-std::optional<std::pair<double, double>> Try(Microphone& mic, const Endpoint& target, float probeDbfs,
-                                             const std::atomic<bool>& cancel)
+std::optional<std::pair<double, double>> Try(Microphone& mic, std::vector<ProbeStream>& streams, size_t target,
+                                             float probeDbfs, const std::atomic<bool>& cancel)
 {
-    ProbeStream stream;
-    if (!stream.Open(target.device.Get(), probeDbfs) || !stream.Start())
-    {
-        return std::nullopt;
-    }
-    while (!cancel && !stream.Feed() && mic.Pump())
-    {
-        Sleep(2);
-    }
-    const double played = stream.ProbePlayedAt();
-    const double until = played + stream.ProbeSeconds() + kLongestArrival;
-    while (!cancel && CounterSeconds() < until + 0.1 && mic.Pump())
-    {
-        stream.Feed();
-        Sleep(2);
-    }
-    stream.Stop();
+    ProbeStream& stream = streams[target];
+    const int64_t frame = stream.QueueProbe();
+    WaitUntil(mic, streams, stream.PlayedAt(frame) + stream.ProbeSeconds() + kLongestArrival + 0.1, cancel);
+    // Read after the wait, with every reading of the clock so far.
+    const double played = stream.PlayedAt(frame);
     const size_t from = mic.IndexAt(played - 0.02);
-    const size_t to = mic.IndexAt(until);
-    if (to <= from)
+    const size_t to = mic.IndexAt(played + stream.ProbeSeconds() + kLongestArrival);
+    if (cancel || to <= from)
     {
         return std::nullopt;
     }
-    const std::vector<float> probe = MakeProbe(mic.Rate(), probeDbfs);
-    const ArrivalResult found =
-        FindArrival(std::span<const float>(mic.samples).subspan(from, to - from), probe, mic.Rate());
+    const std::vector<float> probe = MakeProbe(ProbeAt(probeDbfs), static_cast<uint32_t>(mic.Rate()));
+    const Arrival found = FindArrival(std::span<const float>(mic.samples).subspan(from, to - from), probe,
+                                      static_cast<uint32_t>(mic.Rate()));
     if (!found.found)
     {
         return std::nullopt;
     }
-    const double arrived = mic.TimeOf(from + static_cast<size_t>(std::llround(found.frame)));
+    const double arrived = mic.TimeOf(static_cast<double>(from) + static_cast<double>(found.frame));
     return std::make_pair((arrived - played) * 1000.0, found.quality);
+}
+
+void LogTry(int round, const std::string& name, const std::optional<std::pair<double, double>>& arrival)
+{
+    if (arrival)
+    {
+        DiagnosticLog::Instance().Log("Align: try %d on '%s': heard %.1f ms after it was played (quality %.1f).", round,
+                                      name.c_str(), arrival->first, arrival->second);
+    }
+    else
+    {
+        DiagnosticLog::Instance().Log("Align: try %d on '%s': the probe was not heard.", round, name.c_str());
+    }
+}
+
+// Every target's stream, running; "" or why one could not be opened.
+std::string OpenStreams(const Shared& shared, std::vector<ProbeStream>& streams)
+{
+    streams.resize(shared.targets.size());
+    for (size_t i = 0; i < streams.size(); ++i)
+    {
+        if (!streams[i].Open(shared.targets[i].device.Get(), shared.probeDbfs))
+        {
+            return "'" + shared.targets[i].name + "' could not be opened to play the probe; nothing was changed.";
+        }
+    }
+    return {};
 }
 
 void Measure(Shared& shared)
@@ -407,8 +462,14 @@ void Measure(Shared& shared)
         return;
     }
     shared.rawMode = mic.raw;
+    std::vector<ProbeStream> streams;
+    shared.plan.reason = OpenStreams(shared, streams);
+    if (!shared.plan.reason.empty())
+    {
+        return;
+    }
     std::vector<TargetTries> tries(shared.targets.size());
-    Wait(mic, kQuietSeconds, shared.cancel);
+    WaitUntil(mic, streams, CounterSeconds() + kQuietSeconds, shared.cancel);
     for (int round = 1; round <= kTries && !shared.cancel; ++round)
     {
         for (size_t i = 0; i < shared.targets.size() && !shared.cancel; ++i)
@@ -417,15 +478,20 @@ void Measure(Shared& shared)
             tries[i].name = target.name;
             shared.Say("Try " + std::to_string(round) + " of " + std::to_string(kTries) + ": playing on '" +
                        target.name + "'...");
-            const auto arrival = Try(mic, target, shared.probeDbfs, shared.cancel);
+            const auto arrival = Try(mic, streams, i, shared.probeDbfs, shared.cancel);
             tries[i].heard = tries[i].heard && arrival.has_value();
+            LogTry(round, target.name, arrival);
             if (arrival)
             {
                 tries[i].arrivalsMs.push_back(arrival->first);
                 tries[i].qualities.push_back(arrival->second);
             }
-            Wait(mic, kQuietSeconds, shared.cancel);
+            WaitUntil(mic, streams, CounterSeconds() + kQuietSeconds, shared.cancel);
         }
+    }
+    for (ProbeStream& stream : streams)
+    {
+        stream.Stop();
     }
     shared.plan = PlanAlignment(tries, kMaxTargetDelayMs);
 }

@@ -77,23 +77,3 @@ Arrival FindArrival(std::span<const float> recording, std::span<const float> pro
     arrival.found = arrival.quality >= kArrivalMinQuality;
     return arrival;
 }
-
-RepeatedArrival CombineRepeats(std::span<const Arrival> repeats, uint32_t sampleRate)
-{
-    RepeatedArrival combined;
-    if (repeats.empty()) {
-        return combined;
-    }
-    std::vector<int64_t> frames;
-    combined.weakestQuality = repeats.front().quality;
-    for (const Arrival& repeat : repeats) {
-        frames.push_back(repeat.frame);
-        combined.weakestQuality = std::min(combined.weakestQuality, repeat.quality);
-    }
-    std::sort(frames.begin(), frames.end());
-    combined.medianFrame = frames[frames.size() / 2];
-    combined.spreadFrames = frames.back() - frames.front();
-    const bool allFound = std::all_of(repeats.begin(), repeats.end(), [](const Arrival& a) { return a.found; });
-    combined.agreed = allFound && combined.spreadFrames * 1000 <= int64_t(kRepeatToleranceMs) * sampleRate;
-    return combined;
-}

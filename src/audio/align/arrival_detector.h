@@ -1,7 +1,6 @@
 #pragma once
 
-// Finds when the probe (probe_signal.h) arrives in a microphone recording, and
-// judges three repeats of it. Platform-free; the alignment calls it on a
+// Finds when the probe (probe_signal.h) arrives in a microphone recording. Platform-free; the alignment calls it on a
 // worker thread, never on the packet path (it allocates a few seconds' worth
 // of spectra).
 //
@@ -42,10 +41,6 @@ inline constexpr double kArrivalMinQuality = 3.0;
 // too close to tell from the direct sound (a desk, a wall behind the
 // speaker), which would misplace the arrival by less than this anyway.
 inline constexpr uint32_t kArrivalGuardMs = 2;
-// Repeats further apart than this are refused: the room or the device
-// changed between them (a moved microphone, a buffer that was resized).
-inline constexpr uint32_t kRepeatToleranceMs = 2;
-
 struct Arrival {
     bool found = false;     // the quality reached kArrivalMinQuality
     int64_t frame = 0;      // where the probe starts in the recording
@@ -59,14 +54,3 @@ struct Arrival {
 // over both lengths: about 0.2 s for two seconds at 48 kHz in the sanitized
 // debug build of the tests, 0.45 s at 96 kHz.
 Arrival FindArrival(std::span<const float> recording, std::span<const float> probe, uint32_t sampleRate);
-
-struct RepeatedArrival {
-    bool agreed = false;       // every repeat found, all within kRepeatToleranceMs
-    int64_t medianFrame = 0;   // the median arrival (for an even count, the upper one)
-    int64_t spreadFrames = 0;  // latest arrival less the earliest
-    double weakestQuality = 0.0;  // the lowest of the repeats' qualities
-};
-
-// The median of repeated arrivals of the probe (each measured from when its
-// probe was played, so that they compare) and whether they agree.
-RepeatedArrival CombineRepeats(std::span<const Arrival> repeats, uint32_t sampleRate);
