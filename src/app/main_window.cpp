@@ -231,6 +231,8 @@ LRESULT OnCommand(AppState* state, HWND hwnd, WPARAM wParam)
         break;
     case ID_TRAY_TOGGLE:
     {
+        // An alignment under way gives the route back as it was first.
+        state->alignment.Cancel(*state);
         const bool stopping = state->isRedirecting;
         if (!stopping)
         {

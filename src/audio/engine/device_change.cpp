@@ -84,7 +84,10 @@ void HandleDeviceChange(AppState& state, IMMDeviceEnumerator* enumerator)
     ForgetLeftOutTargets(state);
     const std::vector<std::string> before = SnapshotTargetIds(state);
     const bool wasRedirecting = state.isRedirecting;
-    const bool mayAutoStart = wasRedirecting || state.startRedirectingOnStartup || state.stoppedByStreamLoss;
+    // A route paused for an alignment is resumed by the alignment when it
+    // ends; started here it would play over the probes.
+    const bool mayAutoStart = !state.alignment.Busy() &&
+                              (wasRedirecting || state.startRedirectingOnStartup || state.stoppedByStreamLoss);
 
     RefreshDevicesAndSelections(state, enumerator);
     CarryOut(state, DecideDefaultSourceRestart(state.desiredSource.isDefault, state.isRedirecting));
