@@ -451,25 +451,10 @@ void DrawTargetList(AppState& state, float s)
     ImGui::EndChild();
 }
 
-// The ticked targets that would play: the source's own playback device is
-// left out by the engine.
-size_t PlayingTargets(const AppState& state)
-{
-    const std::string sourcePlaybackId = SourcePlaybackId(state.desiredSource, state.defaultPlaybackId);
-    const size_t rows = std::min(state.playbackDevices.size(), state.targetSelected.size());
-    size_t playing = 0;
-    for (size_t k = 0; k < rows; ++k)
-    {
-        const bool feedsBack = FeedsBackIntoSource(sourcePlaybackId, state.playbackDevices[k].identity.eid);
-        playing += state.targetSelected[k] && !feedsBack ? 1 : 0;
-    }
-    return playing;
-}
-
 // A measuring that goes on may always be looked at again.
 void DrawAlignButton(AppState& state)
 {
-    const bool ready = state.alignment.Busy() || PlayingTargets(state) >= 2;
+    const bool ready = state.alignment.Busy() || AlignableTargetCount(state) >= 2;
     ImGui::BeginDisabled(!ready);
     if (ImGui::Button("Align...", ImVec2(ImGui::GetContentRegionAvail().x, 0.0f)))
     {

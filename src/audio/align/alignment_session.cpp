@@ -569,6 +569,11 @@ void Refuse(AlignmentReport& report, const std::string& reason)
 }
 }  // namespace
 
+size_t AlignableTargetCount(const AppState& state)
+{
+    return TickedTargets(state).size();
+}
+
 AlignmentSession::~AlignmentSession()
 {
     if (shared_)

@@ -51,6 +51,11 @@ struct AlignmentReport
     std::vector<AlignedTarget> targets;
 };
 
+// How many ticked targets an alignment would measure: those that would play
+// (the source's own device is left out, as the route leaves it out). Main
+// thread.
+size_t AlignableTargetCount(const AppState& state);
+
 // Main thread only, except where said.
 class AlignmentSession
 {
