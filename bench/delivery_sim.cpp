@@ -133,6 +133,9 @@ struct TargetState : model_engine::TargetObserver {
     double minResumeError = 1e30;
     double maxResumeError = -1e30;
     int decisionsInPauses = 0;
+    // Each steady packet's wait to be heard on this target (ms), for how
+    // far apart the targets play it; NaN where none of it was written.
+    std::vector<float> waitMs;
 
     void Queue(double begin, double end, double from, double to) override;
     void Underrun(double at, double frames) override;
@@ -253,8 +256,11 @@ void TargetState::BeforeDelivery(double now, uint32_t queued, bool discontinuous
     }
 }
 
-void TargetState::Delivered(double now, uint32_t silence, uint32_t /*frames*/, uint32_t leftOut) {
+void TargetState::Delivered(double now, uint32_t silence, uint32_t frames, uint32_t leftOut) {
     NoteSilenceHeard(*this, silence, now);
+    if (Steady(now)) {
+        waitMs.push_back(frames > 0 ? static_cast<float>(target->model.WaitToBeHeard(frames) * 1000.0) : NAN);
+    }
     droppedFrames += leftOut;
     steadyDropped += Steady(now) ? leftOut : 0u;
     dry = false;
@@ -516,6 +522,57 @@ void RunGrid(std::string& out) {
     out += "\nThe grid's runs in full:\n" + details;
 }
 
+struct Apart {
+    double median = 0.0;
+    double p99 = 0.0;
+    double max = 0.0;
+};
+
+// Per steady packet, the latest target's wait to hear it less the
+// earliest's.
+Apart TargetsApart(const RunResult& r) {
+    std::vector<float> spread;
+    for (size_t k = 0; k < r.targets.front().waitMs.size(); ++k) {
+        float low = INFINITY;
+        float high = -INFINITY;
+        for (const TargetState& t : r.targets) {
+            if (k < t.waitMs.size() && !std::isnan(t.waitMs[k])) {
+                low = std::min(low, t.waitMs[k]);
+                high = std::max(high, t.waitMs[k]);
+            }
+        }
+        if (high >= low) {
+            spread.push_back(high - low);
+        }
+    }
+    if (spread.empty()) {
+        return {};
+    }
+    std::sort(spread.begin(), spread.end());
+    return {spread[spread.size() / 2], spread[spread.size() * 99 / 100], spread.back()};
+}
+
+// How far apart targets of one setting play the same packet on Windows'
+// streams: five devices -1000 ... +1000 ppm off the source with rate
+// adjustment, and two devices on the source's own clock with the frame
+// count alone, each first period at its own phase.
+void RunInStep(std::string& out) {
+    Print(out, "\nin step: Windows stream; per packet after the first two minutes, the latest target's wait to be "
+               "heard less the earliest's (ms): median / 99th percentile / most\n");
+    Print(out, "  in step %8s %8s | %-26s | %-26s\n", "kHz", "setting", "5 targets, rate adjustment",
+          "2 targets at 0 ppm, frames");
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        for (float bufferMs : {1.0f, 5.0f, 10.0f, 20.0f, 30.0f, 45.0f, 60.0f}) {
+            Scenario adjusted{bufferMs, Kind::Windows, true, rate};
+            Scenario counted{bufferMs, Kind::Windows, false, rate};
+            const Apart a = TargetsApart(Run(adjusted, kPpms));
+            const Apart c = TargetsApart(Run(counted, {0.0, 0.0}));
+            Print(out, "  in step %8.1f %5.0f ms | %6.2f / %6.2f / %7.2f | %6.2f / %6.2f / %7.2f\n", rate / 1000.0,
+                  static_cast<double>(bufferMs), a.median, a.p99, a.max, c.median, c.p99, c.max);
+        }
+    }
+}
+
 void ReportPauses(std::string& out, const Scenario& scenario, const RunResult& r) {
     ReportHeading(out, scenario, r);
     Print(out, "  pause %6s | %11s | %17s | %6s | %9s | %17s | %17s | %7s\n", "ppm", "resumptions", "silence after",
@@ -597,7 +654,7 @@ bool Wants(int argc, char** argv, const char* section) {
 
 }  // namespace
 
-// delivery_sim [out.txt [tables] [grid] [pauses]]: every section unless
+// delivery_sim [out.txt [tables] [grid] [pauses] [instep]]: every section unless
 // some are named.
 int main(int argc, char** argv) {
     std::string out = kHeader;
@@ -610,6 +667,9 @@ int main(int argc, char** argv) {
     if (Wants(argc, argv, "pauses")) {
         out += kPauseHeader;
         RunPauses(out);
+    }
+    if (Wants(argc, argv, "instep")) {
+        RunInStep(out);
     }
     std::fputs(out.c_str(), stdout);
     if (argc > 1) {

@@ -163,6 +163,13 @@ Result RenderStreamModel::ClockPosition(uint64_t& position) const {
     return invalidated_;
 }
 
+double RenderStreamModel::WaitToBeHeard(uint32_t lastFrames) const {
+    uint64_t position = 0;
+    ClockPosition(position);
+    const double unheard = taken_ + queued_ - lastFrames - static_cast<double>(position) / kClockUnitsPerFrame;
+    return unheard / (hz_ * DeviceSpeed());
+}
+
 bool RenderStreamModel::RateAdjustable() const {
     return config_.kind != Kind::Wine8;
 }

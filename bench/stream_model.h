@@ -212,6 +212,11 @@ public:
     // The queue as the device holds it, to the fraction of a frame: for a
     // simulation's statistics.
     double Held() const { return queued_; }
+    // How long the first of the last `lastFrames` written waits to be heard,
+    // in seconds: what is written before it and not yet heard, at the pace
+    // it is heard (Windows' and the continuous kind's; Wine's clocks count
+    // what was taken, not what is heard).
+    double WaitToBeHeard(uint32_t lastFrames) const;
     Kind kind() const { return config_.kind; }
     uint32_t periodFrames() const { return config_.periodFrames; }
 

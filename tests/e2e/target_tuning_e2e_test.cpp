@@ -221,7 +221,11 @@ double RmsIn(const std::vector<float>& x, FrameRange part)
 class TargetTuningE2e : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { WriteSoundFile(); }
+    static void SetUpTestSuite()
+    {
+        WriteSoundFile();
+        WriteToneFile();
+    }
     void SetUp() override { RegDeleteTree(kSettingsKey); }
     void TearDown() override { RegDeleteTree(kSettingsKey); }
 

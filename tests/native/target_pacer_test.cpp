@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -112,6 +113,47 @@ TEST(TargetPacerTest, APausedSourceStartsAfreshAndKeepsItsRate) {
             ASSERT_EQ(r.ratesAtResumption.size(), 5u);
             for (size_t i = 2; i < r.ratesAtResumption.size() && c.adjust; ++i) {
                 EXPECT_NEAR((r.ratesAtResumption[i] - 1.0) * 1e6, -c.ppm, 100.0) << "resumption " << i;
+            }
+        }
+    }
+}
+
+// Each packet's wait to be heard on one target, after the first 20 s.
+struct Waits : model_engine::TargetObserver {
+    const model_engine::Target* target = nullptr;
+    std::vector<double> ms;
+    void Delivered(double now, uint32_t /*silence*/, uint32_t frames, uint32_t /*leftOut*/) override {
+        if (now > 20.0 && frames > 0) {
+            ms.push_back(target->model.WaitToBeHeard(frames) * 1000.0);
+        }
+    }
+};
+
+// Two devices of one setting, their periods at different phases, play each
+// packet within 1 ms of each other: on one clock with the frame count alone,
+// and 100 ppm apart once rate adjustment has found the difference.
+TEST(TargetPacerTest, TargetsOfOneSettingPlayAPacketTogether) {
+    for (const double rate : {44100.0, 48000.0, 96000.0}) {
+        for (const float bufferMs : {1.0f, 10.0f, 30.0f, 60.0f}) {
+            for (const double ppm : {0.0, 100.0}) {
+                Engine engine(EngineSetup{bufferMs, Kind::Windows, ppm != 0.0, rate}, {0.0, ppm});
+                std::vector<Waits> waits(2);
+                for (size_t i = 0; i < waits.size(); ++i) {
+                    waits[i].target = &engine.targets[i];
+                    engine.targets[i].observer = &waits[i];
+                }
+                for (double now = 0.0; now < 40.0; now += 0.0015) {
+                    engine.capture.Advance(now);
+                    engine.Pass(now);
+                }
+                SCOPED_TRACE(testing::Message() << rate << " Hz, " << bufferMs << " ms, " << ppm << " ppm");
+                ASSERT_EQ(waits[0].ms.size(), waits[1].ms.size());
+                ASSERT_GT(waits[0].ms.size(), 1000u);
+                double most = 0.0;
+                for (size_t k = 0; k < waits[0].ms.size(); ++k) {
+                    most = std::max(most, std::fabs(waits[0].ms[k] - waits[1].ms[k]));
+                }
+                EXPECT_LT(most, 1.0);
             }
         }
     }

@@ -79,7 +79,7 @@ TEST_F(EngineTest, EachTargetPlaysAtItsOwnDelayAndVolumeAndShowsItsFigures)
     EXPECT_TRUE(std::equal(reference.begin(), reference.end(), halved.begin(),
                            [](float r, float h) { return h == r * 0.5f; }));
     EXPECT_TRUE(InOrder(Log(), {"Delivery: 'Far' ran dry 0 times, 0 of them brought back with silence; the frame count "
-                                "left out 0 frames; delay 120 ms, volume 100%, rate 0 ppm, 0 packets missed."}));
+                                "left out 0 frames; delay 120 ms, volume 100%, rate 0 ppm, 0 packets missed; timed by its queue."}));
 }
 
 // A steady level, the delay raised by 20 ms (960 frames) at the 20th packet:

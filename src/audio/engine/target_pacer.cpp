@@ -196,35 +196,91 @@ uint32_t TargetPacer::WarmupSilence(uint32_t queued, uint32_t packetFrames) cons
 // and flags the packet that follows), is a fresh start: the queue is primed
 // and the packet goes behind it; the controller learns nothing from the time
 // without packets. A merely late packet is not flagged: others follow it.
+// Where the clock counts what is heard, the packet's wait to be heard is what
+// is primed and held: the same on every target of one setting, so that they
+// play it together whatever the phase of their devices' periods.
 PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now) {
     const bool fresh = !started_ || (discontinuous && FramesSince(lastPacket_, now) >
                                                           settings_.cushionFrames + settings_.packetFrames);
+    const double wait = HeardClockLeads(reading) ? static_cast<double>(written_) - Played(reading) : -1.0;
+    if (wait >= 0.0 && !fresh && !Idle(now)) {
+        Steer(wait, now);
+    }
     lastPacket_ = now;
     queuedAtPlan_ = reading.queued;
-    PacketPlan plan;
-    if (fresh) {
+    PacketPlan plan{0, packetFrames};
+    if (fresh && wait >= 0.0) {
+        plan = FreshByClock(wait + IdleWait(reading.queued, now), reading.queued, packetFrames);
+    } else if (fresh) {
         plan.silence = TopUpFrames(reading.queued, FreshLevel(now), settings_.bufferFrames);
+    }
+    if (fresh) {
         watch_.owed = false;
         controller_.Restart();
     } else {
         plan.silence = SilenceAfterDry(reading, now);
     }
-    plan.frames = TargetFrameCount(packetFrames, reading.queued + plan.silence, settings_.bufferFrames,
+    plan.frames = TargetFrameCount(plan.frames, reading.queued + plan.silence, settings_.bufferFrames,
                                    settings_.cushionFrames);
     framesLeftOut_ += packetFrames - plan.frames;
     controller_.Adjusted(-static_cast<double>(packetFrames - plan.frames));
     return plan;
 }
 
-// The clock counts at a frequency fixed for the stream's life whatever its
-// rate: its position is the stream's frames at their nominal rate.
+// Stream frames heard by the clock's reading: it counts at a frequency fixed
+// for the stream's life whatever its rate, so its position is the stream's
+// frames at their nominal rate.
+double TargetPacer::Played(const StreamReading& reading) const {
+    return static_cast<double>(reading.position) * settings_.sampleRate /
+           static_cast<double>(settings_.clockFrequency);
+}
+
+// Windows' clock counts what is heard: between two passes it stands past
+// the queue by what of the last period is still to play. A clock that only
+// repeats the queue (Wine's), or started again, tells no more than the queue.
+bool TargetPacer::HeardClockLeads(const StreamReading& reading) {
+    if (!clockHasSay_ || !reading.clocked || settings_.clockFrequency == 0) {
+        return false;
+    }
+    if (!clockCountsHeard_) {
+        const QueueReading judged{reading.queued, 0, 0.0, true, written_, Played(reading)};
+        clockCountsHeard_ = ClockShowsAudioPastQueue(judged, settings_.bufferFrames);
+    }
+    return clockCountsHeard_;
+}
+
+// A device that has nothing queued plays nothing: what is written now waits
+// for its next pass before it starts to be heard, and the clock stands still
+// meanwhile.
+double TargetPacer::IdleWait(uint32_t queued, double now) const {
+    return queued == 0 ? std::max(UntilTake(now), 0.0) * settings_.sampleRate : 0.0;
+}
+
+// A fresh packet waits the set point to be heard: silence before it where
+// the wait is shorter, and where it is longer (the warm-up's queue) its
+// tail is left out, so that the next packet follows at the set point.
+PacketPlan TargetPacer::FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const {
+    const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait;
+    const uint32_t room = settings_.bufferFrames - std::min(queued, settings_.bufferFrames);
+    const uint32_t apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
+    return off > 0.0 ? PacketPlan{std::min(apart, room), packetFrames}
+                     : PacketPlan{0, packetFrames - std::min(apart, packetFrames)};
+}
+
+// The controller is told each packet's wait to be heard where the clock
+// gives it, and decides a rate from those.
+void TargetPacer::Steer(double wait, double now) {
+    if (adjustable_ && controller_.Update(wait, now)) {
+        wantedHz_ = settings_.sampleRate * controller_.Rate() * settings_.rateBias;
+    }
+}
+
 uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) {
     const double elapsed = FramesSince(lastWrite_, now);
     QueueReading judged{reading.queued, queuedAfterWrite_, elapsed, false, written_, 0.0};
     judged.clocked = clockHasSay_ && reading.clocked && settings_.clockFrequency > 0;
     if (judged.clocked) {
-        judged.framesPlayed = static_cast<double>(reading.position) * settings_.sampleRate /
-                              static_cast<double>(settings_.clockFrequency);
+        judged.framesPlayed = Played(reading);
     }
     const bool dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
     const DryLevels levels{settings_.sampleRate, settings_.cushionFrames, settings_.packetFrames,
@@ -259,14 +315,23 @@ void TargetPacer::Keep(const unsigned char* data, uint32_t frames) {
 // high the queue averages above its level before a packet: it starts at the
 // level that averages the set point (the cushion until a pass was seen).
 uint32_t TargetPacer::FreshLevel(double now) const {
-    const double period = TakePeriod();
-    if (nextTake_ <= 0.0 || period <= 0.0) {
+    const double untilTake = UntilTake(now);
+    if (untilTake < 0.0) {
         return settings_.cushionFrames;
     }
-    const double untilTake = std::fmod(std::fmod(nextTake_ - now, period) + period, period);
     const double level = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) -
-                         settings_.packetFrames * untilTake / period;
+                         settings_.packetFrames * untilTake / TakePeriod();
     return static_cast<uint32_t>(std::lround(std::max(level, 0.0)));
+}
+
+// Seconds to the device's next pass as foreseen; below 0 where no pass was
+// seen yet.
+double TargetPacer::UntilTake(double now) const {
+    const double period = TakePeriod();
+    if (nextTake_ <= 0.0 || period <= 0.0) {
+        return -1.0;
+    }
+    return std::fmod(std::fmod(nextTake_ - now, period) + period, period);
 }
 
 // A pass every period of the source's, at the rate that makes up for the
@@ -304,8 +369,8 @@ uint32_t TargetPacer::Pass(uint32_t queued, double now) {
     const double at = (lastReadingAt_ + now) / 2.0;
     NoteTake(queued, now);
     const uint32_t again = mailbox_->At(RateMailbox::Stage::Applied) ? Settle(queued, now) : 0u;
-    if (adjustable_ && started_ && between && !Idle(now) && controller_.Update(level, at)) {
-        wantedHz_ = settings_.sampleRate * controller_.Rate() * settings_.rateBias;
+    if (started_ && between && !Idle(now) && !TimedByClock()) {
+        Steer(level, at);
     }
     Ask();
     return again;

@@ -5,10 +5,13 @@
 // and the rate it plays at. Platform-free; the redirect thread and the
 // delivery simulation call the same pacer. Per packet: read the stream, Plan,
 // write silence then that many frames, tell it what the stream took (Wrote).
-// Per pass: the queue (Pass), for the rate controller. Written to Windows'
-// documentation (bench/stream_model.h cites it): the queue drains in device
-// periods, the clock counts what is heard at a fixed frequency, a rate change
-// keeps the queue. Wine's rate change, which throws the queue away and starts
+// Per pass: the queue (Pass). Written to Windows' documentation
+// (bench/stream_model.h cites it): the queue drains in device periods, the
+// clock counts what is heard at a fixed frequency, a rate change keeps the
+// queue. Where the clock is seen to count what is heard, each packet's wait
+// to be heard (written less played) is what the start primes and the rate
+// controller holds, so targets of one setting play a packet together; where
+// it only repeats the queue, the queue between passes stands in for it. Wine's rate change, which throws the queue away and starts
 // the clock again, is worked around only once seen on that stream.
 
 #include <atomic>
@@ -249,12 +252,21 @@ public:
     // The queue reading the last plan was made from.
     uint32_t QueuedAtPlan() const { return queuedAtPlan_; }
     bool Adjustable() const { return adjustable_; }
+    // Whether packets are timed by what the clock says is heard (not only
+    // by the queue).
+    bool TimedByClock() const { return clockCountsHeard_ && clockHasSay_; }
 
 private:
+    double Played(const StreamReading& reading) const;
+    bool HeardClockLeads(const StreamReading& reading);
+    PacketPlan FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const;
+    void Steer(double level, double now);  // tells the rate controller
     uint32_t SilenceAfterDry(const StreamReading& reading, double now);
     double FramesSince(double then, double now) const { return (now - then) * settings_.sampleRate; }
     bool Idle(double now) const;
     uint32_t FreshLevel(double now) const;
+    double UntilTake(double now) const;
+    double IdleWait(uint32_t queued, double now) const;
     double TakePeriod() const;
     void NoteTake(uint32_t queued, double now);
     uint32_t Settle(uint32_t queued, double now);
@@ -271,6 +283,7 @@ private:
     bool adjustable_ = false;
     bool wineQuirkSeen_ = false;  // a rate change threw the queue away
     bool clockHasSay_ = true;     // not once the clock started again
+    bool clockCountsHeard_ = false;  // it has stood past the queue
     double wantedHz_ = 0.0;       // decided, not yet asked for
     double lastPacket_ = 0.0;     // seconds
     double nextTake_ = 0.0;       // the device's next pass, as foreseen

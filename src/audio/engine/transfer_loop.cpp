@@ -318,11 +318,11 @@ void ReportDelivery(const RedirectionEngine& engine)
             const TargetTuning tuning = target.link ? target.link->Tuning() : TargetTuning{};
             DiagnosticLog::Instance().Log(
                 "Delivery: '%s' ran dry %u times, %u of them brought back with silence; the frame count left out "
-                "%llu frames; delay %d ms, volume %.0f%%, rate %d ppm, %u packets missed.",
+                "%llu frames; delay %d ms, volume %.0f%%, rate %d ppm, %u packets missed; timed by %s.",
                 target.name.c_str(), target.pacer.DryRuns(), target.pacer.TopUps(),
                 static_cast<unsigned long long>(target.pacer.FramesLeftOut()), static_cast<int>(tuning.delayMs),
                 static_cast<double>(tuning.volume), static_cast<int>(target.pacer.RatePpm()),
-                target.packetsMissed);
+                target.packetsMissed, target.pacer.TimedByClock() ? "the device's clock" : "its queue");
         }
     }
 }
