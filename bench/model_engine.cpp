@@ -120,7 +120,10 @@ void Engine::Deliver(Target& target, const stream_model::Packet& packet, double 
     }
     const bool discontinuous = (packet.flags & stream_model::kDataDiscontinuity) != 0;
     target.observer->BeforeDelivery(now, reading.queued, discontinuous);
-    const PacketPlan plan = target.pacer.Plan(reading, packet.frames, discontinuous, now);
+    // The capture's time stamp of the packet: its device position.
+    const double late = SecondsLate(static_cast<double>(packet.devicePosition) / setup.deviceRate, packet.frames,
+                                    setup.deviceRate, now);
+    const PacketPlan plan = target.pacer.Plan(reading, packet.frames, discontinuous, now, late);
     const uint32_t silence = Write(target, plan.silence, true);
     const uint32_t frames = Write(target, plan.frames, true);
     target.pacer.Wrote(silence, frames, now);

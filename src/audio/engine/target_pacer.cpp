@@ -56,6 +56,17 @@ uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t
     return std::min(frames, room);
 }
 
+// A stamp more than a second old, or ahead of now by more than the packet,
+// is a device's error, not a late pass.
+double SecondsLate(double firstFrameAt, uint32_t frames, double sampleRate, double now) {
+    if (firstFrameAt <= 0.0 || sampleRate <= 0.0) {
+        return 0.0;
+    }
+    const double packet = frames / sampleRate;
+    const double late = now - (firstFrameAt + packet);
+    return late >= -packet && late <= 1.0 ? late : 0.0;
+}
+
 uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames) {
     const uint32_t level = std::min(cushionFrames, bufferFrames);
     return queuedFrames < level ? level - queuedFrames : 0u;
@@ -196,15 +207,19 @@ uint32_t TargetPacer::WarmupSilence(uint32_t queued, uint32_t packetFrames) cons
 // and flags the packet that follows), is a fresh start: the queue is primed
 // and the packet goes behind it; the controller learns nothing from the time
 // without packets. A merely late packet is not flagged: others follow it.
-// Where the clock counts what is heard, the packet's wait to be heard is what
-// is primed and held: the same on every target of one setting, so that they
-// play it together whatever the phase of their devices' periods.
-PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now) {
+// Where the clock counts what is heard, the packet's wait to be heard, from
+// when it was complete, is what is primed and held: the same on every
+// target of one setting, so that they play it together whatever the phase of
+// their devices' periods, and the time from capture to ear stays the same
+// however late a pass comes.
+PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now, double late) {
     const bool fresh = !started_ || (discontinuous && FramesSince(lastPacket_, now) >
                                                           settings_.cushionFrames + settings_.packetFrames);
-    const double wait = HeardClockLeads(reading) ? static_cast<double>(written_) - Played(reading) : -1.0;
+    const double wait = HeardClockLeads(reading)
+                            ? static_cast<double>(written_) - Played(reading) + late * settings_.sampleRate
+                            : -1.0;
     if (wait >= 0.0 && !fresh && !Idle(now)) {
-        Steer(wait, now);
+        Steer(wait, now - late);
     }
     lastPacket_ = now;
     queuedAtPlan_ = reading.queued;
@@ -237,16 +252,23 @@ double TargetPacer::Played(const StreamReading& reading) const {
 
 // Windows' clock counts what is heard: between two passes it stands past
 // the queue by what of the last period is still to play. A clock that only
-// repeats the queue (Wine's), or started again, tells no more than the queue.
+// repeats the queue (Wine's), or started again, tells no more than the queue;
+// none is read while a rate change is on its way, as one may start the clock
+// again (Wine's) before the change is judged.
 bool TargetPacer::HeardClockLeads(const StreamReading& reading) {
-    if (!clockHasSay_ || !reading.clocked || settings_.clockFrequency == 0) {
+    const bool changing = mailbox_->At(RateMailbox::Stage::Asked) || mailbox_->At(RateMailbox::Stage::Applied);
+    if (!clockHasSay_ || changing || !reading.clocked || settings_.clockFrequency == 0) {
         return false;
     }
+    const QueueReading judged{reading.queued, 0, 0.0, true, written_, Played(reading)};
     if (!clockCountsHeard_) {
-        const QueueReading judged{reading.queued, 0, 0.0, true, written_, Played(reading)};
         clockCountsHeard_ = ClockShowsAudioPastQueue(judged, settings_.bufferFrames);
     }
-    return clockCountsHeard_;
+    // A clock by which more waits than the buffer holds, or more was heard
+    // than written, does not count what is heard of these writes.
+    const double waiting = static_cast<double>(written_) - judged.framesPlayed;
+    clockHasSay_ = !clockCountsHeard_ || (waiting >= -1.0 && waiting <= settings_.bufferFrames + 1.0);
+    return clockCountsHeard_ && clockHasSay_;
 }
 
 // A device that has nothing queued plays nothing: what is written now waits
@@ -390,8 +412,9 @@ void TargetPacer::Ask() {
 // A stream that refused a rate is left at its own, kept by the frame count.
 // One that kept its queue is held closely (its changes are not heard); one
 // that threw it away (Wine's quirk; no pass takes two packets' worth at
-// once, and its clock starts again) is seldom changed, and what it loses at
-// later changes is queued again from what it is given from now on.
+// once, and its clock starts again, which then tells nothing of what is
+// heard) is seldom changed, and what it loses at later changes is queued
+// again from what it is given from now on.
 uint32_t TargetPacer::Settle(uint32_t queued, double now) {
     RateChange& change = mailbox_->change;
     change.announce = !controller_.Seamless();
@@ -409,7 +432,7 @@ uint32_t TargetPacer::Settle(uint32_t queued, double now) {
     const uint32_t again = wineQuirkSeen_ ? std::min({change.Lost(), history_.Held(), room}) : 0u;
     change.outcome = wineQuirkSeen_ ? RateOutcome::Dropped : RateOutcome::DroppedFirst;
     wineQuirkSeen_ = true;
-    clockHasSay_ = clockHasSay_ && !change.ClockWentBack();
+    clockHasSay_ = false;
     controller_.ChangesAreSeamless(false);
     queuedAtPlan_ = queued;
     if (again == 0) {

@@ -42,6 +42,15 @@ bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesE
 // by which more waits than the buffer holds has no say.
 bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesPlayed, uint32_t bufferFrames);
 
+// How long after a capture packet was complete it is delivered, from the
+// capture's time stamp of its first frame (seconds on the delivery's clock);
+// 0 where the stamp is missing or beyond belief. Windows stamps each packet
+// with the performance counter at its first frame, in 100 ns units, and
+// flags a stamp it got wrong (AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR):
+//   "IAudioCaptureClient::GetBuffer method (audioclient.h)",
+//   learn.microsoft.com/en-us/windows/desktop/api/Audioclient/nf-audioclient-iaudiocaptureclient-getbuffer
+double SecondsLate(double firstFrameAt, uint32_t frames, double sampleRate, double now);
+
 // One reading of a target when a packet comes for it.
 struct QueueReading {
     uint32_t queued = 0;
@@ -223,9 +232,11 @@ public:
     // Silence written outside delivery (priming, warm-up).
     void Primed(uint32_t frames) { written_ += frames; }
 
-    // A packet of packetFrames comes at `now`; `discontinuous` where the
-    // capture says it does not follow on from the one before.
-    PacketPlan Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now);
+    // A packet of packetFrames comes at `now`, `late` seconds after it was
+    // complete (SecondsLate); `discontinuous` where the capture says it does
+    // not follow on from the one before.
+    PacketPlan Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now,
+                    double late = 0.0);
     // What the stream took of the plan.
     void Wrote(uint32_t silence, uint32_t frames, double now);
     // Keeps frames just written where Wine's workaround needs them.
@@ -282,7 +293,7 @@ private:
     bool started_ = false;
     bool adjustable_ = false;
     bool wineQuirkSeen_ = false;  // a rate change threw the queue away
-    bool clockHasSay_ = true;     // not once the clock started again
+    bool clockHasSay_ = true;     // not once the clock started again or strayed past the buffer
     bool clockCountsHeard_ = false;  // it has stood past the queue
     double wantedHz_ = 0.0;       // decided, not yet asked for
     double lastPacket_ = 0.0;     // seconds

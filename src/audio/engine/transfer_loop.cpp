@@ -32,6 +32,7 @@ struct PacketView
     int64_t nowNs = 0;  // steady_clock nanoseconds, for the targets' figures
     uint32_t sampleRate = 0;  // the source's nominal rate
     bool discontinuous = false;  // the capture says it does not follow on from the one before
+    double late = 0.0;  // seconds since it was complete, by the capture's stamp (SecondsLate)
 };
 
 // The high-resolution timer waits about 1 ms; without it (or should it
@@ -211,7 +212,7 @@ HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet, uint32_t& 
     {
         return read;
     }
-    const PacketPlan plan = target.pacer.Plan(reading, packet.frames, packet.discontinuous, packet.now);
+    const PacketPlan plan = target.pacer.Plan(reading, packet.frames, packet.discontinuous, packet.now, packet.late);
     const PacketView heard = HeardBy(target, packet, plan.frames);
     uint32_t silence = 0;
     uint32_t frames = 0;
@@ -254,7 +255,8 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        const HRESULT packetRead = capture.GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        UINT64 stamp = 0;  // the performance counter at its first frame, in 100 ns units
+        const HRESULT packetRead = capture.GetBuffer(&data, &frames, &flags, nullptr, &stamp);
         NoteStreamFailure(engine.sourceLost, packetRead);
         if (FAILED(packetRead))
         {
@@ -276,6 +278,8 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             packet.nowNs = SteadyNanoseconds();
             packet.sampleRate = engine.sourceLayout.sampleRate;
             packet.discontinuous = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
+            const bool stamped = (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0;
+            packet.late = SecondsLate(stamped ? static_cast<double>(stamp) * 1e-7 : 0.0, frames, packet.sampleRate, now);
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
             packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
             ForLiveTargets(engine, [&](RenderTarget& target) { return DeliverAndPublish(target, packet); });
