@@ -3,7 +3,8 @@
 #   kernel  the gain + soft clip kernel against a plain copy (Google Benchmark)
 #   sim     the delivery policy against the stream model and drifting device
 #           clocks (one simulated hour a run): the tables, the Windows grid
-#           of rates x settings x clocks, and a source that pauses
+#           of rates x settings x clocks, a source that pauses, and how far
+#           apart targets of one setting play each packet
 #   e2e     delay and CPU cost of the real route under Wine and PulseAudio,
 #           beside PulseAudio's module-loopback, and the route by loopback
 #           under Wine 10
@@ -64,10 +65,11 @@ run_sim() {
     grep -E '^bufferMs|^ +[-+][0-9]+ [|]' "$out/delivery_sim.txt" | sed 's/^/  /'; } | tee -a "$summary"
   # The Windows stream over rates, settings and clocks, and a source that
   # pauses: the compact tables only (each run in full is in the file).
-  "$bench_build/delivery_sim" "$out/delivery_grid.txt" grid pauses >/dev/null || die "delivery_sim (grid) failed"
-  { echo "sim grid and pauses: $out/delivery_grid.txt"
+  "$bench_build/delivery_sim" "$out/delivery_grid.txt" grid pauses instep >/dev/null || die "delivery_sim (grid) failed"
+  { echo "sim grid, pauses and targets in step: $out/delivery_grid.txt"
     awk '/^The grid.s runs in full/ { full = 1 } /^A paused source/ { full = 0; pauses = 1 }
-         !full && /^grid|^  grid/ || pauses && /^bufferMs|^  pause/' "$out/delivery_grid.txt" | sed 's/^/  /'; } |
+         !full && /^grid|^  grid/ || pauses && /^bufferMs|^  pause/ || /in step/' "$out/delivery_grid.txt" |
+      sed 's/^/  /'; } |
     tee -a "$summary"
 }
 

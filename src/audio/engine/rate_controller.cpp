@@ -22,11 +22,12 @@ constexpr double kSmallestStep[] = {500e-6, 100e-6, 30e-6};
 // Where a change of rate is not heard, the controller goes on deciding
 // every 8 s, down to a few ppm, brings the queue back over 20 s (a gentler
 // pull than over the next window, which would swing the rate), and holds it
-// within half a millisecond of its set point.
+// within a fifth of a millisecond of its set point: targets held so play
+// within half a millisecond of each other.
 constexpr double kSeamlessWindowSeconds = 8.0;
 constexpr double kSeamlessHorizonSeconds = 20.0;
 constexpr double kSeamlessStep = 5e-6;
-constexpr double kSeamlessBandSeconds = 0.0005;
+constexpr double kSeamlessBandSeconds = 0.0002;
 
 // Fewer readings than this in a window say nothing.
 constexpr double kLeastReadings = 20.0;

@@ -52,8 +52,9 @@ public:
     // system resamples on the fly) or interrupts its sound (as where it
     // throws the queue away). Until told, the controller takes changes to be
     // heard and decides seldom; told they are not, it holds the queue
-    // within half a millisecond of the set point, with a change every few
-    // windows of 8 s.
+    // within a fifth of a millisecond of the set point (two targets then
+    // play within half a millisecond of each other), with a change every
+    // few windows of 8 s.
     void ChangesAreSeamless(bool yes) { seamless = yes; }
     bool Seamless() const { return seamless; }
 

@@ -234,9 +234,11 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
         controller_.Restart();
     } else {
         plan.silence = SilenceAfterDry(reading, now);
+        plan = wait >= 0.0 && recheck_ ? Recheck(plan, wait, reading.queued) : plan;
     }
-    plan.frames = TargetFrameCount(plan.frames, reading.queued + plan.silence, settings_.bufferFrames,
-                                   settings_.cushionFrames);
+    recheck_ = (fresh && wait >= 0.0 && reading.queued == 0) || (recheck_ && !fresh && reading.queued >= queuedAfterWrite_);
+    plan.frames = std::min(plan.frames, TargetFrameCount(packetFrames, reading.queued + plan.silence,
+                                                         settings_.bufferFrames, settings_.cushionFrames));
     framesLeftOut_ += packetFrames - plan.frames;
     controller_.Adjusted(-static_cast<double>(packetFrames - plan.frames));
     return plan;
@@ -287,6 +289,24 @@ PacketPlan TargetPacer::FreshByClock(double wait, uint32_t queued, uint32_t pack
     const uint32_t apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
     return off > 0.0 ? PacketPlan{std::min(apart, room), packetFrames}
                      : PacketPlan{0, packetFrames - std::min(apart, packetFrames)};
+}
+
+// A start from an empty queue foresaw the device's next pass; once a pass
+// has taken from the queue the clock shows where the packets stand. A pass
+// foreseen on the wrong side of the packet puts them a period off: that is
+// put right at once, the lesser errors are the controller's.
+PacketPlan TargetPacer::Recheck(PacketPlan plan, double wait, uint32_t queued) const {
+    if (queued >= queuedAfterWrite_) {
+        return plan;
+    }
+    const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
+    const auto apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
+    if (2 * apart <= settings_.packetFrames) {
+        return plan;
+    }
+    const uint32_t room = settings_.bufferFrames - std::min(queued + plan.silence, settings_.bufferFrames);
+    return off > 0.0 ? PacketPlan{plan.silence + std::min(apart, room), plan.frames}
+                     : PacketPlan{plan.silence, plan.frames - std::min(apart, plan.frames)};
 }
 
 // The controller is told each packet's wait to be heard where the clock

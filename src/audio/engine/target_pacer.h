@@ -271,6 +271,7 @@ private:
     double Played(const StreamReading& reading) const;
     bool HeardClockLeads(const StreamReading& reading);
     PacketPlan FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const;
+    PacketPlan Recheck(PacketPlan plan, double wait, uint32_t queued) const;
     void Steer(double level, double now);  // tells the rate controller
     uint32_t SilenceAfterDry(const StreamReading& reading, double now);
     double FramesSince(double then, double now) const { return (now - then) * settings_.sampleRate; }
@@ -295,6 +296,7 @@ private:
     bool wineQuirkSeen_ = false;  // a rate change threw the queue away
     bool clockHasSay_ = true;     // not once the clock started again or strayed past the buffer
     bool clockCountsHeard_ = false;  // it has stood past the queue
+    bool recheck_ = false;           // started from an empty queue: see where it stands once played
     double wantedHz_ = 0.0;       // decided, not yet asked for
     double lastPacket_ = 0.0;     // seconds
     double nextTake_ = 0.0;       // the device's next pass, as foreseen
