@@ -212,7 +212,8 @@ uint32_t TargetPacer::WarmupSilence(uint32_t queued, uint32_t packetFrames) cons
 // target of one setting, so that they play it together whatever the phase of
 // their devices' periods, and the time from capture to ear stays the same
 // however late a pass comes.
-PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now, double late) {
+PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now,
+                             double late) {
     const bool fresh = !started_ || (discontinuous && FramesSince(lastPacket_, now) >
                                                           settings_.cushionFrames + settings_.packetFrames);
     const double wait = HeardClockLeads(reading)
@@ -236,7 +237,9 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
         plan.silence = SilenceAfterDry(reading, now);
         plan = wait >= 0.0 && recheck_ ? Recheck(plan, wait, reading.queued) : plan;
     }
-    recheck_ = (fresh && wait >= 0.0 && reading.queued == 0) || (recheck_ && !fresh && reading.queued >= queuedAfterWrite_);
+    // Until a pass has taken from the queue, the check waits.
+    recheck_ = (fresh && wait >= 0.0 && reading.queued == 0) ||
+               (recheck_ && !fresh && reading.queued >= queuedAfterWrite_);
     plan.frames = std::min(plan.frames, TargetFrameCount(packetFrames, reading.queued + plan.silence,
                                                          settings_.bufferFrames, settings_.cushionFrames));
     framesLeftOut_ += packetFrames - plan.frames;

@@ -11,8 +11,9 @@
 // queue. Where the clock is seen to count what is heard, each packet's wait
 // to be heard (written less played) is what the start primes and the rate
 // controller holds, so targets of one setting play a packet together; where
-// it only repeats the queue, the queue between passes stands in for it. Wine's rate change, which throws the queue away and starts
-// the clock again, is worked around only once seen on that stream.
+// it only repeats the queue, the queue between passes stands in for it.
+// Wine's rate change, which throws the queue away and starts the clock
+// again, is worked around only once seen on that stream.
 
 #include <atomic>
 #include <cstddef>

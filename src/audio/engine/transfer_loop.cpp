@@ -279,7 +279,8 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             packet.sampleRate = engine.sourceLayout.sampleRate;
             packet.discontinuous = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
             const bool stamped = (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0;
-            packet.late = SecondsLate(stamped ? static_cast<double>(stamp) * 1e-7 : 0.0, frames, packet.sampleRate, now);
+            packet.late =
+                SecondsLate(stamped ? static_cast<double>(stamp) * 1e-7 : 0.0, frames, packet.sampleRate, now);
             const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
             packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
             ForLiveTargets(engine, [&](RenderTarget& target) { return DeliverAndPublish(target, packet); });
