@@ -287,11 +287,8 @@ double TargetPacer::IdleWait(uint32_t queued, double now) const {
 // the wait is shorter, and where it is longer (the warm-up's queue) its
 // tail is left out, so that the next packet follows at the set point.
 PacketPlan TargetPacer::FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const {
-    const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait;
-    const uint32_t room = settings_.bufferFrames - std::min(queued, settings_.bufferFrames);
-    const uint32_t apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
-    return off > 0.0 ? PacketPlan{std::min(apart, room), packetFrames}
-                     : PacketPlan{0, packetFrames - std::min(apart, packetFrames)};
+    return TowardSetPoint({0, packetFrames}, QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait,
+                          queued);
 }
 
 // A start from an empty queue foresaw the device's next pass; once a pass
@@ -299,14 +296,17 @@ PacketPlan TargetPacer::FreshByClock(double wait, uint32_t queued, uint32_t pack
 // foreseen on the wrong side of the packet puts them a period off: that is
 // put right at once, the lesser errors are the controller's.
 PacketPlan TargetPacer::Recheck(PacketPlan plan, double wait, uint32_t queued) const {
-    if (queued >= queuedAfterWrite_) {
-        return plan;
-    }
     const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
-    const auto apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
-    if (2 * apart <= settings_.packetFrames) {
+    if (queued >= queuedAfterWrite_ || 2.0 * std::fabs(off) <= settings_.packetFrames) {
         return plan;
     }
+    return TowardSetPoint(plan, off, queued);
+}
+
+// `off` frames more silence before the plan's frames (within the buffer), or
+// where below 0 that many fewer of its frames.
+PacketPlan TargetPacer::TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const {
+    const auto apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
     const uint32_t room = settings_.bufferFrames - std::min(queued + plan.silence, settings_.bufferFrames);
     return off > 0.0 ? PacketPlan{plan.silence + std::min(apart, room), plan.frames}
                      : PacketPlan{plan.silence, plan.frames - std::min(apart, plan.frames)};

@@ -273,6 +273,7 @@ private:
     bool HeardClockLeads(const StreamReading& reading);
     PacketPlan FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const;
     PacketPlan Recheck(PacketPlan plan, double wait, uint32_t queued) const;
+    PacketPlan TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const;
     void Steer(double level, double now);  // tells the rate controller
     uint32_t SilenceAfterDry(const StreamReading& reading, double now);
     double FramesSince(double then, double now) const { return (now - then) * settings_.sampleRate; }
