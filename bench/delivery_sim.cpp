@@ -88,7 +88,9 @@ struct TargetState : model_engine::TargetObserver {
           bufferFrames(engineTarget.bufferFrames), periodic(engineTarget.model.kind() != Kind::Continuous),
           adjustable(engineTarget.pacer.Adjustable()), setPoint(QueueSetPoint(cushion, packetFrames)) {}
 
+    // The engine's target, while the run lasts (the engine is gone after it).
     const model_engine::Target* target;
+    uint32_t topUps = 0;  // the pacer's, as the run ended
     double ppm = 0.0;
     double rate = 0.0;  // nominal, frames per second
     uint32_t cushion = 0;
@@ -360,6 +362,8 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
     }
     for (TargetState& t : result.targets) {
         CloseResumption(t);
+        t.topUps = t.target->pacer.TopUps();
+        t.target = nullptr;
     }
     result.packets = engine.packets;
     result.captureOverflows = engine.capture.lost();
@@ -403,7 +407,7 @@ void Report(std::string& out, const Scenario& scenario, const RunResult& r) {
         const double rate = t.rate;
         Print(out, "  %+6.0f | %9" PRIu64 " | %6" PRIu64 " %6" PRIu64 " | %6d | %10.1f | %+6.2f .. %+6.2f | %6.2f / %6.2f / %6.2f |"
                    " %+6.2f .. %+5.2f | %+7.0f / %+7.0f | %7d\n",
-              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.target->pacer.TopUps(), Ms(t.silenceFrames, rate),
+              t.ppm, t.droppedFrames, t.startGaps, t.steadyGaps, t.topUps, Ms(t.silenceFrames, rate),
               Ms(t.minBefore - t.cushion, rate), Ms(t.maxBefore - t.cushion, rate), Ms(t.minQueued, rate),
               Ms(t.queuedArea / steadySeconds, rate), Ms(t.maxQueued, rate), Ms(t.minLevel, rate),
               Ms(t.maxLevel, rate), (t.minRate - 1.0) * 1e6, (t.maxRate - 1.0) * 1e6, t.rateChanges);
@@ -582,7 +586,7 @@ void ReportPauses(std::string& out, const Scenario& scenario, const RunResult& r
     for (const TargetState& t : r.targets) {
         Print(out, "  pause %+6.0f | %4d / %4d | %8.1f / %6.1f | %6d | %9" PRIu64 " | ", t.ppm, t.resumptions,
               t.resumptionsWithSilence, Ms(t.heardSilence, t.rate), Ms(t.maxResumptionSilence, t.rate),
-              t.target->pacer.TopUps(), t.steadyDropped);
+              t.topUps, t.steadyDropped);
         if (t.adjustable) {
             Print(out, "%+7.0f / %+7.0f | %+7.0f / %+7.0f | %7d\n", t.minResumeError, t.maxResumeError,
                   t.minRateError, t.maxRateError, t.decisionsInPauses);
