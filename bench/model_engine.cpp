@@ -100,7 +100,7 @@ uint32_t Engine::Write(Target& target, uint32_t frames, bool keep) {
 
 void Engine::Steer(Target& target, double now) {
     uint32_t queued = 0;
-    if (!target.pacer.Adjustable() || stream_model::Failed(target.model.Padding(queued))) {
+    if (!target.pacer.Steered() || stream_model::Failed(target.model.Padding(queued))) {
         return;
     }
     const uint32_t again = target.pacer.Pass(queued, now);
@@ -125,7 +125,9 @@ void Engine::Deliver(Target& target, const stream_model::Packet& packet, double 
                                     setup.deviceRate, now);
     const PacketPlan plan = target.pacer.Plan(reading, packet.frames, discontinuous, now, late);
     const uint32_t silence = Write(target, plan.silence, true);
-    const uint32_t frames = Write(target, plan.frames, true);
+    const uint32_t given =
+        target.pacer.Soft() ? target.soft.Advance(plan.frames, target.pacer.SoftRatio()) : plan.frames;
+    const uint32_t frames = Write(target, given, true);
     target.pacer.Wrote(silence, frames, now);
     target.observer->Delivered(now, silence, frames, packet.frames - plan.frames);
     target.observer->Level(now, target.model.Held());

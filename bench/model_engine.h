@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audio/engine/frame_policy.h"
+#include "audio/engine/soft_rate.h"
 #include "audio/engine/target_pacer.h"
 #include "stream_model.h"
 
@@ -50,6 +51,7 @@ struct Target {
 
     stream_model::RenderStreamModel model;
     TargetPacer pacer;
+    SoftRate soft;  // counts what a stream without a rate is given
     double rate = 0.0;  // nominal
     uint32_t bufferFrames = 0;
     uint32_t cushion = 0;

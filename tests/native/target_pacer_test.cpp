@@ -90,6 +90,44 @@ TEST(TargetPacerTest, EqualClocksLoseNothingAtAnySetting) {
     }
 }
 
+// Frames left out after the first seconds, and gaps.
+struct Losses : model_engine::TargetObserver {
+    uint64_t leftOut = 0;
+    uint32_t gaps = 0;
+    double at = 0.0;
+    void Underrun(double when, double /*frames*/) override { gaps += when > 1.0 ? 1 : 0; }
+    void BeforeDelivery(double now, uint32_t /*queued*/, bool /*discontinuous*/) override { at = now; }
+    void Delivered(double /*now*/, uint32_t /*silence*/, uint32_t /*frames*/, uint32_t framesLeftOut) override {
+        leftOut += at > 5.0 ? framesLeftOut : 0u;
+    }
+};
+
+// A Windows stream without a rate to set follows a clock 1000 ppm off by
+// playing its packets at a rate of its own: nothing is left out once it
+// started, it never runs short, and the rate found is the clocks'
+// difference.
+TEST(TargetPacerTest, AStreamWithoutARateFollowsADriftingClock) {
+    struct Case {
+        double rate;
+        float bufferMs;
+    };
+    for (const Case c : {Case{48000.0, 10.0f}, Case{44100.0, 30.0f}, Case{96000.0, 60.0f}, Case{48000.0, 1.0f}}) {
+        for (const double ppm : {-1000.0, 1000.0}) {
+            Engine engine(EngineSetup{c.bufferMs, Kind::Windows, false, c.rate}, {ppm});
+            Losses losses;
+            engine.targets[0].observer = &losses;
+            for (double now = 0.0; now < 60.0; now += 0.0015) {
+                engine.capture.Advance(now);
+                engine.Pass(now);
+            }
+            SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.bufferMs << " ms, " << ppm << " ppm");
+            EXPECT_EQ(losses.leftOut, 0u);
+            EXPECT_EQ(losses.gaps, 0u);
+            EXPECT_NEAR(engine.targets[0].pacer.RatePpm(), -ppm, 60.0);
+        }
+    }
+}
+
 // A loopback source that pauses: each resumption starts afresh (no gap after
 // its first packet, the ones after it take no silence), the rate decided
 // before the pause is kept, and nothing is decided while the source is idle

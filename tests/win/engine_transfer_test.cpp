@@ -225,6 +225,39 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
     EXPECT_FALSE(FramesLeftOut(Log(), "Unreadable queue").has_value()) << "it never had a packet";
 }
 
+// The frame count would leave out half the excess at 2160 queued (above); a
+// stream without a rate whose clock stands past its queue, as Windows'
+// does, keeps its queue by a rate played in software and takes whole
+// packets, as they came while that rate is the nominal.
+TEST_F(EngineTest, ATargetWithoutARateWhoseClockCountsWhatIsHeardTakesWholePackets)
+{
+    state.bufferMs = 30.0f;
+    AddSource("Speakers", SourceBehaviour());
+    FakeStreamBehaviour behaviour = TargetBehaviour();
+    behaviour.padding = 2160;
+    behaviour.clock = true;
+    behaviour.clockBehindQueue = 240;
+    const auto target = AddTarget("Heard", behaviour);
+
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForPacketWrites(*target, 12));
+    StopAndExpectIdle();
+
+    const std::vector<FakeRenderWrite> writes = PacketWrites(*target);
+    ASSERT_GE(writes.size(), 12u);
+    for (size_t w = writes.size() - 6; w < writes.size(); ++w)
+    {
+        EXPECT_EQ(writes[w].releasedFrames, 480u) << "write " << w;
+        EXPECT_EQ(PatternPacketIndex(WrittenFloats(writes[w]).front()),
+                  PatternPacketIndex(WrittenFloats(writes[w - 1]).front()) + 1)
+            << "write " << w;
+    }
+    const std::vector<std::string> log = Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.starts_with("Delivery: 'Heard' ") && line.ends_with("timed by the device's clock.");
+    }));
+}
+
 TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)
 {
     const auto source = AddSource("Speakers", SourceBehaviour());
@@ -273,8 +306,8 @@ TEST_F(EngineTest, SelectingAnotherTargetRebuildsAllTargetsWhileTheSourceRuns)
     const auto changed = std::find(lines.begin(), lines.end(), "Targets changed: rebuilding render targets (old=1).");
     ASSERT_NE(changed, lines.end());
     ASSERT_GE(lines.end() - changed, 4);
-    EXPECT_EQ(*(changed + 1), "OpenRenderTarget: 'A' has no rate adjustment; the frame count keeps its queue.");
-    EXPECT_EQ(*(changed + 2), "OpenRenderTarget: 'B' has no rate adjustment; the frame count keeps its queue.");
+    EXPECT_EQ(*(changed + 1), "OpenRenderTarget: 'A' has no rate adjustment; resampling or the frame count keeps its queue.");
+    EXPECT_EQ(*(changed + 2), "OpenRenderTarget: 'B' has no rate adjustment; resampling or the frame count keeps its queue.");
     EXPECT_EQ(*(changed + 3), "Targets rebuilt: now 2 targets active.");
 }
 

@@ -465,7 +465,8 @@ public:
         std::lock_guard<std::mutex> lock(client->endpoint->mutex);
         const FakeStreamRecord& record = *client->record;
         const uint64_t since = record.framesReleased - record.clockStartFrames;
-        const uint64_t queued = std::min<uint64_t>(client->Padding(), since);
+        const uint64_t queued =
+            std::min<uint64_t>(uint64_t{client->Padding()} + client->endpoint->behaviour.clockBehindQueue, since);
         *position = (since - queued) * record.format->BlockAlign();
         if (qpc)
             *qpc = 0;

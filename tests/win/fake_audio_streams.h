@@ -100,6 +100,10 @@ struct FakeStreamBehaviour
     // IAudioClock, when set: its position is the frames released less the
     // queue, in bytes (its frequency: bytes a second at the format's rate).
     bool clock = false;
+    // Frames the clock stands behind the queue: what of the period under
+    // way is still to be heard, as Windows' clock counts (0: it only
+    // repeats the queue, as Wine's does).
+    UINT32 clockBehindQueue = 0;
     // At every SetSampleRate the stream throws its queue away (it reads
     // empty until the next write) and starts its clock again from zero, as
     // one sound system does.

@@ -306,7 +306,8 @@ uint64_t ReadStreamClock(RenderTarget& target)
 }
 
 // Where the stream offers it, the target follows the source's clock by rate
-// adjustment; elsewhere the frame count alone keeps its queue. Said once per
+// adjustment; elsewhere by resampling its packets (SoftRate) once its clock
+// shows what is heard, or by the frame count. Said once per
 // target, as it decides how the target will sound over hours.
 void PrepareRateAdjustment(const AudioEndpointInfo& entry, RenderTarget& target, bool adjustable)
 {
@@ -318,7 +319,7 @@ void PrepareRateAdjustment(const AudioEndpointInfo& entry, RenderTarget& target,
         return;
     }
     target.clockAdjustment.Reset();
-    DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' has no rate adjustment; the frame count keeps its queue.",
+    DiagnosticLog::Instance().Log("OpenRenderTarget: '%s' has no rate adjustment; resampling or the frame count keeps its queue.",
                                   entry.displayName.c_str());
 }
 
@@ -334,12 +335,13 @@ TargetPacer PacerFor(const RedirectionEngine& engine, const RenderTarget& target
 }
 
 // The longest delay at the source's rate, the largest packet and a fade:
-// the delay line never allocates on the packet path.
+// neither the delay line nor the soft rate allocates on the packet path.
 void PrepareDelay(const RedirectionEngine& engine, RenderTarget& target)
 {
     const uint32_t rate = engine.sourceLayout.sampleRate;
     target.delay.Reserve(engine.sourceLayout.channels, DelayFrames(kMaxTargetDelayMs, rate), engine.maxPacketFrames,
                          rate * kDelayFadeMs / 1000u);
+    target.softRate.Reserve(engine.sourceLayout.channels, engine.maxPacketFrames);
 }
 
 // IAudioClient::GetStreamLatency (learn.microsoft.com, "IAudioClient::

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "audio/engine/delay_line.h"
+#include "audio/engine/soft_rate.h"
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/sample_format.h"
 #include "audio/engine/stream_loss.h"
@@ -64,6 +65,7 @@ struct RenderTarget
     // plays at no delay and the source's volume.
     std::shared_ptr<TargetLink> link;
     DelayLine delay;  // the source's frames, sized as the target opens
+    SoftRate softRate;  // likewise; where the stream has no rate to set
     uint32_t packetsMissed = 0;
 };
 

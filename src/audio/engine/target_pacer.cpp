@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/engine/frame_policy.h"
+#include "audio/engine/soft_rate.h"
 
 namespace {
 // Where an empty queue may still be playing a period: readings in a row
@@ -54,6 +55,14 @@ uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t
         frames -= static_cast<uint32_t>(std::min<uint64_t>((excess + 1u) / 2u, packetFrames / 2u));
     }
     return std::min(frames, room);
+}
+
+uint32_t SoftFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames, double ratio) {
+    const uint32_t room = queuedFrames < bufferFrames ? bufferFrames - queuedFrames : 0u;
+    if (SoftRate::MostOut(packetFrames, ratio) <= room) {
+        return packetFrames;
+    }
+    return static_cast<uint32_t>(std::floor(room * std::clamp(ratio, 1.0 - kMaxRateDeviation, 1.0)));
 }
 
 // A stamp more than a second old, or ahead of now by more than the packet,
@@ -182,11 +191,14 @@ uint32_t ReplayHistory::CopyNewest(uint32_t frames, unsigned char* out) const {
 // The replay history is sized off the packet path, and keeps nothing until
 // Wine's quirk is seen. A first change, to the rate the stream plays at (or
 // the test bias), is asked for at once: it shows how the stream takes one
-// while nothing is heard yet, in the warm-up.
+// while nothing is heard yet, in the warm-up. A stream without a rate is
+// played at one in software once its clock shows what is heard (Soft),
+// where no change is heard.
 TargetPacer::TargetPacer(const PacerSettings& settings)
     : settings_(settings),
       controller_(QueueSetPoint(settings.cushionFrames, settings.packetFrames), settings.sampleRate),
       adjustable_(settings.rateAdjustable) {
+    controller_.ChangesAreSeamless(!adjustable_);
     if (adjustable_) {
         history_.Reserve(settings.bufferFrames, settings.frameBytes);
         wantedHz_ = settings.sampleRate * settings.rateBias;
@@ -240,8 +252,11 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
     // Until a pass has taken from the queue, the check waits.
     recheck_ = (fresh && wait >= 0.0 && reading.queued == 0) ||
                (recheck_ && !fresh && reading.queued >= queuedAfterWrite_);
-    plan.frames = std::min(plan.frames, TargetFrameCount(packetFrames, reading.queued + plan.silence,
-                                                         settings_.bufferFrames, settings_.cushionFrames));
+    const uint32_t queuedThen = reading.queued + plan.silence;
+    plan.frames = std::min(plan.frames, Soft() ? SoftFrameCount(packetFrames, queuedThen, settings_.bufferFrames,
+                                                                SoftRatio())
+                                               : TargetFrameCount(packetFrames, queuedThen, settings_.bufferFrames,
+                                                                  settings_.cushionFrames));
     framesLeftOut_ += packetFrames - plan.frames;
     controller_.Adjusted(-static_cast<double>(packetFrames - plan.frames));
     return plan;
@@ -315,7 +330,7 @@ PacketPlan TargetPacer::TowardSetPoint(PacketPlan plan, double off, uint32_t que
 // The controller is told each packet's wait to be heard where the clock
 // gives it, and decides a rate from those.
 void TargetPacer::Steer(double wait, double now) {
-    if (adjustable_ && controller_.Update(wait, now)) {
+    if (Steered() && controller_.Update(wait, now) && adjustable_) {
         wantedHz_ = settings_.sampleRate * controller_.Rate() * settings_.rateBias;
     }
 }
@@ -432,7 +447,9 @@ void TargetPacer::Ask() {
     mailbox_->HandOn(RateMailbox::Stage::Asked);
 }
 
-// A stream that refused a rate is left at its own, kept by the frame count.
+// A stream that refused a rate is left at its own: played at one in
+// software where its clock counts what is heard, else kept by the frame
+// count.
 // One that kept its queue is held closely (its changes are not heard); one
 // that threw it away (Wine's quirk; no pass takes two packets' worth at
 // once, and its clock starts again, which then tells nothing of what is
@@ -447,7 +464,7 @@ uint32_t TargetPacer::Settle(uint32_t queued, double now) {
     if (!adjustable_ || !thrownAway) {
         const bool kept = controller_.Seamless() || wineQuirkSeen_;
         change.outcome = !adjustable_ ? RateOutcome::Refused : kept ? RateOutcome::Kept : RateOutcome::Seamless;
-        controller_.ChangesAreSeamless(!wineQuirkSeen_);
+        controller_.ChangesAreSeamless(!wineQuirkSeen_ || !adjustable_);
         Finish(0);
         return 0;
     }

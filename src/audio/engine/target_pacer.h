@@ -13,7 +13,12 @@
 // controller holds, so targets of one setting play a packet together; where
 // it only repeats the queue, the queue between passes stands in for it.
 // Wine's rate change, which throws the queue away and starts the clock
-// again, is worked around only once seen on that stream.
+// again, is worked around only once seen on that stream. A stream without a
+// rate to set whose clock counts what is heard is played at the controller's
+// rate in software (SoftRate): leaving whole chunks out to keep its queue
+// would be heard. One whose clock only repeats the queue (Wine 8's) is kept
+// by the frame count: its queue steps up by whole periods when the host
+// holds its timer back and never steps down, which no rate can follow.
 
 #include <atomic>
 #include <cstddef>
@@ -30,6 +35,11 @@
 // queue reported larger than the buffer counts as a full one.
 uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames,
                           uint32_t cushionFrames);
+
+// The same where the target's rate is played in software (SoftRate) at
+// `ratio`: that rate keeps the queue, so all of the packet is taken that
+// fits the buffer once played at it.
+uint32_t SoftFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames, double ratio);
 
 // Silence that brings a queue up to the cushion (within the buffer).
 uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t bufferFrames);
@@ -264,6 +274,14 @@ public:
     // The queue reading the last plan was made from.
     uint32_t QueuedAtPlan() const { return queuedAtPlan_; }
     bool Adjustable() const { return adjustable_; }
+    // Whether the controller steers the target: by the stream's rate where
+    // it is adjustable, else in software at SoftRatio.
+    bool Steered() const { return adjustable_ || Soft(); }
+    // Whether its packets are played at the controller's rate in software (a
+    // stream without a rate whose clock counts what is heard), and that rate
+    // (1: none).
+    bool Soft() const { return !adjustable_ && TimedByClock(); }
+    double SoftRatio() const { return Soft() ? controller_.Rate() : 1.0; }
     // Whether packets are timed by what the clock says is heard (not only
     // by the queue).
     bool TimedByClock() const { return clockCountsHeard_ && clockHasSay_; }

@@ -122,7 +122,7 @@ HRESULT Prime(RenderTarget& target, uint32_t frames)
 // threw away is queued again at once (Wine's workaround).
 HRESULT SteerTarget(RenderTarget& target, double now)
 {
-    if (!target.pacer.Adjustable())
+    if (!target.pacer.Steered())
     {
         return S_OK;
     }
@@ -177,7 +177,9 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
 }
 
 // What the target plays of `frames` frames of the packet: through its delay
-// line, at the source's gain times its own volume, both read once here.
+// line, at the source's gain times its own volume, both read once here, and
+// where its stream has no rate to set, at the pacer's rate in software
+// (`frames` of the result: as many as that makes).
 PacketView HeardBy(RenderTarget& target, const PacketView& packet, uint32_t frames)
 {
     PacketView heard = packet;
@@ -186,6 +188,11 @@ PacketView HeardBy(RenderTarget& target, const PacketView& packet, uint32_t fram
     const float volume = link ? link->volume.load(std::memory_order_relaxed) : kDefaultTargetVolume;
     heard.samples = target.delay.Process(packet.samples, frames, DelayFrames(delayMs, packet.sampleRate));
     heard.gain = TargetGain(packet.gain, volume);
+    heard.frames = frames;
+    if (target.pacer.Soft())
+    {
+        heard.samples = target.softRate.Process(heard.samples, frames, target.pacer.SoftRatio(), heard.frames);
+    }
     return heard;
 }
 
@@ -217,7 +224,7 @@ HRESULT DeliverPacket(RenderTarget& target, const PacketView& packet, uint32_t& 
     uint32_t silence = 0;
     uint32_t frames = 0;
     const HRESULT primed = WriteFrames(target, plan.silence, nullptr, silence);
-    const HRESULT written = WriteFrames(target, plan.frames, &heard, frames);
+    const HRESULT written = WriteFrames(target, heard.frames, &heard, frames);
     target.pacer.Wrote(silence, frames, packet.now);
     planned = plan.silence + plan.frames;
     taken = silence + frames;
