@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -34,10 +35,8 @@ TEST(SoftRateTest, PlaysATonesFramesAtTheRateWithoutASeam) {
                 for (uint32_t f = 0; f < made; ++f, ++out) {
                     // Read from the first frame in, every `rate` frames.
                     const double expected = 0.5 * std::sin(step * (double(out) * rate));
-                    {
-                        worst = std::max(worst, std::fabs(frames[2 * f] - expected));
-                    }
-                    EXPECT_EQ(frames[2 * f], frames[2 * f + 1]);
+                    worst = std::max({worst, std::fabs(frames[2 * f] - expected),
+                                      std::fabs(frames[2 * f + 1] - expected)});
                 }
                 in += size;
             }
@@ -48,33 +47,12 @@ TEST(SoftRateTest, PlaysATonesFramesAtTheRateWithoutASeam) {
     }
 }
 
-// Silence in is silence out, counted alike; a packet larger than reserved
-// gives nothing rather than overrun.
-TEST(SoftRateTest, SilenceAndOversizedPackets) {
-    SoftRate soft;
-    soft.Reserve(2, 480);
-    uint32_t made = 0;
-    const float* frames = soft.Process(nullptr, 480, 1.001, made);
-    ASSERT_NE(frames, nullptr);
-    EXPECT_NEAR(made, 478.0 / 1.001, 1.0);
-    for (uint32_t i = 0; i < made * 2; ++i) {
-        EXPECT_EQ(frames[i], 0.0f);
-    }
-    EXPECT_EQ(soft.Process(nullptr, 481, 1.0, made), nullptr);
-    EXPECT_EQ(made, 0u);
-}
-
-}  // namespace
-
-namespace {
-
 // Back at the nominal rate after another, the frames are the packet's own
 // again, bit for bit (two frames behind).
 TEST(SoftRateTest, BackAtTheNominalRateTheFramesAreCopied) {
     SoftRate soft;
     soft.Reserve(1, 480);
     std::vector<float> packet(480);
-    std::vector<float> heard;
     uint32_t made = 0;
     for (int n = 0; n < 6; ++n) {
         for (uint32_t f = 0; f < 480; ++f) {
