@@ -4,10 +4,10 @@
 // IAudioClockAdjustment only when it was opened shared with
 // AUDCLNT_STREAMFLAGS_RATEADJUST and the system supports it
 // (learn.microsoft.com/en-us/windows/win32/api/audioclient/
-// nn-audioclient-iaudioclockadjustment). Without it the queue used to be
-// kept by leaving whole chunks of packets out, which a listener hears as a
-// click each time; here the packet's frames are played a little faster or
-// slower instead (at most kMaxRateDeviation, 17 cents), which nobody hears.
+// nn-audioclient-iaudioclockadjustment). Leaving whole chunks of packets
+// out to keep the queue would be heard as a click each time; playing the
+// frames a little faster or slower (at most kMaxRateDeviation, 17 cents) is
+// not.
 // Platform-free; Reserve runs as the target opens, Process on the packet
 // path (the redirect thread), where it allocates nothing.
 
@@ -30,8 +30,8 @@ public:
     // next call; `outFrames` says how many. The frames follow on from the
     // last call's without a seam. At the nominal rate they are the frames
     // taken in: until another rate was played, `in` itself (null: silence);
-    // from then on two behind, as the cubic reads two ahead. Null and no
-    // frames for more frames than reserved.
+    // from then on one or two behind, as the cubic reads two ahead. Null and
+    // no frames for more frames than reserved.
     const float* Process(const float* in, uint32_t frames, double rate, uint32_t& outFrames);
 
     // The count alone, as Process would give it (for the simulation, which
