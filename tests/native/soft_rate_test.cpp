@@ -47,25 +47,4 @@ TEST(SoftRateTest, PlaysATonesFramesAtTheRateWithoutASeam) {
     }
 }
 
-// Back at the nominal rate after another, the frames are the packet's own
-// again, bit for bit (two frames behind).
-TEST(SoftRateTest, BackAtTheNominalRateTheFramesAreCopied) {
-    SoftRate soft;
-    soft.Reserve(1, 480);
-    std::vector<float> packet(480);
-    uint32_t made = 0;
-    for (int n = 0; n < 6; ++n) {
-        for (uint32_t f = 0; f < 480; ++f) {
-            packet[f] = static_cast<float>(n * 480 + f);
-        }
-        const float* frames = soft.Process(packet.data(), 480, n < 3 ? 1.0007 : 1.0, made);
-        if (n == 5) {
-            ASSERT_EQ(made, 480u);
-            for (uint32_t f = 0; f < made; ++f) {
-                EXPECT_EQ(frames[f], static_cast<float>(n * 480 + f) - 2.0f) << f;
-            }
-        }
-    }
-}
-
 }  // namespace

@@ -18,6 +18,10 @@ float Cubic(float before, float at, float next, float after, float t) {
                     (next - before +
                      t * (2.0f * before - 5.0f * at + 4.0f * next - after + t * (3.0f * (at - next) + after - before)));
 }
+
+double Bounded(double rate) {
+    return std::clamp(rate, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation);
+}
 }  // namespace
 
 void SoftRate::Reserve(uint16_t channels, uint32_t maxFrames) {
@@ -31,7 +35,7 @@ void SoftRate::Reserve(uint16_t channels, uint32_t maxFrames) {
 // The reading never stands more than two frames before the packet's first,
 // so a packet gives at most its frames over the rate.
 uint32_t SoftRate::MostOut(uint32_t frames, double rate) {
-    return static_cast<uint32_t>(std::ceil(frames / std::clamp(rate, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation)));
+    return static_cast<uint32_t>(std::ceil(frames / Bounded(rate)));
 }
 
 // Frame `frame` of the tail and the packet together (0: the packet's first).
@@ -42,10 +46,24 @@ float SoftRate::At(const float* in, int64_t frame, uint16_t channel) const {
     return in ? in[static_cast<size_t>(frame) * channels_ + channel] : 0.0f;
 }
 
+// At the nominal rate the frames are read at whole positions, which the
+// cubic copies: back to it, the reading moves to the nearest one (half a
+// frame at most). Until another rate was played, the frames are the
+// packet's own.
+bool SoftRate::ReadsOwnFrames(double rate) {
+    if (rate == 1.0) {
+        phase_ = std::round(phase_);
+    }
+    return rate == 1.0 && phase_ == 0.0;
+}
+
 // Frames are read at every `rate` frames from the phase on, while the cubic
 // still finds two frames after the point.
 uint32_t SoftRate::Advance(uint32_t frames, double rate) {
-    rate = std::clamp(rate, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation);
+    rate = Bounded(rate);
+    if (ReadsOwnFrames(rate)) {
+        return frames;
+    }
     const double ahead = static_cast<double>(frames) - 2.0 - phase_;
     const auto count = ahead > 0.0 ? static_cast<uint32_t>(std::ceil(ahead / rate)) : 0u;
     const uint32_t out = std::min(count, MostOut(frames, rate));
@@ -59,23 +77,12 @@ const float* SoftRate::Process(const float* in, uint32_t frames, double rate, ui
     if (channels_ == 0 || frames > maxFrames_) {
         return nullptr;
     }
-    // At the nominal rate the frames are read at whole positions, which the
-    // cubic copies: back to it, the reading moves to the nearest one (half a
-    // frame at most). Until another rate was played, the frames are the
-    // packet's own.
-    if (rate == 1.0) {
-        phase_ = std::round(phase_);
-    }
-    if (rate == 1.0 && phase_ == 0.0) {
-        outFrames = frames;
-        KeepTail(in, frames);
-        return in;
-    }
+    rate = Bounded(rate);
+    const bool own = ReadsOwnFrames(rate);
     const double from = phase_;
-    const double step = std::clamp(rate, 1.0 - kMaxRateDeviation, 1.0 + kMaxRateDeviation);
     outFrames = Advance(frames, rate);
-    for (uint32_t n = 0; n < outFrames; ++n) {
-        const double at = from + n * step;
+    for (uint32_t n = 0; n < outFrames && !own; ++n) {
+        const double at = from + n * rate;
         const auto whole = static_cast<int64_t>(std::floor(at));
         const auto t = static_cast<float>(at - static_cast<double>(whole));
         float* frame = out_.data() + static_cast<size_t>(n) * channels_;
@@ -84,7 +91,7 @@ const float* SoftRate::Process(const float* in, uint32_t frames, double rate, ui
         }
     }
     KeepTail(in, frames);
-    return out_.data();
+    return own ? in : out_.data();
 }
 
 // The tail moves on by what came in: older frames give way.

@@ -39,6 +39,7 @@ public:
     uint32_t Advance(uint32_t frames, double rate);
 
 private:
+    bool ReadsOwnFrames(double rate);
     float At(const float* in, int64_t frame, uint16_t channel) const;
     void KeepTail(const float* in, uint32_t frames);
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "audio/engine/delay_line.h"
-#include "audio/engine/soft_rate.h"
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/sample_format.h"
+#include "audio/engine/soft_rate.h"
 #include "audio/engine/stream_loss.h"
 #include "audio/engine/target_link.h"
 #include "audio/engine/target_pacer.h"

@@ -62,7 +62,7 @@ uint32_t SoftFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t b
     if (SoftRate::MostOut(packetFrames, ratio) <= room) {
         return packetFrames;
     }
-    return static_cast<uint32_t>(std::floor(room * std::clamp(ratio, 1.0 - kMaxRateDeviation, 1.0)));
+    return static_cast<uint32_t>(std::floor(room * std::min(ratio, 1.0)));
 }
 
 // A stamp more than a second old, or ahead of now by more than the packet,
