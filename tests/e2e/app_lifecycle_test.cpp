@@ -38,6 +38,8 @@ void StartAndWaitForWindow(ToneforkInstance& app)
     app.Start();
     ASSERT_TRUE(app.WaitForLog("System tray icon added.", 60s)) << app.LogText();
     ASSERT_TRUE(app.WaitForLog("Exit icon", 30s)) << app.LogText();
+    // The fonts are the last of the start's lines; the window shows before them.
+    ASSERT_TRUE(app.WaitForLog("Fallback faces merged: ", 30s)) << app.LogText();
 }
 }  // namespace
 
