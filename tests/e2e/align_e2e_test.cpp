@@ -253,11 +253,11 @@ protected:
 // moves the speakers apart by as much). What the alignment sets is judged
 // within this; tries that such a glitch moves apart are refused, and the
 // user tries again. On a loaded two-core host about every second
-// measurement is refused so, and now and then several in a row: eight
-// attempts leave a run that never gets through at a few in a thousand.
+// measurement is refused so, and now and then several in a row (all of
+// eight, once): twelve attempts.
 constexpr double kWineToleranceMs = 12.0;
 constexpr double kRoomPathsMs = 100.0;  // Far's delay line less Near's
-constexpr int kAttempts = 8;
+constexpr int kAttempts = 12;
 
 // Starts the alignment until it sets delays (or refuses otherwise than for
 // tries that disagree). Returns whether it set them.
@@ -307,9 +307,11 @@ TEST_F(AlignE2e, AlignmentFromTheWindowBringsBothTargetsTogetherInTheRoom)
         << after.roomMs << " ms (route " << after.routeMs << " ms)\n";
     EXPECT_NEAR(delays["Near"], kRoomPathsMs, kWineToleranceMs) << "Near must wait for the room's longer path";
     EXPECT_EQ(delays["Far"], 0) << "the latest target waits for nothing";
-    // The route's own skew between two targets under this Wine (up to about
-    // a period either way, new at each start) is still in what Room hears.
-    EXPECT_LT(std::abs(after.roomMs), 2 * kWineToleranceMs) << "Room must hear both speakers together";
+    // What Room hears after carries two of this Wine's constants: the one the
+    // probe streams put into the delay set, and the route's own skew between
+    // its two targets, new at each start. They met at -24.9 ms once. A delay
+    // lost, or set on the wrong speaker, is 100 ms or more off.
+    EXPECT_LT(std::abs(after.roomMs), 3 * kWineToleranceMs) << "Room must hear both speakers together";
     ClickDialogButton(app, false);
     CloseAndExpectCleanExit(app);
     const std::vector<std::string> messages = LogMessages(app.LogText());
