@@ -23,6 +23,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/target_pacer.cpp
     src/audio/align/arrival_detector.cpp
     src/audio/align/clock_line.cpp
+    src/audio/align/frame_timeline.cpp
     src/audio/align/fft.cpp
     src/audio/align/probe_signal.cpp
     src/audio/inventory/name_match.cpp

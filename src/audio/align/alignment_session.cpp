@@ -32,8 +32,7 @@
 
 #include "app/app_state.h"
 #include "audio/align/alignment_plan.h"
-#include "audio/align/arrival_detector.h"
-#include "audio/align/clock_line.h"
+#include "audio/align/frame_timeline.h"
 #include "audio/align/probe_signal.h"
 #include "audio/engine/redirection_control.h"
 #include "audio/engine/sample_format.h"
@@ -138,6 +137,7 @@ public:
             return false;
         }
         layout_ = *layout;
+        timeline_ = FrameTimeline(layout_.sampleRate);
         scratch_.resize(size_t{layout_.channels} << 16);
         return SUCCEEDED(client_->Start());
     }
@@ -161,32 +161,23 @@ public:
         return true;
     }
 
-    double Rate() const { return layout_.sampleRate; }
-    // When the recording's frame `index` was recorded, on the counter's
-    // time line, by the line through every packet's time.
-    double TimeOf(double index) const { return OriginLine().ValueAt(index) + index / Rate(); }
-    // The frame being recorded at `seconds`.
-    size_t IndexAt(double seconds) const
-    {
-        const double recorded = static_cast<double>(samples.size());
-        const double index = anchorIndex_.empty() ? 0.0 : (seconds - OriginLine().ValueAt(recorded)) * Rate();
-        return static_cast<size_t>(std::clamp(index, 0.0, recorded));
-    }
+    uint32_t Rate() const { return layout_.sampleRate; }
+    const FrameTimeline& Timeline() const { return timeline_; }
 
     std::vector<float> samples;
     bool raw = false;
 
 private:
-    ClockLine OriginLine() const { return FitClockLine(anchorIndex_, anchorOrigin_); }
-
     void Keep(const BYTE* data, UINT32 frames, DWORD flags, UINT64 qpc)
     {
         // A packet without a time is taken to end now.
-        const double seconds = qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - frames / Rate();
-        // Each packet's time less the frames before it: when frame 0 was
-        // recorded, by this packet.
-        anchorIndex_.push_back(static_cast<double>(samples.size()));
-        anchorOrigin_.push_back(seconds - static_cast<double>(samples.size()) / Rate());
+        const double seconds = qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - static_cast<double>(frames) / Rate();
+        const auto index = static_cast<double>(samples.size());
+        if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0 && index > 0.0)
+        {
+            timeline_.Break(index);
+        }
+        timeline_.Note(index, seconds);
         const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
         const uint32_t converted =
             silent ? 0 : ConvertPacketToFloat(data, layout_, frames, scratch_.data(), scratch_.size());
@@ -208,8 +199,7 @@ private:
     MixFormatPtr format_;
     SampleLayout layout_;
     std::vector<float> scratch_;
-    std::vector<double> anchorIndex_;
-    std::vector<double> anchorOrigin_;
+    FrameTimeline timeline_;
 };
 
 // One target's stream, open and running for the whole measurement: silence,
@@ -236,6 +226,7 @@ public:
             return false;
         }
         layout_ = *layout;
+        timeline_ = FrameTimeline(layout_.sampleRate);
         buffer_ = buffer;
         client_->GetService(IID_PPV_ARGS(clock_.GetAddressOf()));
         SampleLayout mono;
@@ -259,11 +250,15 @@ public:
         {
             return;
         }
-        // Until its queue has run dry a stream's position follows what is
-        // heard; after, it stands still while the counter goes on.
+        // While its queue is dry a stream's position stands still as the
+        // counter goes on, and what is written next plays that much later.
         if (queued > 0)
         {
             NoteClock();
+        }
+        else if (written_ > 0)
+        {
+            timeline_.Break(static_cast<double>(written_));
         }
         uint32_t room = buffer_ - queued;
         while (room > 0)
@@ -297,17 +292,12 @@ public:
     }
 
     // When `frame` of the stream was (or will be) played, on the counter's
-    // time line: by the line through the clock's readings where it has one,
-    // else from the start.
+    // time line: by the clock's readings where it has any, else from the
+    // start.
     double PlayedAt(int64_t frame) const
     {
-        const double sinceOrigin = static_cast<double>(frame) / layout_.sampleRate;
-        if (readingAt_.empty())
-        {
-            return started_ + sinceOrigin;
-        }
-        const ClockLine line = FitClockLine(readingAt_, readingOrigin_);
-        return line.ValueAt(line.ValueAt(readingAt_.back()) + sinceOrigin) + sinceOrigin;
+        const auto at = static_cast<double>(frame);
+        return timeline_.TimeOf(at).value_or(started_ + at / layout_.sampleRate);
     }
     double ProbeSeconds() const { return static_cast<double>(probe_.size()) / layout_.sampleRate; }
 
@@ -325,7 +315,6 @@ private:
         return true;
     }
 
-    // Each reading of the clock says when the stream's frame 0 was played.
     void NoteClock()
     {
         UINT64 frequency = 0;
@@ -334,9 +323,8 @@ private:
         if (clock_ && SUCCEEDED(clock_->GetFrequency(&frequency)) && frequency > 0 &&
             SUCCEEDED(clock_->GetPosition(&position, &qpc)) && position > 0 && qpc > 0)
         {
-            const double at = static_cast<double>(qpc) / 1e7;
-            readingAt_.push_back(at);
-            readingOrigin_.push_back(at - static_cast<double>(position) / static_cast<double>(frequency));
+            const double seconds = static_cast<double>(position) / static_cast<double>(frequency);
+            timeline_.Note(seconds * layout_.sampleRate, static_cast<double>(qpc) / 1e7);
         }
     }
 
@@ -352,10 +340,7 @@ private:
     int64_t written_ = 0;
     int64_t probeAt_ = -1;
     double started_ = 0.0;
-    // Each reading of the clock: when it was taken, and when frame 0 played
-    // by it.
-    std::vector<double> readingAt_;
-    std::vector<double> readingOrigin_;
+    FrameTimeline timeline_;
 };
 }  // namespace
 
@@ -399,39 +384,29 @@ void WaitUntil(Microphone& mic, std::vector<ProbeStream>& streams, double second
     }
 }
 
-// One try on one target: where the probe arrived after it was played (ms),
-// and how clearly; nothing when it was not heard.
-std::optional<std::pair<double, double>> Try(Microphone& mic, std::vector<ProbeStream>& streams, size_t target,
-                                             float probeDbfs, const std::atomic<bool>& cancel)
+// One try on one target; nothing when the probe was not heard.
+std::optional<ProbeArrival> Try(Microphone& mic, std::vector<ProbeStream>& streams, size_t target, float probeDbfs,
+                                const std::atomic<bool>& cancel)
 {
     ProbeStream& stream = streams[target];
     const int64_t frame = stream.QueueProbe();
     WaitUntil(mic, streams, stream.PlayedAt(frame) + stream.ProbeSeconds() + kLongestArrival + 0.1, cancel);
+    if (cancel)
+    {
+        return std::nullopt;
+    }
     // Read after the wait, with every reading of the clock so far.
-    const double played = stream.PlayedAt(frame);
-    const size_t from = mic.IndexAt(played - 0.02);
-    const size_t to = mic.IndexAt(played + stream.ProbeSeconds() + kLongestArrival);
-    if (cancel || to <= from)
-    {
-        return std::nullopt;
-    }
-    const std::vector<float> probe = MakeProbe(ProbeAt(probeDbfs), static_cast<uint32_t>(mic.Rate()));
-    const Arrival found = FindArrival(std::span<const float>(mic.samples).subspan(from, to - from), probe,
-                                      static_cast<uint32_t>(mic.Rate()));
-    if (!found.found)
-    {
-        return std::nullopt;
-    }
-    const double arrived = mic.TimeOf(static_cast<double>(from) + static_cast<double>(found.frame));
-    return std::make_pair((arrived - played) * 1000.0, found.quality);
+    const std::vector<float> probe = MakeProbe(ProbeAt(probeDbfs), mic.Rate());
+    return ArrivalOfProbe(stream.PlayedAt(frame), mic.Timeline(), mic.samples, probe, mic.Rate(),
+                          stream.ProbeSeconds() + kLongestArrival);
 }
 
-void LogTry(int round, const std::string& name, const std::optional<std::pair<double, double>>& arrival)
+void LogTry(int round, const std::string& name, const std::optional<ProbeArrival>& arrival)
 {
     if (arrival)
     {
         DiagnosticLog::Instance().Log("Align: try %d on '%s': heard %.1f ms after it was played (quality %.1f).", round,
-                                      name.c_str(), arrival->first, arrival->second);
+                                      name.c_str(), arrival->ms, arrival->quality);
     }
     else
     {
@@ -483,8 +458,8 @@ void Measure(Shared& shared)
             LogTry(round, target.name, arrival);
             if (arrival)
             {
-                tries[i].arrivalsMs.push_back(arrival->first);
-                tries[i].qualities.push_back(arrival->second);
+                tries[i].arrivalsMs.push_back(arrival->ms);
+                tries[i].qualities.push_back(arrival->quality);
             }
             WaitUntil(mic, streams, CounterSeconds() + kQuietSeconds, shared.cancel);
         }
