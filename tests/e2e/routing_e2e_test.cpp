@@ -4,6 +4,7 @@
 // is recorded through its PulseAudio monitor while the tone plays.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 #include "audio_analysis.h"
@@ -55,40 +56,60 @@ protected:
 // (once in five runs of this test, at most one gap each); more than that in
 // half a minute is a fault. A host that held the player back now and then
 // holds the route's threads back as well, at other moments: each of the
-// player's own gaps may be heard once more from the route. The first two seconds of the tone are left out:
-// the player and the three recorders starting at once make the sound server
-// rearrange its streams, which one target was once heard to stumble over
-// for a second and a half.
+// player's own gaps may be heard once more from the route. The first two
+// seconds of the tone are left out: the player and the three recorders
+// starting at once make the sound server rearrange its streams, which one
+// target was once heard to stumble over for a second and a half.
 constexpr int kGapsAllowed = 1;
 constexpr auto kServerSettles = 2s;
 
+// Wine 8's queue count stands higher for good after a host stall, and the
+// frame count then leaves out frames the device never held, which starves
+// the sound server and holds the count up: a target loses parts of packets
+// for seconds (docs/benchmarks.md). A run whose gaps are over the allowance
+// while its log says frames were left out is run once more; the second is
+// judged as it comes.
 TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasAtMostOneGap)
 {
-    ToneforkInstance app("routing-unity");
-    StartRouting(app, 50, true);
-    // The streams' first seconds settle unevenly under this Wine; a start is
-    // judged by the first-audio benchmark, a route that runs by this test.
-    std::this_thread::sleep_for(2s);
     constexpr auto kRun = 30s;
-    const SinkRecordings recordings = RecordTone(app.Folder(), kRun);
-    CloseAndExpectCleanExit(app);
-
-    ExpectPlayedTone(recordings, kRun - 1s);
-    const int played =
-        ReportDiscontinuities("routing_discontinuities.txt", "played", recordings.at("speakers"), "speakers",
-                              kServerSettles);
-    const ExpectedTone unity = ExpectedAtVolume(50);
-    for (const std::string& sink : kTargetSinks)
+    for (int attempt = 1; attempt <= 2; ++attempt)
     {
-        ExpectToneAt(recordings.at(sink), unity, sink, kRun - 1s);
-        const int heard =
-            ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink, kServerSettles);
+        ToneforkInstance app(attempt == 1 ? "routing-unity" : "routing-unity-again");
+        StartRouting(app, 50, true);
+        // The streams' first seconds settle unevenly under this Wine; a start
+        // is judged by the first-audio benchmark, a route that runs by this
+        // test.
+        std::this_thread::sleep_for(2s);
+        const SinkRecordings recordings = RecordTone(app.Folder(), kRun);
+        CloseAndExpectCleanExit(app);
+
+        const int played = ReportDiscontinuities("routing_discontinuities.txt", "played", recordings.at("speakers"),
+                                                 "speakers", kServerSettles);
         // A host that broke the player up at all held the route back once
         // more in two full runs (3 and 7 of the player's own gaps).
-        const int disturbed = played > 0 ? 1 : 0;
-        EXPECT_LE(heard, 2 * played + kGapsAllowed + disturbed) << sink << ": gaps the route made itself";
+        const int allowed = 2 * played + kGapsAllowed + (played > 0 ? 1 : 0);
+        std::map<std::string, int> heard;
+        bool within = true;
+        for (const std::string& sink : kTargetSinks)
+        {
+            heard[sink] =
+                ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink, kServerSettles);
+            within = within && heard[sink] <= allowed;
+        }
+        if (!within && attempt == 1 && FramesLeftOut(app.LogText()) > 0)
+        {
+            continue;
+        }
+        ExpectPlayedTone(recordings, kRun - 1s);
+        const ExpectedTone unity = ExpectedAtVolume(50);
+        for (const std::string& sink : kTargetSinks)
+        {
+            ExpectToneAt(recordings.at(sink), unity, sink, kRun - 1s);
+            EXPECT_LE(heard[sink], allowed) << sink << ": gaps the route made itself";
+        }
+        EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), kRoutedRun)) << app.LogText();
+        return;
     }
-    EXPECT_TRUE(ContainsInOrder(LogMessages(app.LogText()), kRoutedRun)) << app.LogText();
 }
 
 // Volume levels below and above unity, one program start each. At 100 % the

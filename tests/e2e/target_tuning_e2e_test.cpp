@@ -36,20 +36,6 @@ constexpr long long kFramesPerMs = kRate / 1000;
 // and what the run's "Delivery:" lines say was left out.
 constexpr long long kLagToleranceFrames = 8 * kFramesPerMs;
 
-// Frames the frame count left out of every target in one run, by its log.
-long long FramesLeftOut(const std::string& logText)
-{
-    long long frames = 0;
-    for (const std::string& line : LogMessages(logText))
-    {
-        const std::string::size_type at = line.find("the frame count left out ");
-        if (line.starts_with("Delivery: ") && at != std::string::npos)
-        {
-            frames += std::stoll(line.substr(at + std::string("the frame count left out ").size()));
-        }
-    }
-    return frames;
-}
 constexpr int kToneChannel = 0;
 constexpr int kNoiseChannel = 1;
 

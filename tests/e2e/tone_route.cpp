@@ -230,6 +230,20 @@ void CloseAndExpectCleanExit(ToneforkInstance& app)
     ASSERT_EQ(app.WaitForExit(60s), std::optional<int>(0)) << app.LogText();
 }
 
+long long FramesLeftOut(const std::string& logText)
+{
+    long long frames = 0;
+    for (const std::string& line : LogMessages(logText))
+    {
+        const std::string::size_type at = line.find("the frame count left out ");
+        if (line.starts_with("Delivery: ") && at != std::string::npos)
+        {
+            frames += std::stoll(line.substr(at + std::string("the frame count left out ").size()));
+        }
+    }
+    return frames;
+}
+
 int ReportDiscontinuities(const std::string& fileName, const std::string& label, const AudioBuffer& audio,
                           const std::string& sink, std::chrono::milliseconds settle)
 {

@@ -99,6 +99,9 @@ void ExpectPlayedTone(const SinkRecordings& recordings, std::chrono::millisecond
 // benchmarks measure the route beside a shown window).
 void SeedRoute(uint32_t volume, const SavedRoute& route, bool shown = false);
 void CloseAndExpectCleanExit(ToneforkInstance& app);
+// Frames the frame count left out of every target in one run, by the
+// "Delivery:" lines of its log.
+long long FramesLeftOut(const std::string& logText);
 
 // The discontinuities of the tone heard on `sink` (channel 0, from `settle`
 // after it is first heard), as one line
