@@ -58,6 +58,7 @@ std::optional<double> FrameTimeline::TimeOf(double frame) const
 
 double FrameTimeline::FrameAt(double seconds, double last) const
 {
+    const Stretch* earliest = ReadStretchFor(-1.0);
     for (auto stretch = stretches_.rbegin(); stretch != stretches_.rend(); ++stretch)
     {
         if (stretch->frames.empty())
@@ -67,7 +68,7 @@ double FrameTimeline::FrameAt(double seconds, double last) const
         // The origin moves with the frame only by the drift: once is close.
         const double guess = (seconds - OriginAt(*stretch, stretch->frames.back())) * rate_;
         const double frame = (seconds - OriginAt(*stretch, guess)) * rate_;
-        if (frame >= stretch->from || stretch == std::prev(stretches_.rend()))
+        if (frame >= stretch->from || &*stretch == earliest)
         {
             return std::clamp(frame, 0.0, last);
         }
