@@ -67,14 +67,16 @@ constexpr auto kServerSettles = 2s;
 // frame count then leaves out frames the device never held, which starves
 // the sound server and holds the count up: a target loses parts of packets
 // for seconds (docs/benchmarks.md). A run whose gaps are over the allowance
-// while its log says frames were left out is run once more; the second is
-// judged as it comes.
+// while its log says frames were left out is run again, twice at most (on a
+// busy host two such runs in a row were seen); the last is judged as it
+// comes, and a run that left nothing out is judged at once.
 TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasAtMostOneGap)
 {
     constexpr auto kRun = 30s;
-    for (int attempt = 1; attempt <= 2; ++attempt)
+    constexpr int kAttempts = 3;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt)
     {
-        ToneforkInstance app(attempt == 1 ? "routing-unity" : "routing-unity-again");
+        ToneforkInstance app("routing-unity-" + std::to_string(attempt));
         StartRouting(app, 50, true);
         // The streams' first seconds settle unevenly under this Wine; a start
         // is judged by the first-audio benchmark, a route that runs by this
@@ -96,7 +98,7 @@ TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasAtMostOneGap)
                 ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink, kServerSettles);
             within = within && heard[sink] <= allowed;
         }
-        if (!within && attempt == 1 && FramesLeftOut(app.LogText()) > 0)
+        if (!within && attempt < kAttempts && FramesLeftOut(app.LogText()) > 0)
         {
             continue;
         }
