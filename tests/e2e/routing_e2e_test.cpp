@@ -94,8 +94,8 @@ TEST_F(RoutingE2e, HalfVolumeIsUnityOnBothTargetsAndHalfAMinuteHasAtMostOneGap)
         bool within = true;
         for (const std::string& sink : kTargetSinks)
         {
-            heard[sink] =
-                ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink, kServerSettles);
+            heard[sink] = ReportDiscontinuities("routing_discontinuities.txt", "routing", recordings.at(sink), sink,
+                                                kServerSettles);
             within = within && heard[sink] <= allowed;
         }
         if (!within && attempt < kAttempts && FramesLeftOut(app.LogText()) > 0)

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -17,32 +16,32 @@ constexpr double kBreak = 0.03;  // a stream dry, or sound lost, for this long
 
 // A render stream as Windows documents its clock: the position counts what
 // the device plays, at the device's own pace, and stands still while the
-// stream is dry. Read every 2 ms, as the alignment reads it; not while dry.
+// stream is dry. Read every 2 ms, as the alignment reads it; a reading that
+// finds the queue dry breaks the line instead.
 struct Speaker
 {
-    double start;
-    double ppm;
-    double pathSeconds;  // from the device to the microphone
-    double dryAt;        // on the counter; 0: never dry
+    double start, ppm, pathSeconds;
+    double dryAt;  // on the counter; 0: never dry
     double Pace() const { return kRenderRate * (1.0 + ppm * 1e-6); }
+    bool After(double at) const { return dryAt > 0.0 && at > dryAt; }
     double PlayedAt(double frame) const
     {
         const double at = start + frame / Pace();
-        return dryAt > 0.0 && at > dryAt ? at + kBreak : at;
+        return After(at) ? at + kBreak : at;
     }
     FrameTimeline ReadClock(double until) const
     {
         FrameTimeline timeline(kRenderRate);
         for (double t = start + 0.002; t < until; t += 0.002)
         {
-            const bool dry = dryAt > 0.0 && t > dryAt && t < dryAt + kBreak;
-            const double heard = dryAt > 0.0 && t > dryAt ? std::max(dryAt, t - kBreak) : t;
-            if (dry)
+            if (After(t) && t < dryAt + kBreak)
             {
-                timeline.Break((heard - start) * Pace());
-                continue;
+                timeline.Break((dryAt - start) * Pace());
             }
-            timeline.Note((heard - start) * Pace(), t);
+            else
+            {
+                timeline.Note(((After(t) ? t - kBreak : t) - start) * Pace(), t);
+            }
         }
         return timeline;
     }

@@ -171,7 +171,8 @@ private:
     void Keep(const BYTE* data, UINT32 frames, DWORD flags, UINT64 qpc)
     {
         // A packet without a time is taken to end now.
-        const double seconds = qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - static_cast<double>(frames) / Rate();
+        const double seconds =
+            qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - static_cast<double>(frames) / Rate();
         const auto index = static_cast<double>(samples.size());
         if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0 && index > 0.0)
         {

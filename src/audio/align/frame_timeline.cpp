@@ -89,8 +89,9 @@ std::optional<ProbeArrival> ArrivalOfProbe(double playedAt, const FrameTimeline&
         return std::nullopt;
     }
     const Arrival found = FindArrival(recording.subspan(from, to - from), probe, microphoneRate);
-    const std::optional<double> arrived = microphone.TimeOf(static_cast<double>(from + found.frame));
-    if (!found.found || !arrived)
+    const std::optional<double> arrived =
+        found.found ? microphone.TimeOf(static_cast<double>(from + found.frame)) : std::nullopt;
+    if (!arrived)
     {
         return std::nullopt;
     }
