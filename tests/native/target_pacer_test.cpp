@@ -208,6 +208,44 @@ TEST(TargetPacerTest, WhatARateChangeThrowsAwayIsQueuedAgainOnlyOnceSeen) {
     }
 }
 
+// Where a rate change throws the queue away, a packet's writes and a change
+// never overlap, or what the change threw away would be queued again after
+// newer frames: the change waits for the writes, a packet for the change. A
+// stream that keeps its queue never holds either back.
+TEST(TargetPacerTest, APacketAndARateChangeOverlapOnlyWhereTheQueueIsKept) {
+    const Kind kinds[] = {Kind::Windows, Kind::Wine10};
+    const auto read = [](StreamReading&) { return true; };
+    for (const Kind kind : kinds) {
+        const bool throwsAway = kind == Kind::Wine10;
+        Engine engine(EngineSetup{30.0f, kind, true}, {1000.0});
+        for (double now = 0.0; now < 5.0; now += 0.0015) {
+            engine.capture.Advance(now);
+            engine.Pass(now);
+        }
+        TargetPacer& pacer = engine.targets[0].pacer;
+        RateMailbox& mailbox = pacer.Mailbox();
+        const auto ask = [&mailbox] {
+            mailbox.change.hz = 48000.0;
+            mailbox.HandOn(RateMailbox::Stage::Asked);
+        };
+        ASSERT_TRUE(mailbox.At(RateMailbox::Stage::Free) || mailbox.At(RateMailbox::Stage::Asked));
+        ask();
+        ASSERT_TRUE(pacer.BeginPacket());
+        EXPECT_EQ(mailbox.Apply(read, [](double) { return 0; }), !throwsAway) << "a change during a packet's writes";
+        pacer.EndPacket();
+        ask();
+        bool packetWent = false;
+        EXPECT_TRUE(mailbox.Apply(read, [&](double) {
+            packetWent = pacer.BeginPacket();
+            pacer.EndPacket();
+            return 0;
+        })) << "once the writes are done";
+        EXPECT_EQ(packetWent, !throwsAway) << "a packet while a change is made";
+        EXPECT_TRUE(pacer.BeginPacket()) << "once the change is made";
+        pacer.EndPacket();
+    }
+}
+
 // What the stream did not take is not counted as queued: a priming it
 // refused leaves the target shorter (so an empty queue reads dry sooner),
 // and a first packet it refused leaves the start to come, without counting

@@ -276,8 +276,7 @@ double TargetPacer::Played(const StreamReading& reading) const {
 // none is read while a rate change is on its way, as one may start the clock
 // again (Wine's) before the change is judged.
 bool TargetPacer::HeardClockLeads(const StreamReading& reading) {
-    const bool changing = mailbox_->At(RateMailbox::Stage::Asked) || mailbox_->At(RateMailbox::Stage::Applied);
-    if (!clockHasSay_ || changing || !reading.clocked || settings_.clockFrequency == 0) {
+    if (!clockHasSay_ || mailbox_->Changing() || !reading.clocked || settings_.clockFrequency == 0) {
         return false;
     }
     const QueueReading judged{reading.queued, 0, 0.0, true, written_, Played(reading)};

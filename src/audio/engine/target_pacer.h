@@ -192,27 +192,60 @@ struct RateChange {
 };
 
 // One target's rate change between the two threads, without a lock: each side
-// touches `change` only in its own stages.
+// touches `change` only in its own stages, and moves the stage only from one
+// it is at. The redirect thread may also hold the stream still for a
+// packet's writes (Wine's workaround below); the applier does not begin a
+// change while it is held. Hold, Unhold: the redirect thread; Apply: the
+// applier thread.
 class RateMailbox {
 public:
-    enum class Stage : uint8_t { Free, Asked, Applied, Judged };
-    bool At(Stage stage) const { return stage_.load(std::memory_order_acquire) == stage; }
-    void HandOn(Stage next) { stage_.store(next, std::memory_order_release); }
+    enum class Stage : uint8_t { Free, Asked, Applying, Applied, Judged };
+    bool At(Stage stage) const { return StageOf(word_.load(std::memory_order_acquire)) == stage; }
+    // Asked, being applied or applied, not yet judged.
+    bool Changing() const {
+        const Stage stage = StageOf(word_.load(std::memory_order_acquire));
+        return stage == Stage::Asked || stage == Stage::Applying || stage == Stage::Applied;
+    }
+    void HandOn(Stage next) {
+        uint8_t word = word_.load(std::memory_order_relaxed);
+        while (!word_.compare_exchange_weak(word, (word & kHeld) | static_cast<uint8_t>(next),
+                                            std::memory_order_acq_rel)) {
+        }
+    }
+    // False, and nothing held, while a change is being applied.
+    bool Hold() {
+        const uint8_t was = word_.fetch_or(kHeld, std::memory_order_acq_rel);
+        if (StageOf(was) == Stage::Applying) {
+            Unhold();
+            return false;
+        }
+        return true;
+    }
+    void Unhold() { word_.fetch_and(static_cast<uint8_t>(~kHeld), std::memory_order_acq_rel); }
 
     // The applier's part: read(reading) says whether the queue was read,
-    // setRate(hz) returns SetSampleRate's result.
+    // setRate(hz) returns SetSampleRate's result. False while the stream is
+    // held (it is tried again later).
     template <typename Read, typename SetRate>
-    void Apply(Read read, SetRate setRate) {
+    bool Apply(Read read, SetRate setRate) {
+        uint8_t asked = static_cast<uint8_t>(Stage::Asked);
+        if (!word_.compare_exchange_strong(asked, static_cast<uint8_t>(Stage::Applying), std::memory_order_acq_rel)) {
+            return false;
+        }
         const bool beforeRead = read(change.before);
         change.result = setRate(change.hz);
         change.queueRead = read(change.after) && beforeRead;
         HandOn(Stage::Applied);
+        return true;
     }
 
     RateChange change;
 
 private:
-    std::atomic<Stage> stage_{Stage::Free};
+    static constexpr uint8_t kHeld = 0x80;
+    static Stage StageOf(uint8_t word) { return static_cast<Stage>(word & (kHeld - 1)); }
+
+    std::atomic<uint8_t> word_{static_cast<uint8_t>(Stage::Free)};
 };
 
 // Fixed for a target's life.
@@ -262,6 +295,12 @@ public:
 
     // The applier thread's side of the rate changes; stable for the pacer's life.
     RateMailbox& Mailbox() { return *mailbox_; }
+    // Around each packet's writes. False where the packet must wait for the
+    // next pass: a rate change is being made on a stream seen to throw its
+    // queue away at one, and what that throws away is to be queued again
+    // ahead of the packet, not after it. Unheld streams are never waited for.
+    bool BeginPacket() { return !wineQuirkSeen_ || mailbox_->Hold(); }
+    void EndPacket() { mailbox_->Unhold(); }
 
     bool Started() const { return started_; }
     uint32_t DryRuns() const { return watch_.runs; }

@@ -252,6 +252,31 @@ HRESULT HoldQueue(RenderTarget& target, uint32_t packetFrames)
     return FAILED(hr) ? hr : Prime(target, target.pacer.WarmupSilence(queued, packetFrames));
 }
 
+// Every target's stream held still for one packet's writes (see
+// TargetPacer::BeginPacket); not open while any must wait.
+class PacketWindow
+{
+public:
+    explicit PacketWindow(std::vector<RenderTarget>& targets) : targets_(targets)
+    {
+        for (; begun_ < targets_.size() && targets_[begun_].pacer.BeginPacket(); ++begun_)
+        {
+        }
+    }
+    ~PacketWindow()
+    {
+        for (size_t i = 0; i < begun_; ++i)
+        {
+            targets_[i].pacer.EndPacket();
+        }
+    }
+    bool Open() const { return begun_ == targets_.size(); }
+
+private:
+    std::vector<RenderTarget>& targets_;
+    size_t begun_ = 0;
+};
+
 void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, float bufferMs, double now)
 {
     IAudioCaptureClient& capture = *engine.captureClient.Get();
@@ -259,6 +284,11 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
     uint32_t count = 0;
     while (packetSize > 0 && count < limit && !engine.state.redirectStopRequested)
     {
+        const PacketWindow window(engine.targets);
+        if (!window.Open())
+        {
+            return;
+        }
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
