@@ -31,7 +31,7 @@ AppState::~AppState()
     {
         return;
     }
-    alignment.Cancel(*this);
+    alignment.Cancel(*this, false);
     SaveSettings(*this);
     StopRedirection(*this);
     ReleaseDeviceLists(*this);

@@ -82,6 +82,9 @@ void RunMainLoop(AppState& state, HWND hwnd)
         {
             return;
         }
+        // An alignment ends (its delays set, the route resumed) also while
+        // no frame is drawn: in the tray, minimised or covered.
+        state.alignment.Poll(state);
         if (state.hiddenInTray || IsIconic(hwnd))
         {
             Sleep(16);

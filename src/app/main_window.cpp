@@ -231,9 +231,11 @@ LRESULT OnCommand(AppState* state, HWND hwnd, WPARAM wParam)
         break;
     case ID_TRAY_TOGGLE:
     {
-        // An alignment under way gives the route back as it was first.
-        state->alignment.Cancel(*state);
+        // The menu said what the route was doing when it opened; an
+        // alignment under way (which pauses the route) gives the route back
+        // as it was first.
         const bool stopping = state->isRedirecting;
+        state->alignment.Cancel(*state);
         if (!stopping)
         {
             ForgetLeftOutTargets(*state);

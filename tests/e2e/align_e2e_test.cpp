@@ -321,9 +321,16 @@ TEST_F(AlignE2e, AlignmentFromTheWindowBringsBothTargetsTogetherInTheRoom)
     })) << "the route must play Near with the delay set";
 }
 
-// A probe 30 dB under the room's noise is refused and changes nothing; a
-// measuring cancelled in the middle leaves the delays as they were and the
-// route playing again.
+// WM_SYSCOMMAND with SC_MINIMIZE and SC_RESTORE, and the tray menu's Start/Stop.
+constexpr const char* kSysCommand = "274";
+constexpr const char* kMinimize = "61472";
+constexpr const char* kRestore = "61728";
+constexpr const char* kTrayToggle = "1002";
+
+// A probe 30 dB under the room's noise is refused and changes nothing, also
+// with the window minimised meanwhile; a measuring cancelled in the
+// middle, with the dialog's button or the tray's Start, leaves the delays as
+// they were and the route playing again.
 TEST_F(AlignE2e, ALoudRoomIsRefusedAndCancelRestoresTheRoute)
 {
     RegSetString(kSettingsKey, "TargetTuning", R"([{"name":"Near","delayMs":30,"volume":100}])");
@@ -339,8 +346,13 @@ TEST_F(AlignE2e, ALoudRoomIsRefusedAndCancelRestoresTheRoute)
     // at -45 dBFS peak is about -54 dBFS (RMS) there, this noise -24.
     ChildProcess roomNoise = PlayRawAudio("room", NoiseFile("loud-room-noise", 0.15, 11));
     ClickDialogButton(app, true);
+    ASSERT_TRUE(app.WaitForLog("Align: measuring", 10s)) << app.LogText();
+    ASSERT_EQ(app.Control({"post", kSysCommand, kMinimize, "0"}).exitCode, 0);
     EXPECT_TRUE(app.WaitForLog("Align: The probe was not heard", 60s)) << app.LogText();
     EXPECT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 30s, 2)) << app.LogText();
+    EXPECT_EQ(ParseKeyValues(app.Control({"info"}).output).at("iconic"), "1") << "it ended while minimised";
+    ASSERT_EQ(app.Control({"post", kSysCommand, kRestore, "0"}).exitCode, 0);
+    std::this_thread::sleep_for(1s);
     EXPECT_EQ(RegQuery(kSettingsKey, "AlignProbeLevel"), Dword(45));
     EXPECT_EQ(SavedDelays(), (std::map<std::string, int>{{"Near", 30}})) << "a refused alignment changes nothing";
     Look(place, app.Folder() + "/refused.png");
@@ -351,8 +363,19 @@ TEST_F(AlignE2e, ALoudRoomIsRefusedAndCancelRestoresTheRoute)
     ClickDialogButton(app, false);
     EXPECT_TRUE(app.WaitForLog("Align: cancelled; nothing was changed.", 10s)) << app.LogText();
     EXPECT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 30s, 3)) << app.LogText();
+
+    // The tray's menu says Start while the route is paused for a measuring.
+    ClickDialogButton(app, true);
+    EXPECT_TRUE(app.WaitForLog("Align: measuring", 10s, 3)) << app.LogText();
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(app.Control({"command", kTrayToggle}).exitCode, 0);
+    EXPECT_TRUE(app.WaitForLog("Tray: Starting redirection.", 10s)) << app.LogText();
+    EXPECT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 30s, 4)) << app.LogText();
     roomNoise.Stop();
     EXPECT_EQ(SavedDelays(), (std::map<std::string, int>{{"Near", 30}})) << "a cancelled alignment changes nothing";
     CloseAndExpectCleanExit(app);
+    const std::vector<std::string> messages = LogMessages(app.LogText());
+    EXPECT_EQ(CountStartingWith(messages, "Align: cancelled; nothing was changed."), 2u);
+    EXPECT_EQ(CountStartingWith(messages, "Tray: Stopping redirection."), 0u) << "Start must not stop the route";
 }
 }  // namespace

@@ -117,4 +117,38 @@ TEST(FrameTimeline, PlacesEachProbeThroughDriftAndBreaks)
         }
     }
 }
+
+// A microphone's packets, 10 ms each, read 0-8 ms after they are complete:
+// a time guessed from when a packet was read is that late, so where there
+// are stamps, only they may place a frame (here packet 150's first),
+// however the two come mixed.
+TEST(FrameTimeline, PacketsArePlacedByTheirStampsWhereThereAreAny)
+{
+    struct Case
+    {
+        const char* what;
+        size_t unstampedFrom, unstampedTo;  // packets without a trusted stamp
+        double withinMs;
+    };
+    const std::vector<Case> cases = {{"guessed until the first stamp", 0, 50, 0.01},
+                                     {"ten packets without a stamp among stamped ones", 100, 110, 0.01},
+                                     {"never stamped", 0, 200, 8.0}};
+    for (const Case& c : cases)
+    {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> wait(0.0, 0.008);
+        FrameTimeline microphone(48000.0);
+        PacketTimes times;
+        for (size_t packet = 0; packet < 200; ++packet)
+        {
+            const double first = kStart + static_cast<double>(packet) * 0.01;
+            const bool stamped = packet < c.unstampedFrom || packet >= c.unstampedTo;
+            times.Add(microphone, static_cast<double>(packet) * 480.0,
+                      stamped ? std::optional<double>(first) : std::nullopt, first + wait(random), false);
+        }
+        const std::optional<double> at = microphone.TimeOf(150.0 * 480.0);
+        ASSERT_TRUE(at.has_value()) << c.what;
+        EXPECT_NEAR((*at - (kStart + 1.5)) * 1000.0, 0.0, c.withinMs) << c.what;
+    }
+}
 }  // namespace

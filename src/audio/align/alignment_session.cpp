@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <system_error>
 
 #include "app/app_state.h"
 #include "audio/align/alignment_plan.h"
@@ -168,17 +169,18 @@ public:
     bool raw = false;
 
 private:
+    // A stamp flagged AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR ("the time at which
+    // the device's stream position was recorded is uncertain",
+    // _AUDCLNT_BUFFERFLAGS on learn.microsoft.com), or a second or more from
+    // now, is not trusted.
     void Keep(const BYTE* data, UINT32 frames, DWORD flags, UINT64 qpc)
     {
-        // A packet without a time is taken to end now.
-        const double seconds =
-            qpc != 0 ? static_cast<double>(qpc) / 1e7 : CounterSeconds() - static_cast<double>(frames) / Rate();
-        const auto index = static_cast<double>(samples.size());
-        if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0 && index > 0.0)
-        {
-            timeline_.Break(index);
-        }
-        timeline_.Note(index, seconds);
+        const double now = CounterSeconds();
+        const double stamp = static_cast<double>(qpc) / 1e7;
+        const bool trusted =
+            qpc != 0 && (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0 && std::abs(stamp - now) < 1.0;
+        times_.Add(timeline_, static_cast<double>(samples.size()), trusted ? std::optional<double>(stamp) : std::nullopt,
+                   now - static_cast<double>(frames) / Rate(), (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0);
         const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
         const uint32_t converted =
             silent ? 0 : ConvertPacketToFloat(data, layout_, frames, scratch_.data(), scratch_.size());
@@ -201,6 +203,7 @@ private:
     SampleLayout layout_;
     std::vector<float> scratch_;
     FrameTimeline timeline_;
+    PacketTimes times_;
 };
 
 // One target's stream, open and running for the whole measurement: silence,
@@ -419,7 +422,7 @@ void LogTry(int round, const std::string& name, const std::optional<ProbeArrival
 std::string OpenStreams(const Shared& shared, std::vector<ProbeStream>& streams)
 {
     streams.resize(shared.targets.size());
-    for (size_t i = 0; i < streams.size(); ++i)
+    for (size_t i = 0; i < streams.size() && !shared.cancel; ++i)
     {
         if (!streams[i].Open(shared.targets[i].device.Get(), shared.probeDbfs))
         {
@@ -475,7 +478,15 @@ void Measure(Shared& shared)
 void Work(std::shared_ptr<Shared> shared)
 {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    Measure(*shared);
+    try
+    {
+        Measure(*shared);
+    }
+    catch (const std::exception& error)
+    {
+        shared->plan = AlignmentPlan{};
+        shared->plan.reason = std::string("The measuring failed (") + error.what() + "); nothing was changed.";
+    }
     // Every interface is released with the endpoints, before COM goes.
     shared->microphone.device.Reset();
     shared->targets.clear();
@@ -595,16 +606,26 @@ bool AlignmentSession::Start(AppState& state, const EndpointIdentity& microphone
     }
     report_.state = AlignmentState::Measuring;
     report_.progress = "Listening to the room...";
-    worker_ = std::thread(Work, shared_);
+    try
+    {
+        worker_ = std::thread(Work, shared_);
+    }
+    catch (const std::system_error& error)
+    {
+        Refuse(report_, std::string("No thread to measure with (") + error.what() + "); nothing was changed.");
+        Finish(state);
+        return false;
+    }
     return true;
 }
 
-void AlignmentSession::Cancel(AppState& state)
+void AlignmentSession::Cancel(AppState& state, bool resumeRoute)
 {
     if (!Busy())
     {
         return;
     }
+    resumeRoute_ = resumeRoute_ && resumeRoute;
     shared_->cancel = true;
     worker_.join();
     report_.state = AlignmentState::Cancelled;

@@ -71,8 +71,9 @@ public:
     // two targets are ticked, the microphone is not listed or belongs to a
     // target. Returns whether the measuring started.
     bool Start(AppState& state, const EndpointIdentity& microphone, float probeDbfs);
-    // Stops the measuring; the route and the delays come back as they were.
-    void Cancel(AppState& state);
+    // Stops the measuring; the delays stay as they were, and so does the
+    // route unless `resumeRoute` is false (the program is ending).
+    void Cancel(AppState& state, bool resumeRoute = true);
     // Once per frame: when the worker is done, applies its delays (or not),
     // resumes the route and logs. Returns the report as it stands.
     const AlignmentReport& Poll(AppState& state);

@@ -76,6 +76,20 @@ double FrameTimeline::FrameAt(double seconds, double last) const
     return 0.0;
 }
 
+void PacketTimes::Add(FrameTimeline& timeline, double frame, std::optional<double> stamp, double guess,
+                      bool discontinuous)
+{
+    if (frame > 0.0 && (discontinuous || (stamp && !stampSeen_)))
+    {
+        timeline.Break(frame);
+    }
+    stampSeen_ = stampSeen_ || stamp.has_value();
+    if (stamp || !stampSeen_)
+    {
+        timeline.Note(frame, stamp.value_or(guess));
+    }
+}
+
 std::optional<ProbeArrival> ArrivalOfProbe(double playedAt, const FrameTimeline& microphone,
                                            std::span<const float> recording, std::span<const float> probe,
                                            uint32_t microphoneRate, double searchSeconds)

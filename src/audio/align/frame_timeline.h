@@ -58,6 +58,23 @@ private:
     std::vector<Stretch> stretches_ = {Stretch{}};
 };
 
+// A microphone's packets on its time line: each by its stamp where the
+// capture gives one it can trust, else, until it first does, by a guess (the
+// time it was read less its length). A stamp says when the first frame was
+// recorded; a guess is late by however long the packet waited, so the two are
+// never fitted as one line: the first stamp starts a stretch of its own, and
+// a packet without a trusted stamp after that adds nothing.
+class PacketTimes
+{
+public:
+    // A packet whose first frame is `frame`; `discontinuous`: the capture
+    // says it does not follow on from the one before.
+    void Add(FrameTimeline& timeline, double frame, std::optional<double> stamp, double guess, bool discontinuous);
+
+private:
+    bool stampSeen_ = false;
+};
+
 // How late a probe was heard: from when its first frame was played to when
 // the microphone recorded it, and how clearly.
 struct ProbeArrival
