@@ -41,6 +41,20 @@ float VolumeInRange(const std::string& key, float stored)
     return *used;
 }
 
+// An entry that is not a volume (not a 4-byte REG_DWORD) is left out, by
+// its name where that can be read.
+void SayLeftOut(HKEY key, DWORD index)
+{
+    wchar_t name[kValueNameCapacity];
+    DWORD nameLength = kValueNameCapacity;
+    const bool named = RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    const std::string what = named ? WideToUtf8(std::wstring(name, nameLength)) : std::to_string(index);
+    DiagnosticLog::Instance().Log(named ? "LoadDeviceVolumes: stored '%s' is not a volume (REG_DWORD); it is left out."
+                                        : "LoadDeviceVolumes: stored entry %s is not a volume (REG_DWORD), nor is its "
+                                          "name readable; it is left out.",
+                                  what.c_str());
+}
+
 }  // namespace
 
 void ReadDeviceVolumes(HKEY key, std::map<std::string, float>& volumes)
@@ -64,15 +78,15 @@ void ReadDeviceVolumes(HKEY key, std::map<std::string, float>& volumes)
             }
             return;
         }
-        if (step == EnumerationStep::Skip)
+        const std::optional<uint32_t> number =
+            step == EnumerationStep::Take ? DwordFromRegistryData(type, dataSize, data) : std::nullopt;
+        if (!number)
         {
+            SayLeftOut(key, index);
             continue;
         }
-        if (const std::optional<uint32_t> number = DwordFromRegistryData(type, dataSize, data))
-        {
-            const std::string volumeKey = WideToUtf8(std::wstring(name, nameLength));
-            volumes[volumeKey] = VolumeInRange(volumeKey, static_cast<float>(*number));
-        }
+        const std::string volumeKey = WideToUtf8(std::wstring(name, nameLength));
+        volumes[volumeKey] = VolumeInRange(volumeKey, static_cast<float>(*number));
     }
 }
 

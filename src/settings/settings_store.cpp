@@ -73,7 +73,9 @@ void KeepInRange(const char* name, float& value, ValueRange range)
     }
 }
 
-// A value that is missing, or not a 4-byte REG_DWORD, leaves its field alone.
+// A value that is missing, or not a 4-byte REG_DWORD, leaves its field
+// alone; one that is there but not a number says so (the next save writes
+// the value in use over it).
 void ReadDwords(HKEY key, AppState& state)
 {
     SettingsValues values = CollectValues(state);
@@ -82,9 +84,15 @@ void ReadDwords(HKEY key, AppState& state)
         BYTE data[4] = {};
         DWORD type = 0;
         DWORD size = sizeof(data);
-        if (RegQueryValueExW(key, value.name, nullptr, &type, data, &size) == ERROR_SUCCESS)
+        const LSTATUS read = RegQueryValueExW(key, value.name, nullptr, &type, data, &size);
+        if (read == ERROR_SUCCESS && DwordFromRegistryData(type, size, data))
         {
             DecodeSettingsDword(values, value.field, type, size, data);
+        }
+        else if (read != ERROR_FILE_NOT_FOUND)
+        {
+            DiagnosticLog::Instance().Log("LoadSettings: stored %s is not a number (REG_DWORD); it is left out.",
+                                          WideToUtf8(value.name).c_str());
         }
     }
     KeepInRange("Volume", values.volume, kVolumeRange);
@@ -113,21 +121,34 @@ std::optional<std::string> ReadJsonText(HKEY key, const wchar_t* name)
     return WideToUtf8(text);
 }
 
+// A stored choice that could not be read whole says so: the next save
+// writes what was read over it.
+template <typename Decode>
+void ReadSelection(HKEY key, const wchar_t* name, const Decode& decode)
+{
+    if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    const std::optional<std::string> text = ReadJsonText(key, name);
+    const JsonReadResult read = text ? decode(*text) : JsonReadResult::NotParsed;
+    if (read != JsonReadResult::Complete)
+    {
+        DiagnosticLog::Instance().Log("LoadSettings: stored %s could not be read whole; %s.", WideToUtf8(name).c_str(),
+                                      read == JsonReadResult::Stopped ? "what could be read is used"
+                                                                      : "it is left out");
+    }
+}
+
 void ReadSelections(HKEY key, AppState& state)
 {
     const TextConverters converters = SystemTextConverters();
-    if (const std::optional<std::string> text = ReadJsonText(key, kSelectedSourceValueName))
-    {
-        DecodeSelectedSource(*text, state.desiredSource, converters);
-    }
-    if (const std::optional<std::string> text = ReadJsonText(key, kSelectedTargetsValueName))
-    {
-        DecodeSelectedTargets(*text, state.desiredTargets, converters);
-    }
-    if (const std::optional<std::string> text = ReadJsonText(key, kAlignMicrophoneValueName))
-    {
-        DecodeSelectedSource(*text, state.alignMicrophone, converters);
-    }
+    ReadSelection(key, kSelectedSourceValueName,
+                  [&](const std::string& text) { return DecodeSelectedSource(text, state.desiredSource, converters); });
+    ReadSelection(key, kSelectedTargetsValueName,
+                  [&](const std::string& text) { return DecodeSelectedTargets(text, state.desiredTargets, converters); });
+    ReadSelection(key, kAlignMicrophoneValueName,
+                  [&](const std::string& text) { return DecodeSelectedSource(text, state.alignMicrophone, converters); });
 }
 
 // A missing value is a first start; any other that gives no level in range

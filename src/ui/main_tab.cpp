@@ -172,6 +172,19 @@ void DrawSourceChooser(AppState& state)
     NameCombo("##source", SourcePreview(state), [&state] { DrawSourceEntries(state); });
 }
 
+// A slider's value, dragged or typed (Ctrl+click). AlwaysClamp keeps a
+// typed number in range; a typed "nan" passes any clamp, and leaves the value
+// as it was.
+bool TypedInRange(bool changed, float& value, float before)
+{
+    if (changed && !std::isfinite(value))
+    {
+        value = before;
+        return false;
+    }
+    return changed;
+}
+
 // The latency slider's drag, remembered from frame to frame.
 struct LatencyDrag
 {
@@ -211,7 +224,10 @@ void DrawLatencySection(AppState& state)
         drag.startValue = value;
         drag.startKnown = true;
     }
-    const bool changed = ImGui::SliderFloat("##buffer", &value, kBufferMsRange.low, kBufferMsRange.high, "");
+    const float before = value;
+    const bool changed = TypedInRange(
+        ImGui::SliderFloat("##buffer", &value, kBufferMsRange.low, kBufferMsRange.high, "", ImGuiSliderFlags_AlwaysClamp),
+        value, before);
     const bool active = ImGui::IsItemActive();
     if (!drag.active && active)
     {
@@ -236,7 +252,7 @@ void ToggleTarget(AppState& state, size_t index, bool checked)
         std::lock_guard<std::mutex> lock(state.selectionMutex);
         state.targetSelected[index] = checked;
         const EndpointIdentity& identity = state.playbackDevices[index].identity;
-        const auto same = [&identity](const EndpointIdentity& saved) { return IsSameEndpoint(saved, identity); };
+        const auto same = [&identity](const EndpointIdentity& saved) { return StandsFor(saved, identity); };
         if (!checked)
         {
             std::erase_if(state.desiredTargets, same);
@@ -297,15 +313,15 @@ void DrawHealthLight(const RowHealth& row, size_t k, float side, int64_t nowNs)
 
 struct TuningFieldKind
 {
-    const char* label;   // with %zu for the row
+    const char* label;
     const char* format;  // as the field shows the value
     int high;
     const char* hint;
 };
 
-constexpr TuningFieldKind kDelayField{"##targetDelay%zu", "+%d ms", kMaxTargetDelayMs,
+constexpr TuningFieldKind kDelayField{"##targetDelay", "+%d ms", kMaxTargetDelayMs,
                                       "Delay for this device.\nDrag, or double-click to type."};
-constexpr TuningFieldKind kVolumeField{"##targetVolume%zu", "%d%%", 100,
+constexpr TuningFieldKind kVolumeField{"##targetVolume", "%d%%", 100,
                                        "Volume for this device, of the source's volume.\nDrag, or double-click to type."};
 
 // A compact drag field; double-click or Ctrl+click types a value. Reports
@@ -325,14 +341,12 @@ struct TypedValue
     int value = 0;
 };
 
-FieldEdit TuningField(const TuningFieldKind& kind, size_t k, float width, int& value)
+FieldEdit TuningField(const TuningFieldKind& kind, float width, int& value)
 {
     static TypedValue typed;
-    char label[40];
-    std::snprintf(label, sizeof label, kind.label, k);
     ImGui::SetNextItemWidth(width);
     FieldEdit edit;
-    edit.changed = ImGui::DragInt(label, &value, 1.0f, 0, kind.high, kind.format, ImGuiSliderFlags_AlwaysClamp);
+    edit.changed = ImGui::DragInt(kind.label, &value, 1.0f, 0, kind.high, kind.format, ImGuiSliderFlags_AlwaysClamp);
     const ImGuiID id = ImGui::GetItemID();
     edit.finished = ImGui::IsItemDeactivatedAfterEdit();
     if (ImGui::TempInputIsActive(id))
@@ -356,15 +370,24 @@ FieldEdit TuningField(const TuningFieldKind& kind, size_t k, float width, int& v
 // The engine hears a change from its next packet, while the drag goes on;
 // the settings are written once, when the edit ends. Neither restarts nor
 // stops a route. An unticked device keeps what is set for when it is ticked.
+// The fields are the device's, not the row's: a list that is reordered
+// (a device came or went) during a drag or while a value is typed leaves the
+// edit with its device. A device without an id has nowhere to keep a setting,
+// and its fields cannot be changed.
 void TuningFields(AppState& state, size_t k, const RowControls& controls)
 {
     const std::shared_ptr<TargetLink> link = TargetLinkAt(state, k);
     TargetTuning tuning = link ? link->Tuning() : TargetTuning{};
     int delay = tuning.delayMs;
     int volume = static_cast<int>(std::lround(tuning.volume));
-    const FieldEdit delayEdit = TuningField(kDelayField, k, controls.delay, delay);
+    const std::string& eid = state.playbackDevices[k].identity.eid;
+    eid.empty() ? ImGui::PushID(static_cast<int>(k)) : ImGui::PushID(eid.c_str());
+    ImGui::BeginDisabled(!link);
+    const FieldEdit delayEdit = TuningField(kDelayField, controls.delay, delay);
     ImGui::SameLine();
-    const FieldEdit volumeEdit = TuningField(kVolumeField, k, controls.volume, volume);
+    const FieldEdit volumeEdit = TuningField(kVolumeField, controls.volume, volume);
+    ImGui::EndDisabled();
+    ImGui::PopID();
     if (delayEdit.changed || volumeEdit.changed)
     {
         tuning.delayMs = delay;
@@ -480,7 +503,10 @@ void DrawVolumeSection(AppState& state)
     DrawHeading(state.fontBold, heading);
     Spacer(2);
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
-    if (ImGui::SliderFloat("##volume", &volume, kVolumeRange.low, kVolumeRange.high, ""))
+    const float before = volume;
+    if (TypedInRange(
+            ImGui::SliderFloat("##volume", &volume, kVolumeRange.low, kVolumeRange.high, "", ImGuiSliderFlags_AlwaysClamp),
+            volume, before))
     {
         // A running engine applies it from its next pass on.
         state.volume.exchange(volume);

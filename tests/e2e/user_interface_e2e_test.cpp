@@ -123,6 +123,13 @@ TEST_F(UserInterfaceE2e, APersonSetsUpARouteInTheWindowAndFindsItAgainAfterARest
     for (const std::string& sink : kTargetSinks)
         ExpectToneBetween(quarter.at(sink), static_cast<float>(volume), static_cast<float>(volume + 1), sink);
     ExpectSilent(quarter.at("line"), "line");
+    // A number typed into it (Ctrl+click) stays within its range.
+    CtrlClickAt(grabAt(0.5), tab.volume.Centre());
+    PressKey("ctrl+a");
+    TypeText("1000");
+    PressKey("Return");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(StoredVolume(), 100u) << "a volume typed above the range";
 
     ClickAt(w.x + w.width / 2, tab.startStop.Centre());
     ASSERT_TRUE(app.WaitForLog("Redirect thread exiting (cleanup done).", 30s)) << app.LogText();

@@ -36,9 +36,27 @@ TEST(RememberTuning, ReplacesTheSameDeviceAndDropsDefaults)
                                                   {Device("{a}", "", L"Speakers renamed"), {200, 60.0f}}}));
 
     RememberTuning(stored, Device("{b}", "", L""), {});
-    // The same name and form factor; clamped, the tuning is the defaults.
-    RememberTuning(stored, Device("{x}", "", L"speakers renamed"), {-5, 200.0f});
+    // Clamped, the tuning is the defaults, and a record without an id is
+    // the device of that name.
+    RememberTuning(stored, Device("", "", L"speakers renamed"), {-5, 200.0f});
     EXPECT_TRUE(stored.empty());
+}
+
+// Two devices of one name and form factor, each with an id of its own (two
+// identical pairs of speakers): neither's setting replaces the other's, and
+// one set back to the defaults does not take on the other's by its name.
+TEST(RememberTuning, TwinsKeepTheirOwn)
+{
+    const EndpointIdentity a = Device("{a}", "", L"Speakers", 1);
+    const EndpointIdentity b = Device("{b}", "", L"Speakers (2)", 1);
+    std::vector<TunedEndpoint> stored;
+    RememberTuning(stored, a, {100, 100.0f});
+    RememberTuning(stored, b, {200, 100.0f});
+    EXPECT_EQ(ResolveTuning(stored, {a, b}), (std::vector<TargetTuning>{{100, 100.0f}, {200, 100.0f}}));
+    RememberTuning(stored, b, {});
+    EXPECT_EQ(ResolveTuning(stored, {a, b}), (std::vector<TargetTuning>{{100, 100.0f}, {}}));
+    EXPECT_EQ(ResolveTuning(stored, {Device("{c}", "", L"Speakers", 1)}), (std::vector<TargetTuning>{{100, 100.0f}}))
+        << "a device of that name with a new id still finds the setting";
 }
 
 }  // namespace

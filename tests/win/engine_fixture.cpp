@@ -209,7 +209,7 @@ void EngineTest::SelectTarget(const std::string& name, bool selected)
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     state.targetSelected.at(index) = selected;
     const EndpointIdentity& identity = state.playbackDevices[index].identity;
-    std::erase_if(state.desiredTargets, [&](const EndpointIdentity& saved) { return IsSameEndpoint(saved, identity); });
+    std::erase_if(state.desiredTargets, [&](const EndpointIdentity& saved) { return StandsFor(saved, identity); });
     if (selected)
         state.desiredTargets.push_back(identity);
 }

@@ -232,7 +232,8 @@ TEST_F(SettingsStore, ProbeLevelOutOfRangeGivesTheDefaultAndSaysSo)
 }
 
 // Whatever type and size a hand-edited value has, loading neither crashes
-// nor takes it: every field keeps the default of a first start.
+// nor takes it: every field keeps the default of a first start, and the log
+// names the value it left out.
 TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
 {
     struct Wrong
@@ -286,8 +287,13 @@ TEST_F(SettingsStore, EveryValueOfAWrongTypeOrSizeKeepsTheDefaults)
             DeleteUserTree(kDeviceVolumesKeyPath);
             WriteRawValue(value.key, value.name, wrong.type, wrong.data.data(), static_cast<DWORD>(wrong.data.size()));
             AppState loaded{AppStateDefaultsOnly{}};
+            const std::wstring log = OpenFreshTestLog(L"settings-wrong-type");
             LoadSettings(loaded);
             EXPECT_TRUE(fields(loaded) == fields(defaults)) << WideToUtf8(value.name) << " as " << wrong.what;
+            const std::vector<std::string> said = LoggedMessages(log);
+            EXPECT_TRUE(std::any_of(said.begin(), said.end(), [&value](const std::string& line) {
+                return line.find(WideToUtf8(value.name)) != std::string::npos;
+            })) << "nothing in the log names " << WideToUtf8(value.name) << " as " << wrong.what;
         }
     }
     DeleteUserTree(kDeviceVolumesKeyPath);

@@ -127,11 +127,11 @@ void HeadlessInterface::Frames(int count)
     }
 }
 
-std::optional<ImRect> HeadlessInterface::Find(const char* label) const
+std::optional<ImRect> HeadlessInterface::Find(const char* label, size_t nth) const
 {
     for (const LaidOutItem& item : lastFrameItems)
     {
-        if (ImHashStr(label, 0, item.seed) == item.id)
+        if (ImHashStr(label, 0, item.seed) == item.id && nth-- == 0)
         {
             return item.rect;
         }
@@ -139,9 +139,9 @@ std::optional<ImRect> HeadlessInterface::Find(const char* label) const
     return std::nullopt;
 }
 
-ImRect HeadlessInterface::Rect(const char* label) const
+ImRect HeadlessInterface::Rect(const char* label, size_t nth) const
 {
-    const std::optional<ImRect> rect = Find(label);
+    const std::optional<ImRect> rect = Find(label, nth);
     EXPECT_TRUE(rect.has_value()) << "no item \"" << label << "\" in the last frame";
     return rect.value_or(ImRect());
 }
@@ -152,9 +152,9 @@ void HeadlessInterface::MoveMouse(ImVec2 position)
     Frame();
 }
 
-void HeadlessInterface::Click(const char* label)
+void HeadlessInterface::Click(const char* label, size_t nth)
 {
-    MoveMouse(Centre(Rect(label)));
+    MoveMouse(Centre(Rect(label, nth)));
     ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, true);
     Frame();
     ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, false);

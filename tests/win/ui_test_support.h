@@ -32,14 +32,15 @@ public:
     std::string ShownText();
 
     // The rectangle (screen pixels) of the item with this label in the last
-    // frame; "##id" labels work as the toolkit hashes them.
-    std::optional<ImRect> Find(const char* label) const;
+    // frame; "##id" labels work as the toolkit hashes them. `nth`: of items
+    // of one label under different ids (one per row), the nth drawn.
+    std::optional<ImRect> Find(const char* label, size_t nth = 0) const;
     // The same, failing the test when the item is missing.
-    ImRect Rect(const char* label) const;
+    ImRect Rect(const char* label, size_t nth = 0) const;
 
     void MoveMouse(ImVec2 position);
     // Press and release over the centre of the item, a frame for each step.
-    void Click(const char* label);
+    void Click(const char* label, size_t nth = 0);
     // Press at `from`, move to `to`, release: a drag of a person's hand.
     void Drag(ImVec2 from, ImVec2 to);
     // Where a slider's grab centre sits for the value `fraction` (0..1).

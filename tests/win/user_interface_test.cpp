@@ -364,11 +364,11 @@ TEST_F(UserInterfaceTest, TuningFieldsReachTheLinkAtOnceSaveOnReleaseAndLeaveThe
         float dragBy;
         TargetTuning tuned;
     };
-    const Case cases[] = {{"##targetDelay1", 1, 40.0f, {40, 100.0f}}, {"##targetVolume2", 2, -30.0f, {0, 70.0f}}};
+    const Case cases[] = {{"##targetDelay", 1, 40.0f, {40, 100.0f}}, {"##targetVolume", 2, -30.0f, {0, 70.0f}}};
     for (const Case& c : cases)
     {
         const size_t savesBefore = Saves(Log());
-        const ImVec2 from = Centre(Ui().Rect(c.field));
+        const ImVec2 from = Centre(Ui().Rect(c.field, c.target));
         Ui().MoveMouse(from);
         ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, true);
         Ui().Frame();
@@ -385,8 +385,8 @@ TEST_F(UserInterfaceTest, TuningFieldsReachTheLinkAtOnceSaveOnReleaseAndLeaveThe
     // A double-click types a value; the playing target hears only the one
     // typed in the end, not "2" and "25" on the way.
     const int32_t typedOver = TargetLinkAt(state, 1)->delayMs.load();
-    Ui().Click("##targetDelay1");
-    Ui().Click("##targetDelay1");
+    Ui().Click("##targetDelay", 1);
+    Ui().Click("##targetDelay", 1);
     for (const char* key : {"2", "5", "0"})
     {
         ImGui::GetIO().AddInputCharactersUTF8(key);
@@ -438,13 +438,33 @@ TEST_F(UserInterfaceTest, LightShowsTheTargetsHealthAndItsFiguresOnHover)
     state.isRedirecting = false;
 }
 
+// A device that goes away during a drag moves the rows below it up; the
+// drag stays with its device and does not reach the one that takes its row.
+TEST_F(UserInterfaceTest, ADragStaysWithItsDeviceWhenTheRowsMove)
+{
+    AddDevices();
+    Ui().Frame();
+    const ImVec2 from = Centre(Ui().Rect("##targetDelay", 1));
+    Ui().MoveMouse(from);
+    ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, true);
+    Ui().Frame();
+    Unplug("Speakers");
+    List();
+    Ui().MoveMouse(ImVec2(from.x + 40.0f, from.y));
+    ImGui::GetIO().AddMouseButtonEvent(ImGuiMouseButton_Left, false);
+    Ui().Frames(2);
+    ASSERT_EQ(state.playbackDevices.size(), 2u);
+    EXPECT_EQ(TargetLinkAt(state, 0)->Tuning(), (TargetTuning{40, 100.0f})) << state.playbackDevices[0].displayName;
+    EXPECT_EQ(TargetLinkAt(state, 1)->Tuning(), TargetTuning{}) << state.playbackDevices[1].displayName;
+}
+
 // At the smallest window a dozen characters of a name still show whole.
 TEST_F(UserInterfaceTest, TargetRowFitsTheSmallestWindow)
 {
     AddTarget("Headset 1234", TargetBehaviour(), true);
     Ui(ImVec2(413, 497)).Frame();
     const ImRect list = Ui().ChildRect("TargetList");
-    EXPECT_LE(Ui().Rect("##targetVolume0").Max.x, list.Max.x);
+    EXPECT_LE(Ui().Rect("##targetVolume").Max.x, list.Max.x);
     EXPECT_LE(Ui().ContentWidth("TargetList"), list.GetWidth());
     const ImRect box = Ui().Rect("##target0");
     Ui().MoveMouse(ImVec2(box.Max.x + 20.0f, Centre(box).y));

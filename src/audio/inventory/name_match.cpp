@@ -105,6 +105,13 @@ bool IsSameEndpoint(const EndpointIdentity& x, const EndpointIdentity& y)
     return x.ff == y.ff && NormalizeDeviceName(x.name) == NormalizeDeviceName(y.name);
 }
 
+bool StandsFor(const EndpointIdentity& saved, const EndpointIdentity& device)
+{
+    const bool twin = !saved.eid.empty() && !device.eid.empty() && saved.eid != device.eid &&
+                      (saved.eguid.empty() || saved.eguid != device.eguid);
+    return !twin && IsSameEndpoint(saved, device);
+}
+
 ResolvedSelection ResolveSelection(const EndpointIdentity& desiredSource,
                                    const std::vector<EndpointIdentity>& desiredTargets,
                                    const std::vector<EndpointIdentity>& sourceIdentities,

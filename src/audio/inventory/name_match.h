@@ -45,6 +45,12 @@ int32_t MatchScore(const EndpointIdentity& saved, const EndpointIdentity& candid
 // name. Keeps the saved target list free of duplicates.
 bool IsSameEndpoint(const EndpointIdentity& x, const EndpointIdentity& y);
 
+// Whether a saved record is `device`'s own when the user changes what is
+// saved for it: the same endpoint, but never a twin (a device of the same
+// name and form factor with an id and GUID of its own, such as a second pair
+// of identical speakers), whose record stays its own.
+bool StandsFor(const EndpointIdentity& saved, const EndpointIdentity& device);
+
 struct ResolvedSelection
 {
     // Index into the source list; -1 only when that list is empty.

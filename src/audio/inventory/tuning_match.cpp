@@ -46,9 +46,9 @@ std::vector<TargetTuning> ResolveTuning(const std::vector<TunedEndpoint>& stored
 
 void RememberTuning(std::vector<TunedEndpoint>& stored, const EndpointIdentity& device, const TargetTuning& tuning)
 {
-    std::erase_if(stored, [&device](const TunedEndpoint& entry) { return IsSameEndpoint(entry.identity, device); });
+    std::erase_if(stored, [&device](const TunedEndpoint& entry) { return StandsFor(entry.identity, device); });
     const TargetTuning clamped = ClampTuning(tuning);
-    if (!clamped.IsDefault())
+    if (!clamped.IsDefault() || !TuningFor(stored, device).IsDefault())
     {
         stored.push_back({device, clamped});
     }

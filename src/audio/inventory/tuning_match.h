@@ -20,7 +20,8 @@ TargetTuning ClampTuning(const TargetTuning& tuning);
 std::vector<TargetTuning> ResolveTuning(const std::vector<TunedEndpoint>& stored,
                                         const std::vector<EndpointIdentity>& playback);
 
-// Remembers `tuning` for `device`: replaces the entry naming the same
-// endpoint (IsSameEndpoint), or appends one. A tuning set back to the
-// defaults drops the entry, so that the stored text only holds choices.
+// Remembers `tuning` for `device`: replaces its own entry (StandsFor), or
+// appends one. A tuning set back to the defaults drops the entry, so that the
+// stored text only holds choices, unless a twin's entry would then stand in
+// for the device by its name.
 void RememberTuning(std::vector<TunedEndpoint>& stored, const EndpointIdentity& device, const TargetTuning& tuning);
