@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "app/app_state.h"
 #include "audio/engine/stream_recovery.h"
@@ -26,7 +27,14 @@ RowHealth JudgeRow(AppState& state, size_t index, int64_t nowNs)
     history.Note(row.figures, nowNs);
     row.history = &history;
     const bool ticked = index < state.targetSelected.size() && state.targetSelected[index];
-    row.health = JudgeTarget(row.figures, history, {ticked, state.isRedirecting.load(), IsLeftOut(state, id), nowNs});
+    // The redirect thread adds to the targets left out when one cannot be
+    // opened.
+    bool leftOut = false;
+    {
+        std::lock_guard<std::mutex> lock(state.selectionMutex);
+        leftOut = IsLeftOut(state, id);
+    }
+    row.health = JudgeTarget(row.figures, history, {ticked, state.isRedirecting.load(), leftOut, nowNs});
     return row;
 }
 

@@ -392,6 +392,51 @@ TEST_F(EngineTest, TargetsArePrimedWithHalfABufferAndStartAfterTheSource)
     EXPECT_GE(starts[1].at - starts[0].at, std::chrono::microseconds(9500));
 }
 
+// A stream that will not start is said, not counted as started: a source
+// ends the run, a target plays nothing while the others play on.
+TEST_F(EngineTest, AStreamThatWillNotStartIsSaid)
+{
+    struct Case
+    {
+        bool source;
+        const char* said;
+        const char* started;  // nullptr: the run ends
+    };
+    const Case cases[] = {
+        {true, "WASAPI: the source could not be started (0x80004005); redirection ends.", nullptr},
+        {false, "WASAPI: 'Headphones' could not be started (0x80004005); it plays nothing until redirection starts "
+                "again.",
+         "WASAPI: source started; 1 render targets started."},
+    };
+    for (const Case& c : cases)
+    {
+        logPath = OpenFreshTestLog(L"engine");
+        FakeStreamBehaviour refusing = c.source ? SourceBehaviour() : TargetBehaviour();
+        refusing.start = E_FAIL;
+        AddSource("Speakers", c.source ? refusing : SourceBehaviour());
+        AddTarget("Headphones", c.source ? TargetBehaviour() : refusing);
+        const auto other = AddTarget("HDMI Output", TargetBehaviour());
+        StartRedirection(state);
+        if (c.started)
+        {
+            ASSERT_TRUE(WaitForPacketWrites(*other, 5)) << c.said;
+        }
+        else
+        {
+            ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; })) << c.said;
+        }
+        StopAndExpectIdle();
+        const std::vector<std::string> lines = Log();
+        EXPECT_TRUE(InOrder(lines, {c.said}));
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) { return line.starts_with("WASAPI: source started"); }),
+                  c.started ? 1 : 0)
+            << c.said;
+        EXPECT_TRUE(!c.started || InOrder(lines, {c.started})) << c.said;
+        UnplugAll();
+    }
+}
+
 TEST_F(EngineTest, EverySetUpFailureEndsTheRunAndReleasesEverything)
 {
     struct Case

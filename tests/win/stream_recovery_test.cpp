@@ -110,15 +110,22 @@ INSTANTIATE_TEST_SUITE_P(
                       LostCase{AUDCLNT_E_SERVICE_NOT_RUNNING, "0x88890010 (AUDCLNT_E_SERVICE_NOT_RUNNING)", false},
                       LostCase{AUDCLNT_E_RESOURCES_INVALIDATED, "0x88890026 (AUDCLNT_E_RESOURCES_INVALIDATED)", true}));
 
-TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
+// Chosen by name or as the system's default, the source is the same device.
+class LostSource : public StreamRecovery, public ::testing::WithParamInterface<bool>
 {
+};
+
+TEST_P(LostSource, FailingAgainRightAfterItsRestartStopsTheRouteUntilADeviceChange)
+{
+    const bool systemDefault = GetParam();
     FakeStreamBehaviour failing = SourceBehaviour();
     failing.lostAfterCalls = kCallsBeforeLoss;
-    const auto source = AddSource("Speakers", failing);
+    const auto source = systemDefault ? UseDefaultSource("Speakers", failing) : AddSource("Speakers", failing);
     AddTarget("Headphones", TargetBehaviour());
     StartAndWaitRunning();
 
-    const std::string stopped = "StreamFailure: '[Playback] Speakers' stopped with 0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED); ";
+    const std::string stopped = "StreamFailure: '" + SelectedSourceName(state) +
+                                "' stopped with 0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED); ";
     ASSERT_TRUE(PumpUntilLogged(stopped + "restarting redirection."));
     ASSERT_TRUE(PumpUntilLogged(stopped + "the source failed again right after a restart; redirection stopped."));
     EXPECT_FALSE(state.isRedirecting) << "the window shows Stop with nothing to capture";
@@ -129,6 +136,8 @@ TEST_F(StreamRecovery, ASourceThatFailsAgainRightAfterItsRestartStopsTheRoute)
     HandleDeviceChange(state, enumerator.Get());
     EXPECT_TRUE(InOrder(Log(), {"Device reconnected - auto-starting redirection", "StartRedirection requested."}));
 }
+
+INSTANTIATE_TEST_SUITE_P(StreamRecovery, LostSource, ::testing::Bool());
 
 TEST_F(StreamRecovery, ARebuildThatOpensNoTargetEndsTheRun)
 {

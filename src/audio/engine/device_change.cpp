@@ -42,7 +42,11 @@ DeviceChangeFacts GatherFacts(AppState& state, bool targetsChanged, bool mayAuto
     facts.sourceValid = index >= 0 && static_cast<size_t>(index) < state.sourceDevices.size();
     facts.targetsChanged = targetsChanged;
     facts.mayAutoStart = mayAutoStart;
-    facts.desiredSourceAvailable = IsListedSource(state, state.desiredSource.eid);
+    // The system's default has no id of its own; a route on it that the
+    // system stopped (its streams lost) starts again once there is one.
+    facts.desiredSourceAvailable =
+        IsListedSource(state, state.desiredSource.eid) ||
+        (state.stoppedByStreamLoss && state.desiredSource.isDefault && !state.defaultPlaybackId.empty());
     facts.capturingDesiredSource =
         !state.redirectSourceMissed && state.redirectSourceId == state.desiredSource.eid;
     return facts;

@@ -42,6 +42,6 @@ void HandleStreamLoss(AppState& state);
 // change and on the user's Start. Main thread; takes selectionMutex.
 void ForgetLeftOutTargets(AppState& state);
 
-// Whether the target endpoint is left out of the runs. The main thread, or
-// another thread holding selectionMutex.
+// Whether the target endpoint is left out of the runs. Any thread holding
+// selectionMutex: the redirect thread adds to them.
 bool IsLeftOut(const AppState& state, const std::string& endpointId);

@@ -36,9 +36,32 @@ bool IsSubFormatOfTag(const GUID& guid, uint16_t tag)
            std::memcmp(guid.Data4, kBaseTail, sizeof kBaseTail) == 0;
 }
 
+// The redirect thread's place in MMCSS's "Pro Audio" task, given back when
+// the run ends, on the thread that took it (AvRevertMmThreadCharacteristics
+// "must be called from the same thread that called the
+// AvSetMmThreadCharacteristics", learn.microsoft.com): a route restarted at
+// every device change would otherwise take one more each time.
+class MmcssTask
+{
+public:
+    explicit MmcssTask(HANDLE task) : task_(task) {}
+    ~MmcssTask()
+    {
+        if (task_)
+        {
+            AvRevertMmThreadCharacteristics(task_);
+        }
+    }
+    MmcssTask(const MmcssTask&) = delete;
+    MmcssTask& operator=(const MmcssTask&) = delete;
+
+private:
+    HANDLE task_;
+};
+
 // Results of the priority, affinity and timer calls are ignored: the run is
 // merely less punctual without them.
-void PrepareRedirectThread()
+HANDLE PrepareRedirectThread()
 {
     timeBeginPeriod(1);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
@@ -62,6 +85,7 @@ void PrepareRedirectThread()
     }
     // FALSE keeps dynamic boosting enabled.
     SetThreadPriorityBoost(GetCurrentThread(), FALSE);
+    return task;
 }
 
 void ReportFormat(const WAVEFORMATEX& format)
@@ -412,7 +436,9 @@ bool OpenTargetsAtStart(RedirectionEngine& engine)
     return !engine.targets.empty();
 }
 
-void PrimeAndStartStreams(RedirectionEngine& engine)
+// False when the source will not start and the run must end; a source the
+// system took away is handed on by the transfer loop's first pass.
+bool PrimeAndStartStreams(RedirectionEngine& engine)
 {
     for (RenderTarget& target : engine.targets)
     {
@@ -422,20 +448,45 @@ void PrimeAndStartStreams(RedirectionEngine& engine)
             PrimeWithSilence(target, StartPrimingFrames(frames));
         }
     }
-    engine.sourceClient->Start();
+    const HRESULT started = engine.sourceClient->Start();
+    NoteStreamFailure(engine.sourceLost, started);
+    if (FAILED(started))
+    {
+        if (engine.sourceLost.code == 0)
+        {
+            DiagnosticLog::Instance().Log("WASAPI: the source could not be started (0x%08lX); redirection ends.",
+                                          static_cast<unsigned long>(started));
+        }
+        return engine.sourceLost.code != 0;
+    }
     // The targets start a moment after the source so that its first packet
     // is on its way when they begin to play their silence.
     Sleep(10);
+    size_t targetsStarted = 0;
     for (RenderTarget& target : engine.targets)
     {
-        target.client->Start();
+        targetsStarted += StartTarget(target) ? 1 : 0;
     }
-    DiagnosticLog::Instance().Log("WASAPI: source started; %zu render targets started.", engine.targets.size());
+    DiagnosticLog::Instance().Log("WASAPI: source started; %zu render targets started.", targetsStarted);
     engine.warmupPackets = kWarmupPackets;
     engine.pollCount = 0;
+    return true;
 }
 
 }  // namespace
+
+bool StartTarget(RenderTarget& target)
+{
+    const HRESULT started = target.client->Start();
+    NoteStreamFailure(target.lost, started);
+    if (FAILED(started) && target.lost.code == 0)
+    {
+        DiagnosticLog::Instance().Log(
+            "WASAPI: '%s' could not be started (0x%08lX); it plays nothing until redirection starts again.",
+            target.name.c_str(), static_cast<unsigned long>(started));
+    }
+    return SUCCEEDED(started);
+}
 
 WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
 {
@@ -655,7 +706,7 @@ double EngineSeconds(const RedirectionEngine& engine)
 void RunRedirection(AppState& state, IMMDevice* sourceDevice)
 {
     RedirectionEngine engine(state, sourceDevice);
-    PrepareRedirectThread();
+    const MmcssTask mmcss(PrepareRedirectThread());
     if (!OpenSource(engine))
     {
         // Set-up failed: give back what it obtained, silently.
@@ -668,6 +719,10 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice)
         ReleaseRun(engine);
         return;
     }
-    PrimeAndStartStreams(engine);
+    if (!PrimeAndStartStreams(engine))
+    {
+        ReleaseRun(engine);
+        return;
+    }
     RunTransferLoop(engine);
 }

@@ -206,6 +206,12 @@ HRESULT ReadStream(IAudioClient* client, IAudioClock* clock, StreamReading& read
 // whose queue has room for them. Redirect thread.
 void PrimeWithSilence(RenderTarget& target, uint32_t frames);
 
+// Starts a target's stream. One the system took away is marked lost, which
+// the route recovers from; any other failure is said, and the target plays
+// nothing until redirection starts again. Returns whether it started.
+// Redirect thread.
+bool StartTarget(RenderTarget& target);
+
 // Publishes the target's pacer figures and its missed packets into its link
 // (relaxed stores, no lock): a packet came for it at packetNs (steady_clock
 // nanoseconds) and, when `taken`, its stream took frames then. As it opens,

@@ -392,7 +392,7 @@ void OpenTargetsForRebuild(RedirectionEngine& engine)
         // The source is already running: a deeper cushion covers the gap
         // until the first packets after the warm-up arrive.
         PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
-        target.client->Start();
+        StartTarget(target);
         engine.targets.push_back(std::move(target));
     });
 }
