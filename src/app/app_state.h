@@ -133,9 +133,8 @@ struct AppState
     // or Start. Written under selectionMutex by the main thread, and by the
     // redirect thread as it opens targets.
     std::vector<std::string> leftOutTargetIds;
-    // Main thread only: when redirection was last restarted for each lost
-    // stream's endpoint.
-    std::map<std::string, std::chrono::steady_clock::time_point> restartedFor;
+    // Main thread only: the restarts made for each lost stream's endpoint.
+    std::map<std::string, RestartRecord> restartedFor;
     // Main thread only: the last run was ended by a lost stream, not by a
     // stop (which clears it), so a device change may start it again.
     bool stoppedByStreamLoss = false;

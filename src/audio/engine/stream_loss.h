@@ -44,6 +44,30 @@ struct StreamLossMark
     bool announced = false;
 };
 
+// What becomes of an endpoint's lost stream: redirection is restarted for
+// it, unless another restart would only lose it again: it was lost within
+// 5 s of the restart made for it, or for the third time within a minute (a
+// device that another program takes every few seconds).
+enum class LossResponse : uint8_t
+{
+    Restart,
+    AgainAtOnce,
+    TooOften,
+};
+
+// The restarts made for one endpoint's lost streams. Main thread.
+class RestartRecord
+{
+public:
+    // A loss at `now` (seconds on a steady clock); a restart is noted.
+    LossResponse Lost(double now);
+
+private:
+    double first_ = 0.0;  // the first restart of the last minute
+    double last_ = 0.0;
+    int restarts_ = 0;    // since first_
+};
+
 // A lost stream as the main thread learns of it: a target by its endpoint
 // id and display name, or the source.
 struct StreamLoss

@@ -15,10 +15,6 @@
 
 namespace
 {
-// A stream lost again this soon after the restart made for it would only
-// be lost again by another restart.
-constexpr auto kAgainAtOnce = std::chrono::seconds(5);
-
 // Once per pass for every stream; copies (allocates) only for a stream
 // lost since the last pass.
 bool Announce(AppState& state, StreamLossMark& mark, bool source, const std::string& id, const std::string& name)
@@ -30,13 +26,6 @@ bool Announce(AppState& state, StreamLossMark& mark, bool source, const std::str
     mark.announced = true;
     state.streamLosses.push_back(StreamLoss{source, id, name, mark.code});
     return true;
-}
-
-bool FailedAgainAtOnce(const AppState& state, const std::string& endpointId,
-                       std::chrono::steady_clock::time_point now)
-{
-    const auto restarted = state.restartedFor.find(endpointId);
-    return restarted != state.restartedFor.end() && now - restarted->second < kAgainAtOnce;
 }
 
 void LeaveOut(AppState& state, const std::string& endpointId)
@@ -51,23 +40,23 @@ bool ReactToLoss(AppState& state, const StreamLoss& loss, std::chrono::steady_cl
 {
     const std::string endpointId = loss.source ? state.redirectSourceId : loss.endpointId;
     const std::string name = loss.source ? SelectedSourceName(state) : loss.name;
-    const bool again = FailedAgainAtOnce(state, endpointId, now);
-    const char* outcome = "restarting redirection";
-    if (!again)
+    const LossResponse response =
+        state.restartedFor[endpointId].Lost(std::chrono::duration<double>(now.time_since_epoch()).count());
+    const bool again = response != LossResponse::Restart;
+    const char* when =
+        response == LossResponse::AgainAtOnce ? "again right after a restart" : "for the third time within a minute";
+    std::string outcome = "restarting redirection";
+    if (again && loss.source)
     {
-        state.restartedFor[endpointId] = now;
+        outcome = std::string("the source failed ") + when + "; redirection stopped";
     }
-    else if (loss.source)
+    else if (again)
     {
-        outcome = "the source failed again right after a restart; redirection stopped";
-    }
-    else
-    {
-        outcome = "it failed again right after a restart and is left out until the next device change or Start";
+        outcome = std::string("it failed ") + when + " and is left out until the next device change or Start";
         LeaveOut(state, endpointId);
     }
     DiagnosticLog::Instance().Log("StreamFailure: '%s' stopped with 0x%08lX (%s); %s.", name.c_str(),
-                                  static_cast<unsigned long>(loss.code), StreamLossName(loss.code), outcome);
+                                  static_cast<unsigned long>(loss.code), StreamLossName(loss.code), outcome.c_str());
     return !(again && loss.source);
 }
 }  // namespace

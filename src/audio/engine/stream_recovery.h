@@ -12,9 +12,10 @@ struct RedirectionEngine;
 // Streams the system takes away while they play (stream_loss.h): the
 // redirect thread stops using such a stream at once and tells the main
 // thread, which restarts redirection with the same choices. A stream that
-// fails again right after that restart is not restarted for again: a target
-// is left out until the next device change or Start, a source stops the
-// route, which the device-change reaction may then start again.
+// fails again right after that restart, or for the third time within a
+// minute (RestartRecord), is not restarted for again: a target is left out
+// until the next device change or Start, a source stops the route, which the
+// device-change reaction may then start again.
 
 // Packet path: marks the stream as lost when `result` says so, once.
 // Allocates nothing, takes no lock, logs nothing. Redirect thread.
