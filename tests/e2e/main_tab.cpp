@@ -56,9 +56,16 @@ Picture Look(const WindowPlace& w, const std::string& path)
     return TakeScreenshot(path);
 }
 
+// A window just mapped may not have drawn its first frame yet on a busy
+// host: it is looked at again for up to 3 s.
 MainTabLayout LookAtMainTab(const WindowPlace& w, const std::string& path)
 {
-    const std::optional<MainTabLayout> tab = FindMainTab(Look(w, path), w);
+    std::optional<MainTabLayout> tab = FindMainTab(Look(w, path), w);
+    for (int i = 0; i < 20 && !tab; ++i)
+    {
+        std::this_thread::sleep_for(150ms);
+        tab = FindMainTab(Look(w, path), w);
+    }
     EXPECT_TRUE(tab.has_value()) << "the Main tab's widgets were not found on " << path;
     return tab.value_or(MainTabLayout{});
 }
