@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "audio/engine/channel_map.h"
 #include "audio/engine/redirection_control.h"
@@ -396,43 +397,32 @@ TEST_F(EngineTest, TargetsArePrimedWithHalfABufferAndStartAfterTheSource)
 // ends the run, a target plays nothing while the others play on.
 TEST_F(EngineTest, AStreamThatWillNotStartIsSaid)
 {
-    struct Case
-    {
-        bool source;
-        const char* said;
-        const char* started;  // nullptr: the run ends
-    };
-    const Case cases[] = {
-        {true, "WASAPI: the source could not be started (0x80004005); redirection ends.", nullptr},
+    // Whether the source refuses (else Headphones does), the line that says
+    // so, and how many targets the run then counts as started (-1: it ends).
+    const std::tuple<bool, const char*, int> cases[] = {
+        {true, "WASAPI: the source could not be started (0x80004005); redirection ends.", -1},
         {false, "WASAPI: 'Headphones' could not be started (0x80004005); it plays nothing until redirection starts "
-                "again.",
-         "WASAPI: source started; 1 render targets started."},
+                "again.", 1},
     };
-    for (const Case& c : cases)
+    for (const auto& [source, said, started] : cases)
     {
         logPath = OpenFreshTestLog(L"engine");
-        FakeStreamBehaviour refusing = c.source ? SourceBehaviour() : TargetBehaviour();
+        FakeStreamBehaviour refusing = source ? SourceBehaviour() : TargetBehaviour();
         refusing.start = E_FAIL;
-        AddSource("Speakers", c.source ? refusing : SourceBehaviour());
-        AddTarget("Headphones", c.source ? TargetBehaviour() : refusing);
+        AddSource("Speakers", source ? refusing : SourceBehaviour());
+        AddTarget("Headphones", source ? TargetBehaviour() : refusing);
         const auto other = AddTarget("HDMI Output", TargetBehaviour());
         StartRedirection(state);
-        if (c.started)
-        {
-            ASSERT_TRUE(WaitForPacketWrites(*other, 5)) << c.said;
-        }
-        else
-        {
-            ASSERT_TRUE(WaitFor([&] { return !state.isRedirecting; })) << c.said;
-        }
+        ASSERT_TRUE(started < 0 ? WaitFor([&] { return !state.isRedirecting; }) : WaitForPacketWrites(*other, 5)) << said;
         StopAndExpectIdle();
         const std::vector<std::string> lines = Log();
-        EXPECT_TRUE(InOrder(lines, {c.said}));
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string& line) { return line.starts_with("WASAPI: source started"); }),
-                  c.started ? 1 : 0)
-            << c.said;
-        EXPECT_TRUE(!c.started || InOrder(lines, {c.started})) << c.said;
+        EXPECT_TRUE(InOrder(lines, {said}));
+        const auto starts = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.starts_with("WASAPI: source started");
+        });
+        EXPECT_EQ(starts, started < 0 ? 0 : 1) << said;
+        EXPECT_TRUE(started < 0 ||
+                    InOrder(lines, {"WASAPI: source started; " + std::to_string(started) + " render targets started."}));
         UnplugAll();
     }
 }
