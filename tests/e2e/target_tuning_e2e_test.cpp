@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -240,17 +241,20 @@ protected:
         EXPECT_TRUE(app.WaitForLog("WASAPI: source started; 2 render targets started.", 90s)) << app.Diagnosis();
         return {w, LookAtMainTab(w, app.Folder() + "/" + picture + ".png")};
     }
+    static void TypedTuningRun(int attempt, bool mayRetry, bool& retry);
 };
 
-// The delay of one target and the volume of the other are typed into their
-// fields while the sound plays. The noise's lag between the two targets
-// moves by the delay (within what Wine moves it); the level of the other
-// halves. Closed and started again, the program plays both as set; taking
-// the delay away is heard at once, with no more than its fade.
-TEST_F(TargetTuningE2e, ADelayAndAVolumeTypedIntoTheRowsAreHeardAtOnceAndAfterARestart)
+// A run of the test below. A host that holds the sound server back can move
+// one target against the other by up to a period of this Wine's, unseen by
+// the frame count (docs/benchmarks.md), between the seconds either side of
+// the delay's change: where `mayRetry`, such a run sets `retry` and says so,
+// and the test runs once more, judged as it comes. A delay set wrongly is
+// wrong on both runs.
+void TargetTuningE2e::TypedTuningRun(int attempt, bool mayRetry, bool& retry)
 {
+    RegDeleteTree(kSettingsKey);
     SeedRoute(50, RouteChosenInWindow("Monitor of Speakers"), true);
-    ToneforkInstance first("tuning-first");
+    ToneforkInstance first("tuning-first-" + std::to_string(attempt));
     auto [w, tab] = StartShown(first, "tuning-before");
     ASSERT_GE(tab.targets.size(), 2u);
     const std::vector<RowFields> rows = TargetRows(Look(w, first.Folder() + "/rows.png"), w, tab);
@@ -286,7 +290,7 @@ TEST_F(TargetTuningE2e, ADelayAndAVolumeTypedIntoTheRowsAreHeardAtOnceAndAfterAR
     ASSERT_FALSE(SinkOf(quieter).empty()) << "no target saved at 50 %";
     ASSERT_NE(delayed, quieter);
 
-    ToneforkInstance second("tuning-second");
+    ToneforkInstance second("tuning-second-" + std::to_string(attempt));
     auto [w2, tab2] = StartShown(second, "tuning-restarted");
     const Clock::time_point restarted = Clock::now();
     // Past the new route's first seconds, where this Wine's frame count may
@@ -317,9 +321,16 @@ TEST_F(TargetTuningE2e, ADelayAndAVolumeTypedIntoTheRowsAreHeardAtOnceAndAfterAR
     const FrameRange afterShortening{FrameAt(t0, shortenedBy + 1s), FrameAt(t0, shortenedBy + 2800ms)};
 
     const long long base = LagIn(quietNoise, lateNoise, beforeChange);
-    EXPECT_NEAR(LagIn(quietNoise, lateNoise, afterChange) - base, 120 * kFramesPerMs,
-                kLagToleranceFrames + FramesLeftOut(first.LogText()))
-        << delayed << " must play 120 ms later than before";
+    const long long moved = LagIn(quietNoise, lateNoise, afterChange) - base;
+    const long long allowed = kLagToleranceFrames + FramesLeftOut(first.LogText());
+    if (mayRetry && std::llabs(moved - 120 * kFramesPerMs) > allowed)
+    {
+        std::ofstream(Environment().results + "/target_delay_change.txt", std::ios::app)
+            << "run " << attempt << ": the lag moved by " << moved << " frames for 120 ms; run again\n";
+        retry = true;
+        return;
+    }
+    EXPECT_NEAR(moved, 120 * kFramesPerMs, allowed) << delayed << " must play 120 ms later than before";
     // A new run opens new streams, and the recorders' timelines move as
     // streams come and go on their sinks: the restored delay shows as what
     // taking it away again removes.
@@ -353,6 +364,24 @@ TEST_F(TargetTuningE2e, ADelayAndAVolumeTypedIntoTheRowsAreHeardAtOnceAndAfterAR
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&delayed](const std::string& line) {
         return line.starts_with("Delivery: '" + delayed + "'") && line.find("delay 0 ms") != std::string::npos;
     })) << second.LogText();
+}
+
+// The delay of one target and the volume of the other are typed into their
+// fields while the sound plays. The noise's lag between the two targets
+// moves by the delay (within what Wine moves it); the level of the other
+// halves. Closed and started again, the program plays both as set; taking
+// the delay away is heard at once, with no more than its fade.
+TEST_F(TargetTuningE2e, ADelayAndAVolumeTypedIntoTheRowsAreHeardAtOnceAndAfterARestart)
+{
+    for (int attempt = 1; attempt <= 2; ++attempt)
+    {
+        bool retry = false;
+        TypedTuningRun(attempt, attempt < 2, retry);
+        if (!retry || HasFailure())
+        {
+            return;
+        }
+    }
 }
 
 // A target whose device goes away while it plays: its row turns red, the
