@@ -85,11 +85,8 @@ void ReadDwords(HKEY key, AppState& state)
         DWORD type = 0;
         DWORD size = sizeof(data);
         const LSTATUS read = RegQueryValueExW(key, value.name, nullptr, &type, data, &size);
-        if (read == ERROR_SUCCESS && DwordFromRegistryData(type, size, data))
-        {
-            DecodeSettingsDword(values, value.field, type, size, data);
-        }
-        else if (read != ERROR_FILE_NOT_FOUND)
+        const bool taken = read == ERROR_SUCCESS && DecodeSettingsDword(values, value.field, type, size, data);
+        if (!taken && read != ERROR_FILE_NOT_FOUND)
         {
             DiagnosticLog::Instance().Log("LoadSettings: stored %s is not a number (REG_DWORD); it is left out.",
                                           WideToUtf8(value.name).c_str());

@@ -172,19 +172,6 @@ void DrawSourceChooser(AppState& state)
     NameCombo("##source", SourcePreview(state), [&state] { DrawSourceEntries(state); });
 }
 
-// A slider's value, dragged or typed (Ctrl+click). AlwaysClamp keeps a
-// typed number in range; a typed "nan" passes any clamp, and leaves the value
-// as it was.
-bool TypedInRange(bool changed, float& value, float before)
-{
-    if (changed && !std::isfinite(value))
-    {
-        value = before;
-        return false;
-    }
-    return changed;
-}
-
 // The latency slider's drag, remembered from frame to frame.
 struct LatencyDrag
 {
@@ -224,10 +211,10 @@ void DrawLatencySection(AppState& state)
         drag.startValue = value;
         drag.startKnown = true;
     }
-    const float before = value;
-    const bool changed = TypedInRange(
-        ImGui::SliderFloat("##buffer", &value, kBufferMsRange.low, kBufferMsRange.high, "", ImGuiSliderFlags_AlwaysClamp),
-        value, before);
+    // A value typed with Ctrl+click is kept in range as a dragged one is (the
+    // field takes only digits, signs and exponents, so nothing not a number).
+    const bool changed =
+        ImGui::SliderFloat("##buffer", &value, kBufferMsRange.low, kBufferMsRange.high, "", ImGuiSliderFlags_AlwaysClamp);
     const bool active = ImGui::IsItemActive();
     if (!drag.active && active)
     {
@@ -503,10 +490,7 @@ void DrawVolumeSection(AppState& state)
     DrawHeading(state.fontBold, heading);
     Spacer(2);
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
-    const float before = volume;
-    if (TypedInRange(
-            ImGui::SliderFloat("##volume", &volume, kVolumeRange.low, kVolumeRange.high, "", ImGuiSliderFlags_AlwaysClamp),
-            volume, before))
+    if (ImGui::SliderFloat("##volume", &volume, kVolumeRange.low, kVolumeRange.high, "", ImGuiSliderFlags_AlwaysClamp))
     {
         // A running engine applies it from its next pass on.
         state.volume.exchange(volume);

@@ -110,18 +110,6 @@ TEST(IsSameEndpoint, IdGuidOrFormFactorWithName)
     EXPECT_TRUE(IsSameEndpoint(WithIds("{a}", "", L"Speakers"), WithIds("{b}", "", L"Speakers")));
 }
 
-// A saved record is a device's own unless it is a twin's: the same name, an
-// id and GUID of its own.
-TEST(StandsFor, EveryRecordOfTheDeviceButATwins)
-{
-    const EndpointIdentity device = WithIds("{a}", "{g}", L"Speakers");
-    EXPECT_TRUE(StandsFor(WithIds("{a}", "", L"Old name"), device));
-    EXPECT_TRUE(StandsFor(WithIds("{b}", "{g}", L"Speakers"), device));
-    EXPECT_TRUE(StandsFor(WithIds("", "", L"speakers (2)"), device));
-    EXPECT_FALSE(StandsFor(WithIds("{b}", "", L"Speakers"), device));
-    EXPECT_FALSE(StandsFor(WithIds("{b}", "{h}", L"Speakers"), device));
-}
-
 TEST(IsSameEndpoint, PartialNameIsNotEnough)
 {
     EXPECT_FALSE(IsSameEndpoint(Named(L"Headphones"), Named(L"Headphones (USB Audio)")));

@@ -209,14 +209,13 @@ TEST(TargetPacerTest, WhatARateChangeThrowsAwayIsQueuedAgainOnlyOnceSeen) {
 }
 
 // Where a rate change throws the queue away, a packet's writes and a change
-// never overlap, or what the change threw away would be queued again after
-// newer frames: the change waits for the writes, a packet for the change. A
-// stream that keeps its queue never holds either back.
+// never overlap, or what it threw away would be queued again after newer
+// frames: the change waits for the writes, a packet for the change. A stream
+// that keeps its queue never holds either back.
 TEST(TargetPacerTest, APacketAndARateChangeOverlapOnlyWhereTheQueueIsKept) {
-    const Kind kinds[] = {Kind::Windows, Kind::Wine10};
     const auto read = [](StreamReading&) { return true; };
-    for (const Kind kind : kinds) {
-        const bool throwsAway = kind == Kind::Wine10;
+    for (const Kind kind : {Kind::Windows, Kind::Wine10}) {
+        const bool held = kind == Kind::Wine10;
         Engine engine(EngineSetup{30.0f, kind, true}, {1000.0});
         for (double now = 0.0; now < 5.0; now += 0.0015) {
             engine.capture.Advance(now);
@@ -224,23 +223,19 @@ TEST(TargetPacerTest, APacketAndARateChangeOverlapOnlyWhereTheQueueIsKept) {
         }
         TargetPacer& pacer = engine.targets[0].pacer;
         RateMailbox& mailbox = pacer.Mailbox();
-        const auto ask = [&mailbox] {
-            mailbox.change.hz = 48000.0;
-            mailbox.HandOn(RateMailbox::Stage::Asked);
-        };
         ASSERT_TRUE(mailbox.At(RateMailbox::Stage::Free) || mailbox.At(RateMailbox::Stage::Asked));
-        ask();
+        mailbox.HandOn(RateMailbox::Stage::Asked);
         ASSERT_TRUE(pacer.BeginPacket());
-        EXPECT_EQ(mailbox.Apply(read, [](double) { return 0; }), !throwsAway) << "a change during a packet's writes";
+        EXPECT_EQ(mailbox.Apply(read, [](double) { return 0; }), !held) << "a change during a packet's writes";
         pacer.EndPacket();
-        ask();
+        mailbox.HandOn(RateMailbox::Stage::Asked);
         bool packetWent = false;
         EXPECT_TRUE(mailbox.Apply(read, [&](double) {
             packetWent = pacer.BeginPacket();
             pacer.EndPacket();
             return 0;
         })) << "once the writes are done";
-        EXPECT_EQ(packetWent, !throwsAway) << "a packet while a change is made";
+        EXPECT_EQ(packetWent, !held) << "a packet while a change is made";
         EXPECT_TRUE(pacer.BeginPacket()) << "once the change is made";
         pacer.EndPacket();
     }

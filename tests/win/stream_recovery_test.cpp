@@ -124,7 +124,8 @@ TEST_P(LostSource, FailingAgainRightAfterItsRestartStopsTheRouteUntilADeviceChan
     AddTarget("Headphones", TargetBehaviour());
     StartAndWaitRunning();
 
-    const std::string stopped = "StreamFailure: '" + SelectedSourceName(state) +
+    const std::string stopped = std::string("StreamFailure: '") +
+                                (systemDefault ? "[System Default Playback Device]" : "[Playback] Speakers") +
                                 "' stopped with 0x88890004 (AUDCLNT_E_DEVICE_INVALIDATED); ";
     ASSERT_TRUE(PumpUntilLogged(stopped + "restarting redirection."));
     ASSERT_TRUE(PumpUntilLogged(stopped + "the source failed again right after a restart; redirection stopped."));

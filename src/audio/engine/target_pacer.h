@@ -298,9 +298,15 @@ public:
     // Around each packet's writes. False where the packet must wait for the
     // next pass: a rate change is being made on a stream seen to throw its
     // queue away at one, and what that throws away is to be queued again
-    // ahead of the packet, not after it. Unheld streams are never waited for.
+    // ahead of the packet, not after it. Other streams are never held.
     bool BeginPacket() { return !wineQuirkSeen_ || mailbox_->Hold(); }
-    void EndPacket() { mailbox_->Unhold(); }
+    // Clears the hold where BeginPacket may have set it: the quirk, once
+    // seen, stays seen (first seen during a packet, it clears a bit never set).
+    void EndPacket() {
+        if (wineQuirkSeen_) {
+            mailbox_->Unhold();
+        }
+    }
 
     bool Started() const { return started_; }
     uint32_t DryRuns() const { return watch_.runs; }
