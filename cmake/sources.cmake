@@ -18,6 +18,7 @@ set(TONEFORK_RULE_SOURCES
     src/audio/engine/rate_controller.cpp
     src/audio/engine/sample_format.cpp
     src/audio/engine/soft_clip.cpp
+    src/audio/engine/packet_splice.cpp
     src/audio/engine/soft_rate.cpp
     src/audio/engine/stream_loss.cpp
     src/audio/engine/target_pacer.cpp

@@ -202,10 +202,16 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
             writes.erase(writes.begin());
         }
         EXPECT_EQ(writes.empty(), cases[i].expectedFrames == 0);
+        // The splice may leave a few more out where that joins the packet
+        // better (PacketSplice).
+        const UINT32 fewest = cases[i].expectedFrames - std::min(480u / 4, cases[i].expectedFrames / 2);
+        uint64_t written = 0;
         for (const FakeRenderWrite& write : writes)
         {
-            EXPECT_EQ(write.requestedFrames, cases[i].expectedFrames);
-            EXPECT_EQ(write.releasedFrames, cases[i].expectedFrames);
+            EXPECT_EQ(write.requestedFrames, write.releasedFrames);
+            EXPECT_LE(write.releasedFrames, cases[i].expectedFrames);
+            EXPECT_GE(write.releasedFrames, cases[i].expectedFrames == 480 ? 480 : fewest);
+            written += write.releasedFrames;
         }
         // What was left out is said when the run ends; a full queue is
         // given nothing, every packet of it left out.
@@ -218,7 +224,7 @@ TEST_F(EngineTest, EachTargetTakesFramesByItsOwnQueue)
         }
         else
         {
-            EXPECT_EQ(*leftOut, (480u - cases[i].expectedFrames) * writes.size());
+            EXPECT_EQ(*leftOut, 480u * writes.size() - written);
         }
     }
     EXPECT_TRUE(PacketWrites(*unreadable).empty());

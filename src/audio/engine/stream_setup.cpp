@@ -359,12 +359,14 @@ TargetPacer PacerFor(const RedirectionEngine& engine, const RenderTarget& target
 }
 
 // The longest delay at the source's rate, the largest packet and a fade:
-// neither the delay line nor the soft rate allocates on the packet path.
+// neither the delay line, the splice nor the soft rate allocates on the
+// packet path.
 void PrepareDelay(const RedirectionEngine& engine, RenderTarget& target)
 {
     const uint32_t rate = engine.sourceLayout.sampleRate;
     target.delay.Reserve(engine.sourceLayout.channels, DelayFrames(kMaxTargetDelayMs, rate), engine.maxPacketFrames,
                          rate * kDelayFadeMs / 1000u);
+    target.splice.Reserve(engine.sourceLayout.channels, engine.maxPacketFrames);
     target.softRate.Reserve(engine.sourceLayout.channels, engine.maxPacketFrames);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "audio/engine/delay_line.h"
+#include "audio/engine/packet_splice.h"
 #include "audio/engine/frame_policy.h"
 #include "audio/engine/sample_format.h"
 #include "audio/engine/soft_rate.h"
@@ -65,6 +66,7 @@ struct RenderTarget
     // plays at no delay and the source's volume.
     std::shared_ptr<TargetLink> link;
     DelayLine delay;  // the source's frames, sized as the target opens
+    PacketSplice splice;  // likewise; where the pacer leaves frames out
     SoftRate softRate;  // likewise; where the stream has no rate to set
     uint32_t packetsMissed = 0;
 };

@@ -363,6 +363,11 @@ void TargetPacer::Wrote(uint32_t silence, uint32_t frames, double now) {
     lastWrite_ = now;
 }
 
+void TargetPacer::LeftOut(uint32_t frames) {
+    framesLeftOut_ += frames;
+    controller_.Adjusted(-static_cast<double>(frames));
+}
+
 void TargetPacer::Keep(const unsigned char* data, uint32_t frames) {
     if (wineQuirkSeen_) {
         history_.Append(data, frames);

@@ -275,6 +275,9 @@ public:
     uint32_t WarmupSilence(uint32_t queued, uint32_t packetFrames) const;
     // Silence written outside delivery (priming, warm-up).
     void Primed(uint32_t frames) { written_ += frames; }
+    // Frames left out beyond the plan, where that joins the packet better
+    // (PacketSplice).
+    void LeftOut(uint32_t frames);
 
     // A packet of packetFrames comes at `now`, `late` seconds after it was
     // complete (SecondsLate); `discontinuous` where the capture says it does

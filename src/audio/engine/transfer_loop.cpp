@@ -176,17 +176,22 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
-// What the target plays of `frames` frames of the packet: through its delay
-// line, at the source's gain times its own volume, both read once here, and
-// where its stream has no rate to set, at the pacer's rate in software
-// (`frames` of the result: as many as that makes).
+// What the target plays of `frames` frames of the packet: spliced where
+// fewer than the packet's (a few more may be left out for a better join),
+// through its delay line, at the source's gain times its own volume, both
+// read once here, and where its stream has no rate to set, at the pacer's
+// rate in software (`frames` of the result: as many as that makes).
 PacketView HeardBy(RenderTarget& target, const PacketView& packet, uint32_t frames)
 {
     PacketView heard = packet;
     const TargetLink* link = target.link.get();
     const int32_t delayMs = link ? link->delayMs.load(std::memory_order_relaxed) : 0;
     const float volume = link ? link->volume.load(std::memory_order_relaxed) : kDefaultTargetVolume;
-    heard.samples = target.delay.Process(packet.samples, frames, DelayFrames(delayMs, packet.sampleRate));
+    uint32_t kept = frames;
+    const float* spliced = target.splice.Process(packet.samples, packet.frames, frames, kept);
+    target.pacer.LeftOut(frames - kept);
+    frames = kept;
+    heard.samples = target.delay.Process(spliced, frames, DelayFrames(delayMs, packet.sampleRate));
     heard.gain = TargetGain(packet.gain, volume);
     heard.frames = frames;
     if (target.pacer.Soft())
