@@ -64,6 +64,18 @@ protected:
         AddTarget("HDMI Output", TargetBehaviour(), false);
     }
 
+    // The devices above and a USB Mic, both targets ticked, the mic saved as
+    // the alignment's last choice, and Align... opened.
+    void OpenAlignWithTwoTargets()
+    {
+        AddDevices();
+        Plug("USB Mic", eCapture, SourceBehaviour());
+        SelectTarget("HDMI Output", true);
+        List();
+        state.alignMicrophone = SourceEntry("USB Mic").identity;
+        Ui().Click("Align...");
+    }
+
     HeadlessInterface& Ui(ImVec2 display = ImVec2(516, 720))
     {
         if (!ui)
@@ -493,13 +505,8 @@ TEST_F(UserInterfaceTest, AlignNeedsTwoTargetsThatPlayAndSaysWhyUntilThen)
 // unplugged before Start: any session refuses it, and says why.
 TEST_F(UserInterfaceTest, AlignDialogOffersTheRecordingDevicesAndSavesTheChoiceOnStart)
 {
-    AddDevices();
-    Plug("USB Mic", eCapture, SourceBehaviour());
-    SelectTarget("HDMI Output", true);
-    List();
-    state.alignMicrophone = SourceEntry("USB Mic").identity;
+    OpenAlignWithTwoTargets();
     const EndpointIdentity lineIn = SourceEntry("Line In").identity;
-    Ui().Click("Align...");
     EXPECT_NE(Ui().ShownText().find("[Recording] USB Mic"), std::string::npos);
 
     Ui().Click("##alignMicrophone");
@@ -525,5 +532,23 @@ TEST_F(UserInterfaceTest, AlignDialogOffersTheRecordingDevicesAndSavesTheChoiceO
     LoadSettings(loaded);
     EXPECT_EQ(loaded.alignMicrophone, lineIn);
     EXPECT_EQ(loaded.alignProbeDbfs, -35.0f);
+}
+
+// A target taken away while it is measured has no delay to be given, and the
+// others' were reckoned against it: the alignment refuses, naming it.
+TEST_F(UserInterfaceTest, AlignRefusesWhenATargetWentAwayWhileItWasMeasured)
+{
+    OpenAlignWithTwoTargets();
+    Ui().Click("Start##align");
+    ASSERT_EQ(state.alignment.Poll(state).state, AlignmentState::Measuring);
+    Unplug("HDMI Output");
+    List();
+    ASSERT_TRUE(WaitFor([this] { return state.alignment.Poll(state).state != AlignmentState::Measuring; },
+                        std::chrono::seconds(5)));
+    const AlignmentReport& report = state.alignment.Poll(state);
+    EXPECT_EQ(report.state, AlignmentState::Refused);
+    EXPECT_NE(report.reason.find("'HDMI Output' went away"), std::string::npos) << report.reason;
+    for (const std::string& line : Log())
+        EXPECT_EQ(line.find("delay set"), std::string::npos) << line;
 }
 }  // namespace

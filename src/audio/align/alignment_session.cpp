@@ -443,7 +443,7 @@ void Measure(Shared& shared)
     shared.rawMode = mic.raw;
     std::vector<ProbeStream> streams;
     shared.plan.reason = OpenStreams(shared, streams);
-    if (!shared.plan.reason.empty())
+    if (!shared.plan.reason.empty() || shared.cancel)  // cancelled: some streams were never opened
     {
         return;
     }
@@ -554,6 +554,23 @@ void Refuse(AlignmentReport& report, const std::string& reason)
     report.reason = reason;
     DiagnosticLog::Instance().Log("Align: %s", reason.c_str());
 }
+
+// A target measured that is no longer listed: it has no delay to be given,
+// and the others' would be reckoned against it, so the measuring ends at
+// once. Main thread.
+const std::string* TargetGone(const AppState& state, const std::vector<std::pair<std::string, std::string>>& measured)
+{
+    for (const auto& [name, eid] : measured)
+    {
+        const bool listed = std::any_of(state.playbackDevices.begin(), state.playbackDevices.end(),
+                                        [&eid](const AudioEndpointInfo& entry) { return entry.identity.eid == eid; });
+        if (!listed)
+        {
+            return &name;
+        }
+    }
+    return nullptr;
+}
 }  // namespace
 
 size_t AlignableTargetCount(const AppState& state)
@@ -637,6 +654,14 @@ const AlignmentReport& AlignmentSession::Poll(AppState& state)
 {
     if (!Busy())
     {
+        return report_;
+    }
+    if (const std::string* gone = TargetGone(state, measured_))
+    {
+        shared_->cancel = true;
+        worker_.join();
+        Refuse(report_, std::string("'").append(*gone).append("' went away while it was measured; nothing was changed."));
+        Finish(state);
         return report_;
     }
     if (!shared_->done)

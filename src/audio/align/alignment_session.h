@@ -75,7 +75,8 @@ public:
     // route unless `resumeRoute` is false (the program is ending).
     void Cancel(AppState& state, bool resumeRoute = true);
     // Once per frame: when the worker is done, applies its delays (or not),
-    // resumes the route and logs. Returns the report as it stands.
+    // resumes the route and logs; a target measured that is no longer
+    // listed ends the measuring, refused. Returns the report as it stands.
     const AlignmentReport& Poll(AppState& state);
     bool Busy() const { return report_.state == AlignmentState::Measuring; }
 
