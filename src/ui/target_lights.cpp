@@ -48,10 +48,6 @@ std::string CurrentTrayTip(AppState& state, int64_t nowNs)
         lit += light != HealthLight::Grey ? 1 : 0;
         healthy += light == HealthLight::Green ? 1 : 0;
     }
-    const auto listed = [&state](const std::string& id) {
-        return std::any_of(state.playbackDevices.begin(), state.playbackDevices.end(),
-                           [&id](const AudioEndpointInfo& entry) { return entry.identity.eid == id; });
-    };
-    std::erase_if(state.targetHealth, [&listed](const auto& entry) { return !listed(entry.first); });
+    std::erase_if(state.targetHealth, [&state](const auto& entry) { return !IsListedTarget(state, entry.first); });
     return TrayTip(state.isRedirecting.load(), healthy, lit);
 }

@@ -560,16 +560,9 @@ void Refuse(AlignmentReport& report, const std::string& reason)
 // once. Main thread.
 const std::string* TargetGone(const AppState& state, const std::vector<std::pair<std::string, std::string>>& measured)
 {
-    for (const auto& [name, eid] : measured)
-    {
-        const bool listed = std::any_of(state.playbackDevices.begin(), state.playbackDevices.end(),
-                                        [&eid](const AudioEndpointInfo& entry) { return entry.identity.eid == eid; });
-        if (!listed)
-        {
-            return &name;
-        }
-    }
-    return nullptr;
+    const auto gone = std::find_if(measured.begin(), measured.end(),
+                                   [&state](const auto& target) { return !IsListedTarget(state, target.second); });
+    return gone == measured.end() ? nullptr : &gone->first;
 }
 }  // namespace
 

@@ -55,6 +55,12 @@ bool AnyTargetSelected(const AppState& state)
     return std::find(state.targetSelected.begin(), state.targetSelected.end(), true) != state.targetSelected.end();
 }
 
+bool IsListedTarget(const AppState& state, const std::string& eid)
+{
+    return std::any_of(state.playbackDevices.begin(), state.playbackDevices.end(),
+                       [&eid](const AudioEndpointInfo& entry) { return entry.identity.eid == eid; });
+}
+
 void LinkTargets(AppState& state, const std::vector<TargetTuning>& tunings)
 {
     for (size_t i = 0; i < state.playbackDevices.size() && i < tunings.size(); ++i)

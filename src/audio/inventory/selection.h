@@ -31,6 +31,9 @@ void RefreshDevicesAndSelections(AppState& state, IMMDeviceEnumerator* enumerato
 // flags) may call it freely; another thread holds selectionMutex.
 bool AnyTargetSelected(const AppState& state);
 
+// Whether a playback device of this endpoint id is listed. Main thread.
+bool IsListedTarget(const AppState& state, const std::string& eid);
+
 // Gives every playbackDevices entry with an id its link in targetLinks (a
 // link made earlier is kept, so a run's reference and the row stay joined)
 // and hands each its tuning, given in list order. Main thread, with
