@@ -25,6 +25,10 @@
 // - Late capture: in some runs the capture holds its packets back for a
 //   while every 10 s (the source's process or a sound server starved of the
 //   processor), then hands them all over at once.
+// - A held process: in some runs the host gives the whole process no
+//   processor for a while every 10 s. The redirect thread makes no pass
+//   meanwhile; Wine 8's streams, whose timers run in the process, are held
+//   with it, Windows' engine is not.
 // - A paused source: in some runs nothing plays on the endpoint the source
 //   captures by loopback for 2 s every 30 s, and a Windows loopback capture
 //   delivers no packets then.
@@ -71,6 +75,7 @@ struct Scenario {
     bool rateAdjustment;
     double deviceRate = 48000.0;
     double stallSeconds = 0.0;  // packets held back every kStallEvery
+    double holdSeconds = 0.0;   // the host holds the whole process every kStallEvery
     bool pauses = false;        // the source's endpoint idle kPauseSeconds every kPauseEvery
     uint32_t periodFrames = 0;  // the devices' period where it is not the rate over 100
 
@@ -315,7 +320,24 @@ double NextSourceChange(double now) {
 struct PassState {
     bool sourceIdle = false;
     double nextSourceChange = kPauseAt;  // a paused source's next fall or return
+    double nextHold = kStallAt;
 };
+
+// A host that gives the process no processor for a while every kStallEvery:
+// the redirect thread's next pass comes when it runs again, and the capture
+// hands over what it got meanwhile at once. Returns when the pass runs.
+double HoldProcess(const Scenario& scenario, Engine& engine, PassState& pass, double now) {
+    if (scenario.holdSeconds <= 0.0 || now < pass.nextHold) {
+        return now;
+    }
+    const double until = pass.nextHold + scenario.holdSeconds;
+    for (model_engine::Target& target : engine.targets) {
+        target.model.Advance(pass.nextHold, *target.observer);
+        target.model.HoldProcess(until);
+    }
+    pass.nextHold += kStallEvery;
+    return std::max(now, until);
+}
 
 // The capture's engine up to `readable`, its endpoint falling idle and
 // playing again on the way; says whether it is idle now.
@@ -354,6 +376,7 @@ RunResult Run(const Scenario& scenario, const std::vector<double>& ppms) {
     std::mt19937 random(20240601u);
     PassState pass;
     for (double now = 0.0; now < kRunSeconds; now += WaitSeconds(wait, random)) {
+        now = HoldProcess(scenario, engine, pass, now);
         NoteSourceIdle(result.targets, AdvanceSource(scenario, engine.capture, pass, Readable(scenario, now)));
         engine.Pass(now);
         for (TargetState& t : result.targets) {
@@ -577,6 +600,39 @@ void RunInStep(std::string& out) {
     }
 }
 
+// A host that holds the whole process every 10 s, two targets on one clock
+// at different phases: Wine 8 as the development machine meets it (its
+// timers are held with the process; the frame count), and Windows (only the
+// redirect thread is held; rate adjustment). What is left out per hold, the
+// gaps heard, and how far apart the two play what they were given.
+void RunHolds(std::string& out) {
+    Print(out, "\nholds: 2 targets at 0 ppm; the host holds the process every %.0f s; after the first two minutes: "
+               "frames left out per hold and gaps per target; the later target's wait to be heard less the "
+               "earlier's (ms): median / 99th percentile / most\n",
+          kStallEvery);
+    Print(out, "  holds %-8s %5s %8s %6s | %-17s | %-11s | %s\n", "stream", "kHz", "setting", "hold",
+          "left out per hold", "gaps", "apart");
+    const double holds = (kRunSeconds - kSteadyFrom) / kStallEvery;
+    for (Kind kind : {Kind::Wine8, Kind::Windows}) {
+        for (double rate : {44100.0, 48000.0}) {
+            for (float bufferMs : {10.0f, 30.0f, 60.0f}) {
+                for (double hold : {0.0, 0.020, 0.045}) {
+                    Scenario scenario{bufferMs, kind, kind == Kind::Windows, rate};
+                    scenario.holdSeconds = hold;
+                    const RunResult r = Run(scenario, {0.0, 0.0});
+                    const Apart a = TargetsApart(r);
+                    Print(out, "  holds %-8s %5.1f %5.0f ms %3.0f ms | %7.0f / %7.0f | %4" PRIu64 " / %4" PRIu64
+                               " | %6.2f / %6.2f / %6.2f\n",
+                          stream_model::KindName(kind), rate / 1000.0, static_cast<double>(bufferMs), hold * 1000.0,
+                          static_cast<double>(r.targets[0].steadyDropped) / holds,
+                          static_cast<double>(r.targets[1].steadyDropped) / holds, r.targets[0].steadyGaps,
+                          r.targets[1].steadyGaps, a.median, a.p99, a.max);
+                }
+            }
+        }
+    }
+}
+
 void ReportPauses(std::string& out, const Scenario& scenario, const RunResult& r) {
     ReportHeading(out, scenario, r);
     Print(out, "  pause %6s | %11s | %17s | %6s | %9s | %17s | %17s | %7s\n", "ppm", "resumptions", "silence after",
@@ -623,10 +679,13 @@ const char* const kHeader =
     "Streams: Windows = a pass every period of the target's clock takes a period's worth of frames, a\n"
     "  pass finding fewer is a gap; a rate change keeps the queue and changes how many frames a pass\n"
     "  takes (not when the passes come); the clock counts what is heard at a fixed frequency. Wine 8 =\n"
-    "  the same passes, no rate adjustment, its clock counts every period taken. Wine 10 = whole frames\n"
+    "  the same passes (its timer's ticks), no rate adjustment, its clock counts every period taken;\n"
+    "  beneath it a server plays all it was given without a break from the start, and a gap is the\n"
+    "  server running dry (then filled with silence to three periods). Wine 10 = whole frames\n"
     "  per pass at the rate set (its rate over 100, rounded), a rate change throws the queue away and\n"
     "  starts its clock again. Continuous = drained at the target's rate, the queue running dry is a gap.\n"
     "Late capture: every 10 s the capture holds its packets back for 20 ms, then hands them over at once.\n"
+    "Held process (holds): every 10 s the host holds the process; Wine 8's timers are held with it.\n"
     "Columns (after the first two minutes unless said): dropped = packet frames left out by the frame\n"
     "  count in the whole hour; gaps = underruns (start: the first two minutes); top-up = silence added\n"
     "  after a target ran dry; silence = frames the device lacked in the whole hour;\n"
@@ -658,7 +717,7 @@ bool Wants(int argc, char** argv, const char* section) {
 
 }  // namespace
 
-// delivery_sim [out.txt [tables] [grid] [pauses] [instep]]: every section unless
+// delivery_sim [out.txt [tables] [grid] [pauses] [instep] [holds]]: every section unless
 // some are named.
 int main(int argc, char** argv) {
     std::string out = kHeader;
@@ -674,6 +733,9 @@ int main(int argc, char** argv) {
     }
     if (Wants(argc, argv, "instep")) {
         RunInStep(out);
+    }
+    if (Wants(argc, argv, "holds")) {
+        RunHolds(out);
     }
     std::fputs(out.c_str(), stdout);
     if (argc > 1) {

@@ -34,10 +34,72 @@ uint32_t PeriodFramesAt(double deviceRate, double periodSeconds) {
 }
 
 RenderStreamModel::RenderStreamModel(const RenderConfig& config)
-    : config_(config), hz_(config.streamRate), nextPass_(config.startAt) {}
+    : config_(config), hz_(config.streamRate), nextPass_(config.startAt),
+      serverTime_(config.startAt - PeriodSeconds()), lastIdeal_(config.startAt - PeriodSeconds()) {}
 
 double RenderStreamModel::DeviceSpeed() const {
     return 1.0 + config_.ppm * 1e-6;
+}
+
+double RenderStreamModel::PeriodSeconds() const {
+    return config_.periodFrames / config_.deviceRate / DeviceSpeed();
+}
+
+double RenderStreamModel::ServerRate() const {
+    return hz_ * DeviceSpeed();
+}
+
+// Wine 8's timer sets its next tick a period after where this one belonged,
+// but never more than half a period sooner or later than a period from now:
+// a late tick is caught up by ticks half a period apart.
+double RenderStreamModel::PassAfter(double pass) {
+    const double period = PeriodSeconds();
+    if (config_.kind != Kind::Wine8) {
+        return pass + period;
+    }
+    const double adjust = std::clamp(lastIdeal_ + period - pass, -period / 2.0, period / 2.0);
+    lastIdeal_ += period;
+    return pass + period + adjust;
+}
+
+// Wine 8's server plays what it was given up to `now`; while the process is
+// held, only what it already had. It reports running dry as it does.
+void RenderStreamModel::PlayServer(double now, RenderListener& listener) {
+    const double rate = ServerRate();
+    while (serverTime_ < now) {
+        const bool held = serverTime_ >= holdFrom_ && serverTime_ < holdUntil_;
+        const double end = held ? std::min(now, holdUntil_) : (serverTime_ < holdFrom_ ? std::min(now, holdFrom_) : now);
+        const double want = (end - serverTime_) * rate;
+        const double can = held ? std::min(serverShare_, unheard_) : unheard_;
+        const double played = std::min(want, can);
+        unheard_ -= played;
+        serverShare_ -= held ? played : 0.0;
+        if (want > can && !serverRanDry_) {
+            listener.Underrun(serverTime_ + played / rate, want - played);
+            serverRanDry_ = true;
+        }
+        serverTime_ = end;
+    }
+}
+
+// After an underflow Wine writes silence into the server ahead of what it
+// holds, up to three periods in all.
+void RenderStreamModel::FillServer() {
+    if (serverRanDry_) {
+        unheard_ = std::max(unheard_, 3.0 * config_.periodFrames);
+        serverRanDry_ = false;
+    }
+}
+
+void RenderStreamModel::HoldProcess(double until) {
+    if (config_.kind != Kind::Wine8 || until <= now_) {
+        return;
+    }
+    holdFrom_ = now_;
+    holdUntil_ = until;
+    serverShare_ = std::min(unheard_, 3.0 * config_.periodFrames);
+    // The timer wakes when the process runs again.
+    nextPass_ = std::max(nextPass_, until);
 }
 
 void RenderStreamModel::Advance(double now, RenderListener& listener) {
@@ -74,14 +136,23 @@ double RenderStreamModel::TakePerPass() {
     return config_.periodFrames;
 }
 
+// Wine 8's underruns are its server's: its count lacking a period at a tick
+// is not heard.
 void RenderStreamModel::AdvancePeriodic(double now, RenderListener& listener) {
-    const double periodSeconds = config_.periodFrames / config_.deviceRate;
+    const bool wine8 = config_.kind == Kind::Wine8;
     while (nextPass_ <= now) {
+        if (wine8) {
+            PlayServer(nextPass_, listener);
+            if (serverRanDry_) {
+                FillServer();
+                lastIdeal_ = nextPass_ - PeriodSeconds();  // its ticks counted afresh from here
+            }
+        }
         listener.Queue(lastTime_, nextPass_, queued_, queued_);
         lastTime_ = nextPass_;
         const double need = TakePerPass();
         const double take = std::min(queued_, need);
-        if (queued_ < need) {
+        if (queued_ < need && !wine8) {
             listener.Underrun(nextPass_, need - queued_);
         }
         queued_ -= take;
@@ -90,7 +161,10 @@ void RenderStreamModel::AdvancePeriodic(double now, RenderListener& listener) {
         lastTake_ = take;
         lastPassRate_ = hz_ * DeviceSpeed();
         listener.Level(nextPass_, queued_);
-        nextPass_ += periodSeconds / DeviceSpeed();
+        nextPass_ = PassAfter(nextPass_);
+    }
+    if (wine8) {
+        PlayServer(now, listener);
     }
     listener.Queue(lastTime_, now, queued_, queued_);
     lastTime_ = now;
@@ -136,6 +210,8 @@ Result RenderStreamModel::Write(uint32_t frames) {
         return kBufferTooLarge;
     }
     queued_ += frames;
+    unheard_ += frames;
+    FillServer();
     return kOk;
 }
 
@@ -164,6 +240,9 @@ Result RenderStreamModel::ClockPosition(uint64_t& position) const {
 }
 
 double RenderStreamModel::WaitToBeHeard(uint32_t lastFrames) const {
+    if (config_.kind == Kind::Wine8) {
+        return (unheard_ - lastFrames) / ServerRate();
+    }
     uint64_t position = 0;
     ClockPosition(position);
     const double unheard = taken_ + queued_ - lastFrames - static_cast<double>(position) / kClockUnitsPerFrame;

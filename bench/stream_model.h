@@ -101,6 +101,22 @@
 // by a whole period at each tick of a timer of its own (the simulation's
 // ppm stands for that timer's pace), and its clock is only that count: all
 // it took is counted as played. It never invalidates a stream.
+//   Beneath the count (from Wine 8's winepulse source: its timer loop, its
+//   writes to the server, and what it does after the server reports an
+//   underflow): the sound server starts playing at Start (a one-frame
+//   prebuffer) and plays what Wine gives it without a break, Wine keeping
+//   it up to three periods ahead and the rest in a buffer of its own. The
+//   first tick comes a period after Start, so the count stands up to a
+//   period above what is really unheard, by where its ticks fall. While
+//   the host holds Wine's process (HoldProcess) its timer makes no ticks
+//   and the server plays only what it already has. A hold shorter than
+//   that is caught up by ticks half a period apart; after a longer one the
+//   server has run dry, Wine writes silence into it ahead of what it holds
+//   (up to three periods in all) and counts its ticks afresh from then, so
+//   the ticks the hold took are never made up. No call shows the silence,
+//   the lost ticks or the ticks' phase. The server's own way of taking
+//   sound in blocks (a null sink renders a block of its latency at a time)
+//   is not modelled.
 // Wine 10 (the loopback tier's): captures by loopback, but never stops an
 // idle loopback capture (packets of zeros go on, unflagged); honours
 // SetSampleRate, but throws the stream's queue away and starts its clock
@@ -208,20 +224,30 @@ public:
     // The system takes the stream away: every call fails with `code` from
     // now on, where the kind ever does that.
     void Invalidate(Result code = kDeviceInvalidated);
+    // The host gives the application's process no processor from now until
+    // `until`. Only Wine 8's stream runs in that process (its timer); the
+    // engine of Windows' streams does not.
+    void HoldProcess(double until);
 
     // The queue as the device holds it, to the fraction of a frame: for a
     // simulation's statistics.
     double Held() const { return queued_; }
     // How long the first of the last `lastFrames` written waits to be heard,
     // in seconds: what is written before it and not yet heard, at the pace
-    // it is heard (Windows' and the continuous kind's; Wine's clocks count
-    // what was taken, not what is heard).
+    // it is heard (Windows' and the continuous kind's by their clocks, Wine
+    // 8's by its server; Wine 10's clock counts what was taken, not what is
+    // heard).
     double WaitToBeHeard(uint32_t lastFrames) const;
     Kind kind() const { return config_.kind; }
     uint32_t periodFrames() const { return config_.periodFrames; }
 
 private:
     void AdvancePeriodic(double now, RenderListener& listener);
+    double PassAfter(double pass);
+    void PlayServer(double now, RenderListener& listener);
+    void FillServer();
+    double PeriodSeconds() const;
+    double ServerRate() const;
     void AdvanceContinuous(double now, RenderListener& listener);
     double TakePerPass();
     double DeviceSpeed() const;
@@ -239,6 +265,14 @@ private:
     double lastTake_ = 0.0;
     double lastPassRate_ = 0.0;  // stream frames a second the last pass plays at
     double lastTime_ = 0.0;  // the listener has been told up to here
+    // Wine 8's server, and its process held.
+    double unheard_ = 0.0;       // given to the server (and silence it wrote) not yet played
+    double serverTime_ = 0.0;    // played up to here
+    double holdFrom_ = 0.0;
+    double holdUntil_ = -1.0;
+    double serverShare_ = 0.0;   // what the server had when the hold began
+    bool serverRanDry_ = false;  // Wine fills it at its next tick
+    double lastIdeal_ = 0.0;     // where the timer's last tick belonged
 };
 
 // Whether anything plays on the endpoint a loopback capture records.

@@ -65,10 +65,11 @@ run_sim() {
     grep -E '^bufferMs|^ +[-+][0-9]+ [|]' "$out/delivery_sim.txt" | sed 's/^/  /'; } | tee -a "$summary"
   # The Windows stream over rates, settings and clocks, and a source that
   # pauses: the compact tables only (each run in full is in the file).
-  "$bench_build/delivery_sim" "$out/delivery_grid.txt" grid pauses instep >/dev/null || die "delivery_sim (grid) failed"
-  { echo "sim grid, pauses and targets in step: $out/delivery_grid.txt"
+  "$bench_build/delivery_sim" "$out/delivery_grid.txt" grid pauses instep holds >/dev/null ||
+    die "delivery_sim (grid) failed"
+  { echo "sim grid, pauses, targets in step and a held process: $out/delivery_grid.txt"
     awk '/^The grid.s runs in full/ { full = 1 } /^A paused source/ { full = 0; pauses = 1 }
-         !full && /^grid|^  grid/ || pauses && /^bufferMs|^  pause/ || /in step/' "$out/delivery_grid.txt" |
+         !full && /^grid|^  grid/ || pauses && /^bufferMs|^  pause/ || /in step|holds/' "$out/delivery_grid.txt" |
       sed 's/^/  /'; } |
     tee -a "$summary"
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -96,6 +97,68 @@ TEST(StreamModelTest, ClockAndQueueAcrossARateChange) {
     uint64_t frequency = 0;
     stream.ClockFrequency(frequency);
     EXPECT_EQ(frequency, 48000u * kClockUnitsPerFrame);
+}
+
+// Wine 8 kept at a queue of 1440 frames (a packet written 1 ms after each
+// of its timer's ticks, 48 kHz), its process held for `holdSeconds` from
+// 1.0015 s, the packets that came meanwhile written as it ends. At 2 s:
+// how often its server ran dry, its count, and the wait of the last frame
+// written to be heard.
+struct Held {
+    uint32_t underruns = 0;
+    uint32_t padding = 0;
+    double waitMs = 0.0;
+};
+
+Held HoldWine8(double holdSeconds) {
+    struct Count : RenderListener {
+        uint32_t underruns = 0;
+        void Underrun(double, double) override { ++underruns; }
+    } listener;
+    RenderConfig config = Render(Kind::Wine8, 48000.0);
+    config.startAt = 0.010;
+    RenderStreamModel stream(config);
+    stream.Write(1440);
+    const double holdFrom = 1.0015;
+    const double holdUntil = holdFrom + holdSeconds;
+    uint32_t owed = 0;  // packets that came while the process was held
+    for (int tick = 1; tick < 200; ++tick) {
+        const double at = 0.010 * tick + 0.001;
+        if (holdSeconds > 0.0 && at > holdFrom && at < holdUntil) {
+            if (owed++ == 0) {
+                stream.Advance(holdFrom, listener);
+                stream.HoldProcess(holdUntil);
+            }
+            continue;
+        }
+        if (owed > 0) {
+            stream.Advance(holdUntil, listener);
+            stream.Write(480 * owed);
+            owed = 0;
+        }
+        stream.Advance(at, listener);
+        stream.Write(480);
+    }
+    stream.Advance(2.0, listener);
+    return {listener.underruns, PaddingOf(stream), stream.WaitToBeHeard(1) * 1000.0};
+}
+
+// A hold the server outlasts is caught up and changes nothing; after a
+// longer one the count stands whole periods higher for good, while what is
+// heard moved by another amount: the silence Wine wrote, which no call shows.
+TEST(StreamModelTest, Wine8AfterItsProcessWasHeld) {
+    const Held steady = HoldWine8(0.0);
+    EXPECT_EQ(steady.underruns, 0u);
+    const Held outlasted = HoldWine8(0.020);
+    EXPECT_EQ(outlasted.underruns, 0u);
+    EXPECT_EQ(outlasted.padding, steady.padding);
+    EXPECT_NEAR(outlasted.waitMs, steady.waitMs, 0.01);
+    const Held dry = HoldWine8(0.045);
+    EXPECT_EQ(dry.underruns, 1u);
+    const uint32_t step = dry.padding - steady.padding;
+    EXPECT_GE(step, 2 * 480u);
+    EXPECT_EQ(step % 480, 0u);
+    EXPECT_GT(std::abs((dry.waitMs - steady.waitMs) - step / 48.0), 1.0);
 }
 
 CaptureConfig Capture(Kind kind, bool loopback) {
