@@ -231,9 +231,7 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
     const double wait = HeardClockLeads(reading)
                             ? static_cast<double>(written_) - Played(reading) + late * settings_.sampleRate
                             : -1.0;
-    if (wait >= 0.0 && !fresh && !Idle(now)) {
-        Steer(wait, now - late);
-    }
+    const bool idle = Idle(now);
     lastPacket_ = now;
     queuedAtPlan_ = reading.queued;
     PacketPlan plan{0, packetFrames};
@@ -246,20 +244,39 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
         watch_.owed = false;
         controller_.Restart();
     } else {
-        plan.silence = SilenceAfterDry(reading, now);
+        bool ranDry = false;
+        const bool realigning = realign_;
+        plan.silence = SilenceAfterDry(reading, now, ranDry, wait >= 0.0);
+        realign_ = realigning || (wait >= 0.0 && ranDry);
+        untold_ = realign_;
+        if (wait >= 0.0 && !realign_ && !idle) {
+            Steer(wait, now - late);
+        }
         plan = wait >= 0.0 && recheck_ ? Recheck(plan, wait, reading.queued) : plan;
+        plan = wait >= 0.0 && realigning ? Realign(plan, wait, reading.queued) : plan;
     }
-    // Until a pass has taken from the queue, the check waits.
+    // Until a pass has taken from the queue, the checks wait.
     recheck_ = (fresh && wait >= 0.0 && reading.queued == 0) ||
                (recheck_ && !fresh && reading.queued >= queuedAfterWrite_);
+    realign_ = realign_ && !fresh && clockHasSay_;
+    untold_ = untold_ && !fresh;
     const uint32_t queuedThen = reading.queued + plan.silence;
     plan.frames = std::min(plan.frames, Soft() ? SoftFrameCount(packetFrames, queuedThen, settings_.bufferFrames,
                                                                 SoftRatio())
                                                : TargetFrameCount(packetFrames, queuedThen, settings_.bufferFrames,
                                                                   settings_.cushionFrames));
     framesLeftOut_ += packetFrames - plan.frames;
-    controller_.Adjusted(-static_cast<double>(packetFrames - plan.frames));
+    Tell(-static_cast<double>(packetFrames - plan.frames));
     return plan;
+}
+
+// What moved the queue other than the clocks, for the rate controller; not
+// while a target that ran dry is put back at the set point by its clock,
+// which undoes all of it.
+void TargetPacer::Tell(double frames) {
+    if (!untold_) {
+        controller_.Adjusted(frames);
+    }
 }
 
 // Stream frames heard by the clock's reading: it counts at a frequency fixed
@@ -317,6 +334,23 @@ PacketPlan TargetPacer::Recheck(PacketPlan plan, double wait, uint32_t queued) c
     return TowardSetPoint(plan, off, queued);
 }
 
+// A target that ran dry starts again at a pass of its device's own, and the
+// packets held up meanwhile come at once: once a pass has taken from its
+// queue, it is put back at the set point as a fresh start is, and the
+// controller is told nothing from its running dry until then. What that
+// leaves out goes at most half a packet at a time, so that each packet is
+// spliced, not skipped. Left to the controller, targets of one setting
+// would play up to a period apart for half a minute after every hold-up.
+PacketPlan TargetPacer::Realign(PacketPlan plan, double wait, uint32_t queued) {
+    if (queued >= queuedAfterWrite_) {
+        return plan;
+    }
+    const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
+    const double most = -0.5 * plan.frames;
+    realign_ = off < most;
+    return TowardSetPoint(plan, std::max(off, most), queued);
+}
+
 // `off` frames more silence before the plan's frames (within the buffer), or
 // where below 0 that many fewer of its frames.
 PacketPlan TargetPacer::TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const {
@@ -334,18 +368,20 @@ void TargetPacer::Steer(double wait, double now) {
     }
 }
 
-uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) {
+uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now, bool& dry, bool timed) {
     const double elapsed = FramesSince(lastWrite_, now);
     QueueReading judged{reading.queued, queuedAfterWrite_, elapsed, false, written_, 0.0};
     judged.clocked = clockHasSay_ && reading.clocked && settings_.clockFrequency > 0;
     if (judged.clocked) {
         judged.framesPlayed = Played(reading);
     }
-    const bool dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
+    dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
     const DryLevels levels{settings_.sampleRate, settings_.cushionFrames, settings_.packetFrames,
                            settings_.bufferFrames};
     const DryStep step = watch_.Before({now, elapsed, queuedAfterWrite_, reading.queued, dry}, levels);
-    controller_.Adjusted(step.notTheClocks - step.silence);
+    if (!(dry && timed)) {
+        Tell(step.notTheClocks - step.silence);
+    }
     return step.silence;
 }
 
@@ -353,7 +389,7 @@ uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) 
 // and the time since its last write is still counted from that write.
 void TargetPacer::Wrote(uint32_t silence, uint32_t frames, double now) {
     written_ += silence + frames;
-    controller_.Adjusted(silence);
+    Tell(silence);
     if (silence + frames == 0) {
         return;
     }
@@ -365,7 +401,7 @@ void TargetPacer::Wrote(uint32_t silence, uint32_t frames, double now) {
 
 void TargetPacer::LeftOut(uint32_t frames) {
     framesLeftOut_ += frames;
-    controller_.Adjusted(-static_cast<double>(frames));
+    Tell(-static_cast<double>(frames));
 }
 
 void TargetPacer::Keep(const unsigned char* data, uint32_t frames) {

@@ -9,9 +9,10 @@
 // (bench/stream_model.h cites it): the queue drains in device periods, the
 // clock counts what is heard at a fixed frequency, a rate change keeps the
 // queue. Where the clock is seen to count what is heard, each packet's wait
-// to be heard (written less played) is what the start primes and the rate
-// controller holds, so targets of one setting play a packet together; where
-// it only repeats the queue, the queue between passes stands in for it.
+// to be heard (written less played) is what the start primes, the rate
+// controller holds and a target that ran dry is put back at, so targets of
+// one setting play a packet together; where it only repeats the queue, the
+// queue between passes stands in for it.
 // Wine's rate change, which throws the queue away and starts the clock
 // again, is worked around only once seen on that stream. A stream without a
 // rate to set whose clock counts what is heard is played at the controller's
@@ -339,9 +340,11 @@ private:
     bool HeardClockLeads(const StreamReading& reading);
     PacketPlan FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const;
     PacketPlan Recheck(PacketPlan plan, double wait, uint32_t queued) const;
+    PacketPlan Realign(PacketPlan plan, double wait, uint32_t queued);
     PacketPlan TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const;
     void Steer(double level, double now);  // tells the rate controller
-    uint32_t SilenceAfterDry(const StreamReading& reading, double now);
+    uint32_t SilenceAfterDry(const StreamReading& reading, double now, bool& dry, bool timed);
+    void Tell(double frames);
     double FramesSince(double then, double now) const { return (now - then) * settings_.sampleRate; }
     bool Idle(double now) const;
     uint32_t FreshLevel(double now) const;
@@ -365,6 +368,8 @@ private:
     bool clockHasSay_ = true;     // not once the clock started again or strayed past the buffer
     bool clockCountsHeard_ = false;  // it has stood past the queue
     bool recheck_ = false;           // started from an empty queue: see where it stands once played
+    bool realign_ = false;           // ran dry: put back at the set point once played
+    bool untold_ = false;            // this packet's writes are part of that
     double wantedHz_ = 0.0;       // decided, not yet asked for
     double lastPacket_ = 0.0;     // seconds
     double nextTake_ = 0.0;       // the device's next pass, as foreseen
