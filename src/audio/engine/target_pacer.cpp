@@ -12,6 +12,10 @@ namespace {
 // that show the cushion gone all the same.
 constexpr uint32_t kEmptyReadingsOfAGoneCushion = 3;
 
+// A target within a quarter of a millisecond of the set point after its
+// queue read empty is left as it is (the controller's), not spliced.
+constexpr double kRealignWithinPerSecond = 4000.0;
+
 // Whether a clock reading shows audio on its way past the queue: more
 // written and not yet played than is queued (by more than a frame), within
 // the buffer.
@@ -244,11 +248,10 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
         watch_.owed = false;
         controller_.Restart();
     } else {
-        bool ranDry = false;
         const bool realigning = realign_;
-        plan.silence = SilenceAfterDry(reading, now, ranDry, wait >= 0.0);
-        realign_ = realigning || (wait >= 0.0 && ranDry);
+        realign_ = realigning || (wait >= 0.0 && reading.queued == 0);
         untold_ = realign_;
+        plan.silence = SilenceAfterDry(reading, now);
         if (wait >= 0.0 && !realign_ && !idle) {
             Steer(wait, now - late);
         }
@@ -334,13 +337,15 @@ PacketPlan TargetPacer::Recheck(PacketPlan plan, double wait, uint32_t queued) c
     return TowardSetPoint(plan, off, queued);
 }
 
-// A target that ran dry starts again at a pass of its device's own, and the
-// packets held up meanwhile come at once: once a pass has taken from its
-// queue, it is put back at the set point as a fresh start is, and the
-// controller is told nothing from its running dry until then. What that
-// leaves out goes at most half a packet at a time, so that each packet is
-// spliced, not skipped. Left to the controller, targets of one setting
-// would play up to a period apart for half a minute after every hold-up.
+// A queue read empty at a packet may have run dry, if only for part of a
+// period, and a device that ran dry starts again at a pass of its own while
+// the packets held up meanwhile come at once. So once a pass has taken from
+// the queue again, the clock shows how far the target stands off the set
+// point, and it is put back there as a fresh start is; the controller is
+// told nothing from the empty reading until then. What that leaves out
+// goes at most half a packet at a time, so that each packet is spliced,
+// not skipped. Left to the controller, targets of one setting would play
+// up to a period apart for half a minute after every hold-up.
 PacketPlan TargetPacer::Realign(PacketPlan plan, double wait, uint32_t queued) {
     if (queued >= queuedAfterWrite_) {
         return plan;
@@ -348,7 +353,9 @@ PacketPlan TargetPacer::Realign(PacketPlan plan, double wait, uint32_t queued) {
     const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
     const double most = -0.5 * plan.frames;
     realign_ = off < most;
-    return TowardSetPoint(plan, std::max(off, most), queued);
+    return std::fabs(off) * kRealignWithinPerSecond < settings_.sampleRate
+               ? plan
+               : TowardSetPoint(plan, std::max(off, most), queued);
 }
 
 // `off` frames more silence before the plan's frames (within the buffer), or
@@ -368,20 +375,18 @@ void TargetPacer::Steer(double wait, double now) {
     }
 }
 
-uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now, bool& dry, bool timed) {
+uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) {
     const double elapsed = FramesSince(lastWrite_, now);
     QueueReading judged{reading.queued, queuedAfterWrite_, elapsed, false, written_, 0.0};
     judged.clocked = clockHasSay_ && reading.clocked && settings_.clockFrequency > 0;
     if (judged.clocked) {
         judged.framesPlayed = Played(reading);
     }
-    dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
+    const bool dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
     const DryLevels levels{settings_.sampleRate, settings_.cushionFrames, settings_.packetFrames,
                            settings_.bufferFrames};
     const DryStep step = watch_.Before({now, elapsed, queuedAfterWrite_, reading.queued, dry}, levels);
-    if (!(dry && timed)) {
-        Tell(step.notTheClocks - step.silence);
-    }
+    Tell(step.notTheClocks - step.silence);
     return step.silence;
 }
 

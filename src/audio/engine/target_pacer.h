@@ -343,7 +343,7 @@ private:
     PacketPlan Realign(PacketPlan plan, double wait, uint32_t queued);
     PacketPlan TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const;
     void Steer(double level, double now);  // tells the rate controller
-    uint32_t SilenceAfterDry(const StreamReading& reading, double now, bool& dry, bool timed);
+    uint32_t SilenceAfterDry(const StreamReading& reading, double now);
     void Tell(double frames);
     double FramesSince(double then, double now) const { return (now - then) * settings_.sampleRate; }
     bool Idle(double now) const;
@@ -368,7 +368,7 @@ private:
     bool clockHasSay_ = true;     // not once the clock started again or strayed past the buffer
     bool clockCountsHeard_ = false;  // it has stood past the queue
     bool recheck_ = false;           // started from an empty queue: see where it stands once played
-    bool realign_ = false;           // ran dry: put back at the set point once played
+    bool realign_ = false;           // read empty: put back at the set point once played
     bool untold_ = false;            // this packet's writes are part of that
     double wantedHz_ = 0.0;       // decided, not yet asked for
     double lastPacket_ = 0.0;     // seconds
