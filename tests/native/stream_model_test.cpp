@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 namespace {
@@ -145,7 +144,7 @@ Held HoldWine8(double holdSeconds) {
 
 // A hold the server outlasts is caught up and changes nothing; after a
 // longer one the count stands whole periods higher for good, while what is
-// heard moved by another amount: the silence Wine wrote, which no call shows.
+// heard moved further still: by the silence Wine wrote, which no call shows.
 TEST(StreamModelTest, Wine8AfterItsProcessWasHeld) {
     const Held steady = HoldWine8(0.0);
     EXPECT_EQ(steady.underruns, 0u);
@@ -158,7 +157,7 @@ TEST(StreamModelTest, Wine8AfterItsProcessWasHeld) {
     const uint32_t step = dry.padding - steady.padding;
     EXPECT_GE(step, 2 * 480u);
     EXPECT_EQ(step % 480, 0u);
-    EXPECT_GT(std::abs((dry.waitMs - steady.waitMs) - step / 48.0), 1.0);
+    EXPECT_GT(dry.waitMs - steady.waitMs, step / 48.0 + 10.0);
 }
 
 CaptureConfig Capture(Kind kind, bool loopback) {
