@@ -78,7 +78,7 @@ TEST(DryJudgementTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
          {{true, 1200, 0, 0, 0, 720, 100}, {false, 0, 99, 0.1, 0, 0}, {false, 480, 100, 10, 380, 380}}, 1},
     };
     for (const Case& c : cases) {
-        const DryLevels levels{48000.0, c.cushion, 480, 2400};
+        const PacerSettings levels{48000.0, c.cushion, 480, 2400};
         DryWatch watch;
         for (size_t i = 0; i < c.packets.size(); ++i) {
             const Packet& p = c.packets[i];

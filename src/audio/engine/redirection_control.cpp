@@ -41,13 +41,11 @@ ComPtr<IMMDevice> ResolveSourceDevice(const AppState& state, const AudioEndpoint
 std::vector<ComPtr<IMMDevice>> CollectTargetDevices(const AppState& state)
 {
     std::vector<ComPtr<IMMDevice>> devices;
-    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
-    for (size_t i = 0; i < count; ++i)
+    for (const AudioEndpointInfo* entry : RoutedTargetEntries(state))
     {
-        if (state.targetSelected[i] && state.playbackDevices[i].device &&
-            !IsLeftOut(state, state.playbackDevices[i].identity.eid))
+        if (entry->device)
         {
-            devices.push_back(state.playbackDevices[i].device);
+            devices.push_back(entry->device);
         }
     }
     return devices;
@@ -201,13 +199,11 @@ std::vector<std::string> SnapshotTargetIds(AppState& state)
 {
     std::lock_guard<std::mutex> lock(state.selectionMutex);
     std::vector<std::string> ids;
-    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
-    for (size_t i = 0; i < count; ++i)
+    for (const AudioEndpointInfo* entry : RoutedTargetEntries(state))
     {
-        const std::string& id = state.playbackDevices[i].identity.eid;
-        if (state.targetSelected[i] && !id.empty() && !IsLeftOut(state, id))
+        if (!entry->identity.eid.empty())
         {
-            ids.push_back(id);
+            ids.push_back(entry->identity.eid);
         }
     }
     return ids;

@@ -126,3 +126,17 @@ bool IsLeftOut(const AppState& state, const std::string& endpointId)
     return std::find(state.leftOutTargetIds.begin(), state.leftOutTargetIds.end(), endpointId) !=
            state.leftOutTargetIds.end();
 }
+
+std::vector<const AudioEndpointInfo*> RoutedTargetEntries(const AppState& state)
+{
+    std::vector<const AudioEndpointInfo*> entries;
+    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (state.targetSelected[i] && !IsLeftOut(state, state.playbackDevices[i].identity.eid))
+        {
+            entries.push_back(&state.playbackDevices[i]);
+        }
+    }
+    return entries;
+}

@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "audio/engine/stream_loss.h"
 
 struct AppState;
+struct AudioEndpointInfo;
 struct RedirectionEngine;
 
 // Streams the system takes away while they play (stream_loss.h): the
@@ -46,3 +48,7 @@ void ForgetLeftOutTargets(AppState& state);
 // Whether the target endpoint is left out of the runs. Any thread holding
 // selectionMutex: the redirect thread adds to them.
 bool IsLeftOut(const AppState& state, const std::string& endpointId);
+
+// The playbackDevices entries a run plays: chosen as targets and not left
+// out, in order. Any thread holding selectionMutex.
+std::vector<const AudioEndpointInfo*> RoutedTargetEntries(const AppState& state);

@@ -426,9 +426,7 @@ void PrepareChannelMap(const RedirectionEngine& engine, const AudioEndpointInfo&
 
 bool OpenTargetsAtStart(RedirectionEngine& engine)
 {
-    std::vector<AudioEndpointInfo> selected = CopySelectedTargets(engine);
-    LeaveOutSourceDevice(engine, selected);
-    OpenTargets(engine, selected, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
+    OpenTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo& entry) {
         engine.targets.push_back(std::move(target));
         if (!entry.identity.eid.empty())
         {
@@ -516,36 +514,6 @@ WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
     return fields;
 }
 
-std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state)
-{
-    std::vector<AudioEndpointInfo> entries;
-    const size_t count = std::min(state.targetSelected.size(), state.playbackDevices.size());
-    for (size_t i = 0; i < count; ++i)
-    {
-        if (state.targetSelected[i] && !IsLeftOut(state, state.playbackDevices[i].identity.eid))
-        {
-            entries.push_back(state.playbackDevices[i]);
-        }
-    }
-    return entries;
-}
-
-std::vector<AudioEndpointInfo> CopySelectedTargets(RedirectionEngine& engine)
-{
-    std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
-    std::vector<AudioEndpointInfo> entries = SelectedTargetEntries(engine.state);
-    engine.entryLinks.clear();
-    for (const AudioEndpointInfo& entry : entries)
-    {
-        const auto found = engine.state.targetLinks.find(entry.identity.eid);
-        if (found != engine.state.targetLinks.end())
-        {
-            engine.entryLinks.emplace(entry.identity.eid, found->second);
-        }
-    }
-    return entries;
-}
-
 void WithdrawLinks(const std::vector<RenderTarget>& targets)
 {
     for (const RenderTarget& target : targets)
@@ -585,6 +553,27 @@ int64_t SteadyNanoseconds()
         .count();
 }
 
+namespace
+{
+// Copies that hold their own references to the devices; the links are kept
+// in engine.entryLinks for OpenRenderTarget.
+std::vector<AudioEndpointInfo> CopySelectedTargets(RedirectionEngine& engine)
+{
+    std::lock_guard<std::mutex> lock(engine.state.selectionMutex);
+    std::vector<AudioEndpointInfo> entries;
+    engine.entryLinks.clear();
+    for (const AudioEndpointInfo* entry : RoutedTargetEntries(engine.state))
+    {
+        entries.push_back(*entry);
+        const auto found = engine.state.targetLinks.find(entry->identity.eid);
+        if (found != engine.state.targetLinks.end())
+        {
+            engine.entryLinks.emplace(entry->identity.eid, found->second);
+        }
+    }
+    return entries;
+}
+
 void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointInfo>& entries)
 {
     const auto own = std::find_if(entries.begin(), entries.end(), [&engine](const AudioEndpointInfo& entry) {
@@ -602,8 +591,6 @@ void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointIn
     entries.erase(own);
 }
 
-namespace
-{
 // A target that cannot be opened (gone since the lists were made, or held by
 // another program) is left out as one that failed again after a restart is:
 // its row shows it, and the run's target check does not rebuild for it
@@ -630,8 +617,10 @@ void LeaveOutUnopened(RedirectionEngine& engine, const AudioEndpointInfo& entry)
 }
 }  // namespace
 
-void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries, const TargetOpened& opened)
+void OpenTargets(RedirectionEngine& engine, const TargetOpened& opened)
 {
+    std::vector<AudioEndpointInfo> entries = CopySelectedTargets(engine);
+    LeaveOutSourceDevice(engine, entries);
     for (const AudioEndpointInfo& entry : entries)
     {
         if (std::optional<RenderTarget> target = OpenRenderTarget(engine, entry))

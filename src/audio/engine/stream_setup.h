@@ -169,36 +169,20 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice);
 // fails or the target cannot play the source's frames. Redirect thread.
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry);
 
-// Copies of the selected playbackDevices entries that are not left out, in
-// order, each holding its own reference to its device: taken under
-// selectionMutex (held by the caller) and opened without it, as opening a
-// stream may take long and the main thread must not wait for that. Any
-// thread.
-std::vector<AudioEndpointInfo> SelectedTargetEntries(const AppState& state);
-
-// SelectedTargetEntries under selectionMutex, with the entries' links kept
-// in engine.entryLinks for OpenRenderTarget. Redirect thread, without
-// selectionMutex held.
-std::vector<AudioEndpointInfo> CopySelectedTargets(RedirectionEngine& engine);
-
 // Tells the targets' rows that this run no longer plays them: at a rebuild
 // and at the run's end. Redirect thread.
 void WithdrawLinks(const std::vector<RenderTarget>& targets);
 
-// Drops the source's own playback device from `entries`, saying so the
-// first time in the run. Redirect thread, as the targets are opened or
-// rebuilt.
-void LeaveOutSourceDevice(RedirectionEngine& engine, std::vector<AudioEndpointInfo>& entries);
-
 using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)>;
 
-// Opens `entries`, in order, with OpenRenderTarget and hands each target
-// that opened to `opened` together with its entry; one that does not open is
-// left out (AppState::leftOutTargetIds, under selectionMutex) with a log
-// line, and its link says so. Redirect thread, with
+// Opens the targets a run plays (RoutedTargetEntries, copied under
+// selectionMutex and opened without it: opening a stream may take long and
+// the main thread must not wait for that), in order, less the source's own
+// playback device (said once per run). Each that opened goes to `opened`
+// with its entry; one that does not is left out (AppState::leftOutTargetIds)
+// with a log line, and its link says so. Redirect thread, with
 // selectionMutex not held.
-void OpenTargets(RedirectionEngine& engine, const std::vector<AudioEndpointInfo>& entries,
-                 const TargetOpened& opened);
+void OpenTargets(RedirectionEngine& engine, const TargetOpened& opened);
 
 // Reads a target stream's queue and, where it has one, its clock; returns
 // the queue reading's result. The redirect thread and the rate applier's.

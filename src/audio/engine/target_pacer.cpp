@@ -24,7 +24,7 @@ bool ClockShowsAudioPastQueue(const QueueReading& reading, uint32_t bufferFrames
     return waiting > static_cast<double>(reading.queued) + 1.0 && waiting <= static_cast<double>(bufferFrames);
 }
 
-bool CameLate(double framesSinceLastWrite, const DryLevels& levels) {
+bool CameLate(double framesSinceLastWrite, const PacerSettings& levels) {
     return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
 }
 
@@ -34,7 +34,7 @@ enum class AfterDry {
     TopUp,      // bring the queue up to the cushion now
 };
 
-AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const DryLevels& levels) {
+AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const PacerSettings& levels) {
     if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(levels.cushionFrames)) {
         return AfterDry::Recovered;
     }
@@ -117,14 +117,14 @@ void DryJudge::Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_
     }
 }
 
-DryStep DryWatch::Before(const PacketArrival& arrival, const DryLevels& levels) {
+DryStep DryWatch::Before(const PacketArrival& arrival, const PacerSettings& levels) {
     DryStep step;
     step.silence = SilenceBefore(arrival, levels);
     step.notTheClocks = step.silence + (arrival.ranDry ? FramesGoneWithout(arrival) : 0.0);
     return step;
 }
 
-uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const DryLevels& levels) {
+uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const PacerSettings& levels) {
     if (arrival.ranDry && !owed) {
         ++runs;
         owed = true;
@@ -149,7 +149,7 @@ uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const DryLevels& 
     return TopUp(arrival.queued, levels);
 }
 
-uint32_t DryWatch::TopUp(uint32_t queuedFrames, const DryLevels& levels) {
+uint32_t DryWatch::TopUp(uint32_t queuedFrames, const PacerSettings& levels) {
     owed = false;
     ++topUps;
     return TopUpFrames(queuedFrames, levels.cushionFrames, levels.bufferFrames);
@@ -383,9 +383,7 @@ uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) 
         judged.framesPlayed = Played(reading);
     }
     const bool dry = judge_.RanDry(judged, settings_.bufferFrames, settings_.packetFrames);
-    const DryLevels levels{settings_.sampleRate, settings_.cushionFrames, settings_.packetFrames,
-                           settings_.bufferFrames};
-    const DryStep step = watch_.Before({now, elapsed, queuedAfterWrite_, reading.queued, dry}, levels);
+    const DryStep step = watch_.Before({now, elapsed, queuedAfterWrite_, reading.queued, dry}, settings_);
     Tell(step.notTheClocks - step.silence);
     return step.silence;
 }

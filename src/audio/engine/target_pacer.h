@@ -92,11 +92,16 @@ private:
     uint32_t emptyInARow_ = 0;
 };
 
-struct DryLevels {
-    double sampleRate = 0.0;
+// Fixed for a target's life.
+struct PacerSettings {
+    double sampleRate = 0.0;      // the stream's nominal frames per second
     uint32_t cushionFrames = 0;
-    uint32_t packetFrames = 0;
+    uint32_t packetFrames = 0;    // one device period at the source's rate
     uint32_t bufferFrames = 0;
+    uint32_t frameBytes = 0;
+    uint64_t clockFrequency = 0;  // 0: no clock
+    bool rateAdjustable = false;
+    double rateBias = 1.0;        // a deliberate error of the rate, for tests
 };
 
 // What a target finds when a packet comes for it (frames at its rate).
@@ -129,13 +134,13 @@ struct DryWatch {
     uint32_t runs = 0;           // times it ran dry
     uint32_t topUps = 0;         // of those, brought back with silence
 
-    DryStep Before(const PacketArrival& arrival, const DryLevels& levels);
+    DryStep Before(const PacketArrival& arrival, const PacerSettings& levels);
     // Frames of a packet the stream took.
     void Given(uint32_t frames) { framesGivenSince += owed ? frames : 0u; }
 
 private:
-    uint32_t SilenceBefore(const PacketArrival& arrival, const DryLevels& levels);
-    uint32_t TopUp(uint32_t queuedFrames, const DryLevels& levels);
+    uint32_t SilenceBefore(const PacketArrival& arrival, const PacerSettings& levels);
+    uint32_t TopUp(uint32_t queuedFrames, const PacerSettings& levels);
 };
 
 // The newest frames written to a target, byte for byte: Wine's workaround,
@@ -247,18 +252,6 @@ private:
     static Stage StageOf(uint8_t word) { return static_cast<Stage>(word & (kHeld - 1)); }
 
     std::atomic<uint8_t> word_{static_cast<uint8_t>(Stage::Free)};
-};
-
-// Fixed for a target's life.
-struct PacerSettings {
-    double sampleRate = 0.0;      // the stream's nominal frames per second
-    uint32_t cushionFrames = 0;
-    uint32_t packetFrames = 0;    // one device period at the source's rate
-    uint32_t bufferFrames = 0;
-    uint32_t frameBytes = 0;
-    uint64_t clockFrequency = 0;  // 0: no clock
-    bool rateAdjustable = false;
-    double rateBias = 1.0;        // a deliberate error of the rate, for tests
 };
 
 struct PacketPlan {

@@ -387,21 +387,6 @@ void WithdrawTargets(RedirectionEngine& engine)
     engine.targets.clear();
 }
 
-// The entries are copied under selectionMutex and opened without it: the
-// main thread must not wait for the streams' set-up.
-void OpenTargetsForRebuild(RedirectionEngine& engine)
-{
-    std::vector<AudioEndpointInfo> entries = CopySelectedTargets(engine);
-    LeaveOutSourceDevice(engine, entries);
-    OpenTargets(engine, entries, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
-        // The source is already running: a deeper cushion covers the gap
-        // until the first packets after the warm-up arrive.
-        PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
-        StartTarget(target);
-        engine.targets.push_back(std::move(target));
-    });
-}
-
 // Returns false when the selection has become empty or none of its targets
 // opens, and the run must end.
 bool CheckTargets(RedirectionEngine& engine)
@@ -424,7 +409,13 @@ bool CheckTargets(RedirectionEngine& engine)
         engine.state.redirectStopRequested = true;
         return false;
     }
-    OpenTargetsForRebuild(engine);
+    OpenTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
+        // The source is already running: a deeper cushion covers the gap
+        // until the first packets after the warm-up arrive.
+        PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
+        StartTarget(target);
+        engine.targets.push_back(std::move(target));
+    });
     DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
     if (engine.targets.empty())
     {
