@@ -514,15 +514,21 @@ WaveFormatFields ReadWaveFormatFields(const WAVEFORMATEX& format)
     return fields;
 }
 
-void WithdrawLinks(const std::vector<RenderTarget>& targets)
+// Every published render client is one of the run's targets.
+void WithdrawTargets(RedirectionEngine& engine)
 {
-    for (const RenderTarget& target : targets)
+    {
+        std::lock_guard<std::mutex> lock(engine.state.streamMutex);
+        engine.state.publishedRenderClients.clear();
+    }
+    for (const RenderTarget& target : engine.targets)
     {
         if (target.link)
         {
             target.link->runState.store(TargetRunState::NotRouting, std::memory_order_release);
         }
     }
+    engine.targets.clear();
 }
 
 void PublishFigures(const RenderTarget& target, int64_t packetNs, bool taken)
@@ -676,12 +682,10 @@ void ReleaseRun(RedirectionEngine& engine)
     {
         std::lock_guard<std::mutex> lock(engine.state.streamMutex);
         engine.state.publishedSourceClient.Reset();
-        engine.state.publishedRenderClients.clear();
     }
     engine.mixFormat.reset();
     timeEndPeriod(1);
-    WithdrawLinks(engine.targets);
-    engine.targets.clear();
+    WithdrawTargets(engine);
     engine.endpoint.Reset();
     engine.captureClient.Reset();
     engine.sourceClient.Reset();

@@ -169,9 +169,10 @@ void RunRedirection(AppState& state, IMMDevice* sourceDevice);
 // fails or the target cannot play the source's frames. Redirect thread.
 std::optional<RenderTarget> OpenRenderTarget(RedirectionEngine& engine, const AudioEndpointInfo& entry);
 
-// Tells the targets' rows that this run no longer plays them: at a rebuild
-// and at the run's end. Redirect thread.
-void WithdrawLinks(const std::vector<RenderTarget>& targets);
+// Releases the run's targets: their published clients go (under
+// streamMutex), and their rows learn that this run no longer plays them. At
+// a rebuild and at the run's end. Redirect thread, without streamMutex held.
+void WithdrawTargets(RedirectionEngine& engine);
 
 using TargetOpened = std::function<void(RenderTarget&, const AudioEndpointInfo&)>;
 
@@ -216,10 +217,10 @@ double EngineSeconds(const RedirectionEngine& engine);
 void RunTransferLoop(RedirectionEngine& engine);
 
 // Gives back everything a run obtained, in the order its end requires:
-// stops the rate applier, withdraws the published clients (under
-// streamMutex), frees the mix format,
-// ends the 1 ms timer period, then releases the targets, the endpoint
-// interface, the capture client and the source client. Redirect thread,
+// stops the rate applier, withdraws the published source client (under
+// streamMutex), frees the mix format, ends the 1 ms timer period, then
+// withdraws the targets and releases the endpoint interface, the capture
+// client and the source client. Redirect thread,
 // without selectionMutex or streamMutex held.
 void ReleaseRun(RedirectionEngine& engine);
 

@@ -374,19 +374,6 @@ void ReportDelivery(const RedirectionEngine& engine)
     }
 }
 
-void WithdrawTargets(RedirectionEngine& engine)
-{
-    {
-        std::lock_guard<std::mutex> lock(engine.state.streamMutex);
-        std::erase_if(engine.state.publishedRenderClients, [&engine](const ComPtr<IAudioClient>& published) {
-            return std::any_of(engine.targets.begin(), engine.targets.end(),
-                               [&published](const RenderTarget& target) { return target.client == published; });
-        });
-    }
-    WithdrawLinks(engine.targets);
-    engine.targets.clear();
-}
-
 // Returns false when the selection has become empty or none of its targets
 // opens, and the run must end.
 bool CheckTargets(RedirectionEngine& engine)
