@@ -230,39 +230,15 @@ uint32_t TargetPacer::WarmupSilence(uint32_t queued, uint32_t packetFrames) cons
 // however late a pass comes.
 PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames, bool discontinuous, double now,
                              double late) {
-    const bool fresh = !started_ || (discontinuous && FramesSince(lastPacket_, now) >
-                                                          settings_.cushionFrames + settings_.packetFrames);
+    const bool idle = Idle(now);
+    const bool fresh = !started_ || (discontinuous && idle);
     const double wait = HeardClockLeads(reading)
                             ? static_cast<double>(written_) - Played(reading) + late * settings_.sampleRate
                             : -1.0;
-    const bool idle = Idle(now);
     lastPacket_ = now;
     queuedAtPlan_ = reading.queued;
-    PacketPlan plan{0, packetFrames};
-    if (fresh && wait >= 0.0) {
-        plan = FreshByClock(wait + IdleWait(reading.queued, now), reading.queued, packetFrames);
-    } else if (fresh) {
-        plan.silence = TopUpFrames(reading.queued, FreshLevel(now), settings_.bufferFrames);
-    }
-    if (fresh) {
-        watch_.owed = false;
-        controller_.Restart();
-    } else {
-        const bool realigning = realign_;
-        realign_ = realigning || (wait >= 0.0 && reading.queued == 0);
-        untold_ = realign_;
-        plan.silence = SilenceAfterDry(reading, now);
-        if (wait >= 0.0 && !realign_ && !idle) {
-            Steer(wait, now - late);
-        }
-        plan = wait >= 0.0 && recheck_ ? Recheck(plan, wait, reading.queued) : plan;
-        plan = wait >= 0.0 && realigning ? Realign(plan, wait, reading.queued) : plan;
-    }
-    // Until a pass has taken from the queue, the checks wait.
-    recheck_ = (fresh && wait >= 0.0 && reading.queued == 0) ||
-               (recheck_ && !fresh && reading.queued >= queuedAfterWrite_);
-    realign_ = realign_ && !fresh && clockHasSay_;
-    untold_ = untold_ && !fresh;
+    PacketPlan plan = fresh ? FreshPlan(reading.queued, packetFrames, wait, now)
+                            : FollowingPlan(reading, packetFrames, wait, idle, now, late);
     const uint32_t queuedThen = reading.queued + plan.silence;
     plan.frames = std::min(plan.frames, Soft() ? SoftFrameCount(packetFrames, queuedThen, settings_.bufferFrames,
                                                                 SoftRatio())
@@ -270,6 +246,42 @@ PacketPlan TargetPacer::Plan(const StreamReading& reading, uint32_t packetFrames
                                                                   settings_.cushionFrames));
     framesLeftOut_ += packetFrames - plan.frames;
     Tell(-static_cast<double>(packetFrames - plan.frames));
+    return plan;
+}
+
+// `wait`: the packet's wait to be heard by the clock, below 0 where the clock
+// does not give it. Started from an empty queue, the device's next pass was
+// only foreseen: once a pass has taken from the queue, Recheck sees where it
+// stands.
+PacketPlan TargetPacer::FreshPlan(uint32_t queued, uint32_t packetFrames, double wait, double now) {
+    const PacketPlan plan = wait >= 0.0 ? FreshByClock(wait + IdleWait(queued, now), queued, packetFrames)
+                                        : PacketPlan{TopUpFrames(queued, FreshLevel(now), settings_.bufferFrames),
+                                                     packetFrames};
+    watch_.owed = false;
+    controller_.Restart();
+    recheck_ = wait >= 0.0 && queued == 0;
+    realign_ = untold_ = false;
+    return plan;
+}
+
+// A packet that follows on: silence where the target ran dry, the
+// controller told its wait, and where a check is pending, the target put
+// back at the set point once a pass has taken from the queue (until then,
+// the checks wait).
+PacketPlan TargetPacer::FollowingPlan(const StreamReading& reading, uint32_t packetFrames, double wait, bool idle,
+                                      double now, double late) {
+    const bool timed = wait >= 0.0;
+    const bool realigning = realign_;
+    realign_ = realigning || (timed && reading.queued == 0);
+    untold_ = realign_;
+    PacketPlan plan{SilenceAfterDry(reading, now), packetFrames};
+    if (timed && !realign_ && !idle) {
+        Steer(wait, now - late);
+    }
+    plan = timed && recheck_ ? Recheck(plan, wait, reading.queued) : plan;
+    plan = timed && realigning ? Realign(plan, wait, reading.queued) : plan;
+    recheck_ = recheck_ && reading.queued >= queuedAfterWrite_;
+    realign_ = realign_ && clockHasSay_;
     return plan;
 }
 

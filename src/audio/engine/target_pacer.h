@@ -331,6 +331,9 @@ public:
 private:
     double Played(const StreamReading& reading) const;
     bool HeardClockLeads(const StreamReading& reading);
+    PacketPlan FreshPlan(uint32_t queued, uint32_t packetFrames, double wait, double now);
+    PacketPlan FollowingPlan(const StreamReading& reading, uint32_t packetFrames, double wait, bool idle, double now,
+                             double late);
     PacketPlan FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const;
     PacketPlan Recheck(PacketPlan plan, double wait, uint32_t queued) const;
     PacketPlan Realign(PacketPlan plan, double wait, uint32_t queued);
