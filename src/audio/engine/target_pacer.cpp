@@ -41,6 +41,12 @@ AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const 
     return 2.0 * framesSinceDry >= static_cast<double>(levels.packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
 }
 
+// Frames a buffer has room for. A device reporting more queued frames than
+// its buffer holds would otherwise wrap the room around to four billion.
+uint32_t Room(uint32_t bufferFrames, uint32_t queuedFrames) {
+    return queuedFrames < bufferFrames ? bufferFrames - queuedFrames : 0u;
+}
+
 // The time since the last write beyond the audio it left queued.
 double FramesGoneWithout(const PacketArrival& arrival) {
     return std::max(0.0, arrival.framesSinceLastWrite - static_cast<double>(arrival.queuedAfterLastWrite));
@@ -49,20 +55,17 @@ double FramesGoneWithout(const PacketArrival& arrival) {
 
 uint32_t TargetFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames,
                           uint32_t cushionFrames) {
-    // A device reporting more queued frames than its buffer holds would
-    // otherwise wrap the room around to four billion frames.
-    const uint32_t room = queuedFrames < bufferFrames ? bufferFrames - queuedFrames : 0u;
     const uint64_t limit = uint64_t{cushionFrames} + 2u * uint64_t{packetFrames};
     uint32_t frames = packetFrames;
     if (queuedFrames > limit) {
         const uint64_t excess = queuedFrames - limit;
         frames -= static_cast<uint32_t>(std::min<uint64_t>((excess + 1u) / 2u, packetFrames / 2u));
     }
-    return std::min(frames, room);
+    return std::min(frames, Room(bufferFrames, queuedFrames));
 }
 
 uint32_t SoftFrameCount(uint32_t packetFrames, uint32_t queuedFrames, uint32_t bufferFrames, double ratio) {
-    const uint32_t room = queuedFrames < bufferFrames ? bufferFrames - queuedFrames : 0u;
+    const uint32_t room = Room(bufferFrames, queuedFrames);
     if (SoftRate::MostOut(packetFrames, ratio) <= room) {
         return packetFrames;
     }
@@ -333,8 +336,14 @@ double TargetPacer::IdleWait(uint32_t queued, double now) const {
 // the wait is shorter, and where it is longer (the warm-up's queue) its
 // tail is left out, so that the next packet follows at the set point.
 PacketPlan TargetPacer::FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const {
-    return TowardSetPoint({0, packetFrames}, QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait,
-                          queued);
+    const PacketPlan plan{0, packetFrames};
+    return TowardSetPoint(plan, OffSetPoint(plan, wait), queued);
+}
+
+// Frames of silence the plan's packet lacks to wait the set point to be
+// heard (below 0: frames it waits too long).
+double TargetPacer::OffSetPoint(const PacketPlan& plan, double wait) const {
+    return QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
 }
 
 // A start from an empty queue foresaw the device's next pass; once a pass
@@ -342,7 +351,7 @@ PacketPlan TargetPacer::FreshByClock(double wait, uint32_t queued, uint32_t pack
 // foreseen on the wrong side of the packet puts them a period off: that is
 // put right at once, the lesser errors are the controller's.
 PacketPlan TargetPacer::Recheck(PacketPlan plan, double wait, uint32_t queued) const {
-    const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
+    const double off = OffSetPoint(plan, wait);
     if (queued >= queuedAfterWrite_ || 2.0 * std::fabs(off) <= settings_.packetFrames) {
         return plan;
     }
@@ -362,7 +371,7 @@ PacketPlan TargetPacer::Realign(PacketPlan plan, double wait, uint32_t queued) {
     if (queued >= queuedAfterWrite_) {
         return plan;
     }
-    const double off = QueueSetPoint(settings_.cushionFrames, settings_.packetFrames) - wait - plan.silence;
+    const double off = OffSetPoint(plan, wait);
     const double most = -0.5 * plan.frames;
     realign_ = off < most;
     return std::fabs(off) * kRealignWithinPerSecond < settings_.sampleRate
@@ -374,7 +383,7 @@ PacketPlan TargetPacer::Realign(PacketPlan plan, double wait, uint32_t queued) {
 // where below 0 that many fewer of its frames.
 PacketPlan TargetPacer::TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const {
     const auto apart = static_cast<uint32_t>(std::lround(std::fabs(off)));
-    const uint32_t room = settings_.bufferFrames - std::min(queued + plan.silence, settings_.bufferFrames);
+    const uint32_t room = Room(settings_.bufferFrames, queued + plan.silence);
     return off > 0.0 ? PacketPlan{plan.silence + std::min(apart, room), plan.frames}
                      : PacketPlan{plan.silence, plan.frames - std::min(apart, plan.frames)};
 }
@@ -523,8 +532,8 @@ uint32_t TargetPacer::Settle(uint32_t queued, double now) {
         Finish(0);
         return 0;
     }
-    const uint32_t room = settings_.bufferFrames - std::min(queued, settings_.bufferFrames);
-    const uint32_t again = wineQuirkSeen_ ? std::min({change.Lost(), history_.Held(), room}) : 0u;
+    const uint32_t again =
+        wineQuirkSeen_ ? std::min({change.Lost(), history_.Held(), Room(settings_.bufferFrames, queued)}) : 0u;
     change.outcome = wineQuirkSeen_ ? RateOutcome::Dropped : RateOutcome::DroppedFirst;
     wineQuirkSeen_ = true;
     clockHasSay_ = false;

@@ -335,6 +335,7 @@ private:
     PacketPlan FollowingPlan(const StreamReading& reading, uint32_t packetFrames, double wait, bool idle, double now,
                              double late);
     PacketPlan FreshByClock(double wait, uint32_t queued, uint32_t packetFrames) const;
+    double OffSetPoint(const PacketPlan& plan, double wait) const;
     PacketPlan Recheck(PacketPlan plan, double wait, uint32_t queued) const;
     PacketPlan Realign(PacketPlan plan, double wait, uint32_t queued);
     PacketPlan TowardSetPoint(PacketPlan plan, double off, uint32_t queued) const;
