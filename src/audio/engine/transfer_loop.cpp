@@ -176,6 +176,34 @@ const float* PacketSamples(RedirectionEngine& engine, const BYTE* data, uint32_t
     return engine.scratch.data();
 }
 
+// A packet as the capture hands it out.
+struct CapturedPacket
+{
+    BYTE* data = nullptr;
+    UINT32 frames = 0;
+    DWORD flags = 0;
+    UINT64 stamp = 0;  // the performance counter at its first frame, in 100 ns units
+};
+
+// The capture's flags say whether the packet follows on from the one before,
+// whether it is silent and whether its stamp can be believed.
+PacketView ViewOf(RedirectionEngine& engine, const CapturedPacket& captured, float gain, double now)
+{
+    PacketView packet;
+    packet.frames = captured.frames;
+    packet.gain = gain;
+    packet.now = now;
+    packet.nowNs = SteadyNanoseconds();
+    packet.sampleRate = engine.sourceLayout.sampleRate;
+    packet.discontinuous = (captured.flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
+    const bool stamped = (captured.flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0;
+    packet.late = SecondsLate(stamped ? static_cast<double>(captured.stamp) * 1e-7 : 0.0, captured.frames,
+                              packet.sampleRate, now);
+    const bool silent = (captured.flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !captured.data;
+    packet.samples = silent ? nullptr : PacketSamples(engine, captured.data, packet.frames);
+    return packet;
+}
+
 // What the target plays of `frames` frames of the packet: spliced where
 // fewer than the packet's (a few more may be left out for a better join),
 // through its delay line, at the source's gain times its own volume, both
@@ -294,11 +322,9 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
         {
             return;
         }
-        BYTE* data = nullptr;
-        UINT32 frames = 0;
-        DWORD flags = 0;
-        UINT64 stamp = 0;  // the performance counter at its first frame, in 100 ns units
-        const HRESULT packetRead = capture.GetBuffer(&data, &frames, &flags, nullptr, &stamp);
+        CapturedPacket captured;
+        const HRESULT packetRead =
+            capture.GetBuffer(&captured.data, &captured.frames, &captured.flags, nullptr, &captured.stamp);
         NoteStreamFailure(engine.sourceLost, packetRead);
         if (FAILED(packetRead))
         {
@@ -309,25 +335,14 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             // The first packets after a (re)start carry the streams' start-up
             // transient; no target hears them.
             --engine.warmupPackets;
-            ForLiveTargets(engine, [&](RenderTarget& target) { return HoldQueue(target, frames); });
+            ForLiveTargets(engine, [&](RenderTarget& target) { return HoldQueue(target, captured.frames); });
         }
         else
         {
-            PacketView packet;
-            packet.frames = frames;
-            packet.gain = gain;
-            packet.now = now;
-            packet.nowNs = SteadyNanoseconds();
-            packet.sampleRate = engine.sourceLayout.sampleRate;
-            packet.discontinuous = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
-            const bool stamped = (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0;
-            packet.late =
-                SecondsLate(stamped ? static_cast<double>(stamp) * 1e-7 : 0.0, frames, packet.sampleRate, now);
-            const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
-            packet.samples = silent ? nullptr : PacketSamples(engine, data, packet.frames);
+            const PacketView packet = ViewOf(engine, captured, gain, now);
             ForLiveTargets(engine, [&](RenderTarget& target) { return DeliverAndPublish(target, packet); });
         }
-        NoteStreamFailure(engine.sourceLost, capture.ReleaseBuffer(frames));
+        NoteStreamFailure(engine.sourceLost, capture.ReleaseBuffer(captured.frames));
         const HRESULT next = capture.GetNextPacketSize(&packetSize);
         NoteStreamFailure(engine.sourceLost, next);
         if (FAILED(next))
