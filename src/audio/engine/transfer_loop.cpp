@@ -389,6 +389,39 @@ void ReportDelivery(const RedirectionEngine& engine)
     }
 }
 
+// The old targets play out and stop, and those of activeTargetIds open,
+// primed deeper than at the start: the source is already running, and the
+// cushion covers the gap until the first packets after the warm-up arrive.
+// Returns false when there are none or none opens: the run ends rather than
+// show Stop in silence.
+bool RebuildTargets(RedirectionEngine& engine)
+{
+    ReportDelivery(engine);
+    DrainAndStopTargets(engine);
+    DiagnosticLog::Instance().Log("Targets changed: rebuilding render targets (old=%zu).", engine.targets.size());
+    engine.rateApplier.Stop();
+    WithdrawTargets(engine);
+    if (engine.activeTargetIds.empty())
+    {
+        engine.state.redirectStopRequested = true;
+        return false;
+    }
+    OpenTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
+        PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
+        StartTarget(target);
+        engine.targets.push_back(std::move(target));
+    });
+    DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
+    if (engine.targets.empty())
+    {
+        DiagnosticLog::Instance().Log("Targets rebuilt: none could be opened; redirection stopped.");
+        return false;
+    }
+    engine.rateApplier.Start(engine.targets);
+    engine.warmupPackets = kWarmupPackets;
+    return true;
+}
+
 // Returns false when the selection has become empty or none of its targets
 // opens, and the run must end.
 bool CheckTargets(RedirectionEngine& engine)
@@ -400,34 +433,8 @@ bool CheckTargets(RedirectionEngine& engine)
     {
         return true;
     }
-    ReportDelivery(engine);
-    DrainAndStopTargets(engine);
-    DiagnosticLog::Instance().Log("Targets changed: rebuilding render targets (old=%zu).", engine.targets.size());
-    engine.rateApplier.Stop();
-    WithdrawTargets(engine);
     engine.activeTargetIds = std::move(snapshot);
-    if (engine.activeTargetIds.empty())
-    {
-        engine.state.redirectStopRequested = true;
-        return false;
-    }
-    OpenTargets(engine, [&engine](RenderTarget& target, const AudioEndpointInfo&) {
-        // The source is already running: a deeper cushion covers the gap
-        // until the first packets after the warm-up arrive.
-        PrimeWithSilence(target, RebuildPrimingFrames(target.bufferFrames));
-        StartTarget(target);
-        engine.targets.push_back(std::move(target));
-    });
-    DiagnosticLog::Instance().Log("Targets rebuilt: now %zu targets active.", engine.targets.size());
-    if (engine.targets.empty())
-    {
-        // Nothing could play: the run ends rather than show Stop in silence.
-        DiagnosticLog::Instance().Log("Targets rebuilt: none could be opened; redirection stopped.");
-        return false;
-    }
-    engine.rateApplier.Start(engine.targets);
-    engine.warmupPackets = kWarmupPackets;
-    return true;
+    return RebuildTargets(engine);
 }
 
 }  // namespace
