@@ -16,14 +16,6 @@ constexpr uint32_t kEmptyReadingsOfAGoneCushion = 3;
 // queue read empty is left as it is (the controller's), not spliced.
 constexpr double kRealignWithinPerSecond = 4000.0;
 
-// Whether a clock reading shows audio on its way past the queue: more
-// written and not yet played than is queued (by more than a frame), within
-// the buffer.
-bool ClockShowsAudioPastQueue(const QueueReading& reading, uint32_t bufferFrames) {
-    const double waiting = static_cast<double>(reading.framesWritten) - reading.framesPlayed;
-    return waiting > static_cast<double>(reading.queued) + 1.0 && waiting <= static_cast<double>(bufferFrames);
-}
-
 bool CameLate(double framesSinceLastWrite, const PacerSettings& levels) {
     return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
 }
@@ -88,6 +80,10 @@ uint32_t TopUpFrames(uint32_t queuedFrames, uint32_t cushionFrames, uint32_t buf
     return queuedFrames < level ? level - queuedFrames : 0u;
 }
 
+bool ClockShowsAudioPastQueue(double waiting, uint32_t queuedFrames, uint32_t bufferFrames) {
+    return waiting > static_cast<double>(queuedFrames) + 1.0 && waiting <= static_cast<double>(bufferFrames);
+}
+
 bool RanDry(uint32_t queuedFrames, uint32_t queuedAfterLastWrite, double framesElapsed, uint32_t stillPlaying) {
     return queuedFrames == 0 &&
            framesElapsed > static_cast<double>(queuedAfterLastWrite) + static_cast<double>(stillPlaying);
@@ -99,19 +95,16 @@ bool RanDryByClock(uint32_t queuedFrames, uint64_t framesWritten, double framesP
 }
 
 bool DryJudge::RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
-    Learn(reading, bufferFrames, periodFrames);
+    Learn(reading, periodFrames);
     const bool periodMayPlay =
-        !clockShowsAudioPastQueue_ && !queueFallsByOtherThanPeriods_ && emptyInARow_ < kEmptyReadingsOfAGoneCushion;
+        !reading.clockCountsHeard && !queueFallsByOtherThanPeriods_ && emptyInARow_ < kEmptyReadingsOfAGoneCushion;
     return ::RanDry(reading.queued, reading.queuedAfterLastWrite, reading.framesElapsed,
                     periodMayPlay ? periodFrames : 0u) &&
            (!reading.clocked ||
             RanDryByClock(reading.queued, reading.framesWritten, reading.framesPlayed, bufferFrames));
 }
 
-void DryJudge::Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames) {
-    if (reading.clocked && !clockShowsAudioPastQueue_) {
-        clockShowsAudioPastQueue_ = ClockShowsAudioPastQueue(reading, bufferFrames);
-    }
+void DryJudge::Learn(const QueueReading& reading, uint32_t periodFrames) {
     emptyInARow_ = reading.queued == 0 ? emptyInARow_ + 1 : 0;
     // An empty queue may have had less than a period left to take.
     if (reading.queued > 0 && reading.queued <= reading.queuedAfterLastWrite && periodFrames > 0 &&
@@ -314,13 +307,10 @@ bool TargetPacer::HeardClockLeads(const StreamReading& reading) {
     if (!clockHasSay_ || mailbox_->Changing() || !reading.clocked || settings_.clockFrequency == 0) {
         return false;
     }
-    const QueueReading judged{reading.queued, 0, 0.0, true, written_, Played(reading)};
-    if (!clockCountsHeard_) {
-        clockCountsHeard_ = ClockShowsAudioPastQueue(judged, settings_.bufferFrames);
-    }
+    const double waiting = static_cast<double>(written_) - Played(reading);
+    clockCountsHeard_ = clockCountsHeard_ || ClockShowsAudioPastQueue(waiting, reading.queued, settings_.bufferFrames);
     // A clock by which more waits than the buffer holds, or more was heard
     // than written, does not count what is heard of these writes.
-    const double waiting = static_cast<double>(written_) - judged.framesPlayed;
     clockHasSay_ = !clockCountsHeard_ || (waiting >= -1.0 && waiting <= settings_.bufferFrames + 1.0);
     return clockCountsHeard_ && clockHasSay_;
 }
@@ -398,7 +388,7 @@ void TargetPacer::Steer(double wait, double now) {
 
 uint32_t TargetPacer::SilenceAfterDry(const StreamReading& reading, double now) {
     const double elapsed = FramesSince(lastWrite_, now);
-    QueueReading judged{reading.queued, queuedAfterWrite_, elapsed, false, written_, 0.0};
+    QueueReading judged{reading.queued, queuedAfterWrite_, elapsed, false, written_, 0.0, clockCountsHeard_};
     judged.clocked = clockHasSay_ && reading.clocked && settings_.clockFrequency > 0;
     if (judged.clocked) {
         judged.framesPlayed = Played(reading);

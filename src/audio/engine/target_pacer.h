@@ -71,23 +71,30 @@ struct QueueReading {
     bool clocked = false;        // the stream's clock was read
     uint64_t framesWritten = 0;
     double framesPlayed = 0.0;   // by the clock
+    // The clock has shown audio past the queue (ClockShowsAudioPastQueue):
+    // it counts what is heard. Learnt by the target's pacer.
+    bool clockCountsHeard = false;
 };
 
-// Whether a target ran dry, kept across its packets. A clock that has shown
-// audio past the queue (Windows': it counts what is heard) tells when the
-// period that emptied the queue has played; both judgements must agree. One
-// that only repeats the queue (Wine's) tells no more than no clock: while the
-// queue has only fallen by whole periods, empty shows the cushion gone only a
-// period later, or at three packets in a row. A queue that falls by other
-// amounts drains as it plays: empty is empty.
+// Whether a clock by which `waiting` frames were written and not yet heard
+// shows audio on its way past the queue: more than is queued (by more than
+// a frame), within the buffer.
+bool ClockShowsAudioPastQueue(double waiting, uint32_t queuedFrames, uint32_t bufferFrames);
+
+// Whether a target ran dry, kept across its packets. A clock that counts
+// what is heard (Windows') tells when the period that emptied the queue has
+// played; both judgements must agree. One that only repeats the queue
+// (Wine's) tells no more than no clock: while the queue has only fallen by
+// whole periods, empty shows the cushion gone only a period later, or at
+// three packets in a row. A queue that falls by other amounts drains as it
+// plays: empty is empty.
 class DryJudge {
 public:
     bool RanDry(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames);
 
 private:
-    void Learn(const QueueReading& reading, uint32_t bufferFrames, uint32_t periodFrames);
+    void Learn(const QueueReading& reading, uint32_t periodFrames);
 
-    bool clockShowsAudioPastQueue_ = false;
     bool queueFallsByOtherThanPeriods_ = false;
     uint32_t emptyInARow_ = 0;
 };
