@@ -78,11 +78,11 @@ TEST(DryJudgementTest, OnlyACushionThatDoesNotComeBackIsToppedUp) {
          {{true, 1200, 0, 0, 0, 720, 100}, {false, 0, 99, 0.1, 0, 0}, {false, 480, 100, 10, 380, 380}}, 1},
     };
     for (const Case& c : cases) {
-        const PacerSettings levels{48000.0, c.cushion, 480, 2400};
+        const PacerSettings settings{48000.0, c.cushion, 480, 2400};
         DryWatch watch;
         for (size_t i = 0; i < c.packets.size(); ++i) {
             const Packet& p = c.packets[i];
-            const DryStep step = watch.Before({5.0 + p.ms / 1000.0, p.framesSinceLast, 480, p.queued, p.ranDry}, levels);
+            const DryStep step = watch.Before({5.0 + p.ms / 1000.0, p.framesSinceLast, 480, p.queued, p.ranDry}, settings);
             EXPECT_EQ(step.silence, p.silence) << c.what << ", packet " << i;
             EXPECT_DOUBLE_EQ(step.notTheClocks, p.notTheClocks) << c.what << ", packet " << i;
             watch.Given(p.taken);

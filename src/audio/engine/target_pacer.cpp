@@ -16,8 +16,8 @@ constexpr uint32_t kEmptyReadingsOfAGoneCushion = 3;
 // queue read empty is left as it is (the controller's), not spliced.
 constexpr double kRealignWithinPerSecond = 4000.0;
 
-bool CameLate(double framesSinceLastWrite, const PacerSettings& levels) {
-    return 4.0 * (framesSinceLastWrite - levels.packetFrames) > static_cast<double>(levels.cushionFrames);
+bool CameLate(double framesSinceLastWrite, const PacerSettings& settings) {
+    return 4.0 * (framesSinceLastWrite - settings.packetFrames) > static_cast<double>(settings.cushionFrames);
 }
 
 enum class AfterDry {
@@ -26,11 +26,11 @@ enum class AfterDry {
     TopUp,      // bring the queue up to the cushion now
 };
 
-AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const PacerSettings& levels) {
-    if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(levels.cushionFrames)) {
+AfterDry JudgeAfterDry(double framesGivenSinceDry, double framesSinceDry, const PacerSettings& settings) {
+    if (2.0 * (framesGivenSinceDry - framesSinceDry) >= static_cast<double>(settings.cushionFrames)) {
         return AfterDry::Recovered;
     }
-    return 2.0 * framesSinceDry >= static_cast<double>(levels.packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
+    return 2.0 * framesSinceDry >= static_cast<double>(settings.packetFrames) ? AfterDry::TopUp : AfterDry::Wait;
 }
 
 // Frames a buffer has room for. A device reporting more queued frames than
@@ -113,27 +113,27 @@ void DryJudge::Learn(const QueueReading& reading, uint32_t periodFrames) {
     }
 }
 
-DryStep DryWatch::Before(const PacketArrival& arrival, const PacerSettings& levels) {
+DryStep DryWatch::Before(const PacketArrival& arrival, const PacerSettings& settings) {
     DryStep step;
-    step.silence = SilenceBefore(arrival, levels);
+    step.silence = SilenceBefore(arrival, settings);
     step.notTheClocks = step.silence + (arrival.ranDry ? FramesGoneWithout(arrival) : 0.0);
     return step;
 }
 
-uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const PacerSettings& levels) {
+uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const PacerSettings& settings) {
     if (arrival.ranDry && !owed) {
         ++runs;
         owed = true;
         since = arrival.now;
         framesGivenSince = 0;
-        if (!CameLate(arrival.framesSinceLastWrite, levels)) {
-            return TopUp(arrival.queued, levels);
+        if (!CameLate(arrival.framesSinceLastWrite, settings)) {
+            return TopUp(arrival.queued, settings);
         }
     }
     if (!owed) {
         return 0;
     }
-    switch (JudgeAfterDry(static_cast<double>(framesGivenSince), (arrival.now - since) * levels.sampleRate, levels)) {
+    switch (JudgeAfterDry(static_cast<double>(framesGivenSince), (arrival.now - since) * settings.sampleRate, settings)) {
     case AfterDry::Wait:
         return 0;
     case AfterDry::Recovered:
@@ -142,13 +142,13 @@ uint32_t DryWatch::SilenceBefore(const PacketArrival& arrival, const PacerSettin
     case AfterDry::TopUp:
         break;
     }
-    return TopUp(arrival.queued, levels);
+    return TopUp(arrival.queued, settings);
 }
 
-uint32_t DryWatch::TopUp(uint32_t queuedFrames, const PacerSettings& levels) {
+uint32_t DryWatch::TopUp(uint32_t queuedFrames, const PacerSettings& settings) {
     owed = false;
     ++topUps;
-    return TopUpFrames(queuedFrames, levels.cushionFrames, levels.bufferFrames);
+    return TopUpFrames(queuedFrames, settings.cushionFrames, settings.bufferFrames);
 }
 
 void ReplayHistory::Reserve(uint32_t capacityFrames, uint32_t bytesPerFrame) {

@@ -141,13 +141,13 @@ struct DryWatch {
     uint32_t runs = 0;           // times it ran dry
     uint32_t topUps = 0;         // of those, brought back with silence
 
-    DryStep Before(const PacketArrival& arrival, const PacerSettings& levels);
+    DryStep Before(const PacketArrival& arrival, const PacerSettings& settings);
     // Frames of a packet the stream took.
     void Given(uint32_t frames) { framesGivenSince += owed ? frames : 0u; }
 
 private:
-    uint32_t SilenceBefore(const PacketArrival& arrival, const PacerSettings& levels);
-    uint32_t TopUp(uint32_t queuedFrames, const PacerSettings& levels);
+    uint32_t SilenceBefore(const PacketArrival& arrival, const PacerSettings& settings);
+    uint32_t TopUp(uint32_t queuedFrames, const PacerSettings& settings);
 };
 
 // The newest frames written to a target, byte for byte: Wine's workaround,
