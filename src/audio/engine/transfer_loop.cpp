@@ -35,9 +35,10 @@ struct PacketView
     double late = 0.0;  // seconds since it was complete, by the capture's stamp (SecondsLate)
 };
 
-// The high-resolution timer waits about 1 ms; without it (or should it
-// fail) Sleep(1) does, which the 1 ms timer period keeps near that.
-void WaitOneMillisecond(RedirectionEngine& engine)
+// The high-resolution timer, made only where the setting wants 1 ms waits,
+// waits about 1 ms; without it (or should it fail) Sleep does, which the
+// 1 ms timer period keeps near its milliseconds.
+void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
 {
     if (engine.passTimer)
     {
@@ -49,23 +50,7 @@ void WaitOneMillisecond(RedirectionEngine& engine)
             return;
         }
     }
-    Sleep(1);
-}
-
-void WaitBetweenPasses(RedirectionEngine& engine, PassWait wait)
-{
-    switch (wait)
-    {
-    case PassWait::Timer1Ms:
-        WaitOneMillisecond(engine);
-        break;
-    case PassWait::Sleep1Ms:
-        Sleep(1);
-        break;
-    case PassWait::Sleep2Ms:
-        Sleep(2);
-        break;
-    }
+    Sleep(wait == PassWait::Sleep2Ms ? 2 : 1);
 }
 
 // The one place a target's buffer is filled; `taken` is what the stream took.
