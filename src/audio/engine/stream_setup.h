@@ -155,7 +155,6 @@ struct RedirectionEngine
     // The source's loss ends the transfer loop; any loss is announced to the
     // main thread at the end of the pass that saw it (stream_recovery.h).
     StreamLossMark sourceLost;
-    bool lossSeen = false;
     bool lossPosted = false;
 };
 
