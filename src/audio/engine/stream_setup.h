@@ -219,8 +219,8 @@ void RunTransferLoop(RedirectionEngine& engine);
 // stops the rate applier, withdraws the published source client (under
 // streamMutex), frees the mix format, ends the 1 ms timer period, then
 // withdraws the targets and releases the endpoint interface, the capture
-// client and the source client. Redirect thread,
-// without selectionMutex or streamMutex held.
+// client and the source client. Redirect thread, without selectionMutex or
+// streamMutex held.
 void ReleaseRun(RedirectionEngine& engine);
 
 // The numbers of a format the audio system handed out, extensible tail
