@@ -296,6 +296,11 @@ public:
         const std::optional<FakePacket> packet = NextPacket();
         if (!packet)
             return AUDCLNT_S_BUFFER_EMPTY;
+        if (client->record->emptyCaptureReads < Endpoint().behaviour.emptyCaptureReads)
+        {
+            ++client->record->emptyCaptureReads;
+            return AUDCLNT_S_BUFFER_EMPTY;
+        }
         Fill(*packet);
         *data = packet->nullData ? nullptr : buffer.data();
         *frames = packet->frames;

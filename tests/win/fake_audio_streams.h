@@ -128,6 +128,9 @@ struct FakeStreamBehaviour
     std::function<void()> onPacketHandedOut;
     HRESULT getNextPacketSize = S_OK;
     HRESULT captureGetBuffer = S_OK;
+    // The first this many GetBuffer calls that find a packet report
+    // AUDCLNT_S_BUFFER_EMPTY instead and hand out nothing.
+    uint32_t emptyCaptureReads = 0;
 
     // After this many calls of the packet path (GetCurrentPadding,
     // GetNextPacketSize, GetBuffer and ReleaseBuffer of either side) a
@@ -187,6 +190,7 @@ struct FakeStreamRecord
     uint64_t clockStartFrames = 0;
     bool queueDropped = false;
     uint32_t packetPathCalls = 0;  // for lostAfterCalls
+    uint32_t emptyCaptureReads = 0;
 };
 
 // A timestamped Start or Stop of any fake stream, in process order.

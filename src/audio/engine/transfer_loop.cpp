@@ -311,7 +311,10 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
         const HRESULT packetRead =
             capture.GetBuffer(&captured.data, &captured.frames, &captured.flags, nullptr, &captured.stamp);
         NoteStreamFailure(engine.sourceLost, packetRead);
-        if (FAILED(packetRead))
+        // AUDCLNT_S_BUFFER_EMPTY acquires no packet: nothing to release, and
+        // no packet for the warm-up or the targets. See
+        // learn.microsoft.com/en-us/windows/win32/api/audioclient/nf-audioclient-iaudiocaptureclient-getbuffer
+        if (FAILED(packetRead) || packetRead == AUDCLNT_S_BUFFER_EMPTY || captured.frames == 0)
         {
             return;
         }
