@@ -312,9 +312,11 @@ void HandlePackets(RedirectionEngine& engine, UINT32 packetSize, float gain, flo
             capture.GetBuffer(&captured.data, &captured.frames, &captured.flags, nullptr, &captured.stamp);
         NoteStreamFailure(engine.sourceLost, packetRead);
         // AUDCLNT_S_BUFFER_EMPTY acquires no packet: nothing to release, and
-        // no packet for the warm-up or the targets. See
+        // no packet for the warm-up or the targets. Any other success
+        // acquires one, which must be released (even with no frames) or the
+        // next GetBuffer fails as out of order. See
         // learn.microsoft.com/en-us/windows/win32/api/audioclient/nf-audioclient-iaudiocaptureclient-getbuffer
-        if (FAILED(packetRead) || packetRead == AUDCLNT_S_BUFFER_EMPTY || captured.frames == 0)
+        if (FAILED(packetRead) || packetRead == AUDCLNT_S_BUFFER_EMPTY)
         {
             return;
         }
