@@ -59,11 +59,29 @@ private:
     HANDLE task_;
 };
 
+// Windows 11 may stop honouring timeBeginPeriod for a process whose window
+// is "fully occluded, minimized, or otherwise invisible or inaudible", and
+// the route runs from the tray for hours: a 1 ms wait would then last a
+// whole system tick, longer than the cushion at the lowest settings. The
+// process opts out of that throttling (ControlMask set, StateMask clear).
+// Earlier systems refuse the flag, which changes nothing for them. See
+// learn.microsoft.com/en-us/windows/win32/api/timeapi/nf-timeapi-timebeginperiod
+// and .../api/processthreadsapi/nf-processthreadsapi-setprocessinformation
+void KeepTimerResolution()
+{
+    PROCESS_POWER_THROTTLING_STATE throttling{};
+    throttling.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
+    throttling.ControlMask = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
+    throttling.StateMask = 0;
+    SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &throttling, sizeof throttling);
+}
+
 // Results of the priority, affinity and timer calls are ignored: the run is
 // merely less punctual without them.
 HANDLE PrepareRedirectThread()
 {
     timeBeginPeriod(1);
+    KeepTimerResolution();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     SYSTEM_INFO info{};
