@@ -63,8 +63,9 @@ private:
 // is "fully occluded, minimized, or otherwise invisible or inaudible", and
 // the route runs from the tray for hours: a 1 ms wait would then last a
 // whole system tick, longer than the cushion at the lowest settings. The
-// process opts out of that throttling (ControlMask set, StateMask clear).
-// Earlier systems refuse the flag, which changes nothing for them. See
+// process opts out of that throttling (ControlMask set, StateMask clear);
+// a system without it has nothing to opt out of, so the result is ignored.
+// See
 // learn.microsoft.com/en-us/windows/win32/api/timeapi/nf-timeapi-timebeginperiod
 // and .../api/processthreadsapi/nf-processthreadsapi-setprocessinformation
 void KeepTimerResolution()
