@@ -61,8 +61,9 @@ private:
 
 // Windows 11 may stop honouring timeBeginPeriod for a process whose window
 // is "fully occluded, minimized, or otherwise invisible or inaudible", and
-// the route runs from the tray for hours: a 1 ms wait would then last a
-// whole system tick, longer than the cushion at the lowest settings. The
+// the route runs from the tray for hours: a Sleep between passes (settings
+// above 15 ms) would then last a whole system tick, about 15.6 ms, as long
+// as the cushion or longer up to the 30 ms setting. The
 // process opts out of that throttling (ControlMask set, StateMask clear);
 // a system without it has nothing to opt out of, so the result is ignored.
 // See
