@@ -293,8 +293,23 @@ ToneforkInstance::~ToneforkInstance()
     }
 }
 
+namespace
+{
+// The first line of a Wine tool's output or a log, without its line end.
+std::string FirstLine(const std::string& output)
+{
+    std::string line = output.substr(0, output.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+    {
+        line.pop_back();
+    }
+    return line;
+}
+}  // namespace
+
 void ToneforkInstance::Start()
 {
+    earlierBanner = FirstLine(LogText());
     const int fd = open(wineOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid = Spawn(WineArgs({folder + "/Tonefork.exe"}), fd, fd);
     close(fd);
@@ -303,7 +318,13 @@ void ToneforkInstance::Start()
 bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::milliseconds timeout, size_t occurrences)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (CountStartingWith(LogMessages(LogText()), needle) < occurrences)
+    // Each start writes its log afresh; until this one has, the file is the
+    // last run's, whose lines say nothing of this start.
+    const auto text = [this] {
+        std::string log = LogText();
+        return !earlierBanner.empty() && FirstLine(log) == earlierBanner ? std::string() : log;
+    };
+    while (CountStartingWith(LogMessages(text()), needle) < occurrences)
     {
         if (std::chrono::steady_clock::now() >= deadline)
         {
@@ -411,20 +432,6 @@ ChildProcess RecordRawAudio(const std::string& source, const std::string& path)
                          "--latency-msec=20"},
                         path, path + ".log");
 }
-
-namespace
-{
-// The first line of a Wine tool's output, without its line end.
-std::string FirstLine(const std::string& output)
-{
-    std::string line = output.substr(0, output.find('\n'));
-    if (!line.empty() && line.back() == '\r')
-    {
-        line.pop_back();
-    }
-    return line;
-}
-}  // namespace
 
 std::string WineEnvironmentVariable(const std::string& name)
 {

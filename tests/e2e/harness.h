@@ -144,7 +144,8 @@ public:
     std::string LogText() const { return ReadFile(LogPath()); }
 
     void Start();
-    // Waits until log.txt holds `occurrences` lines that start with `needle`.
+    // Waits until log.txt holds `occurrences` lines that start with `needle`,
+    // once the last Start has written it.
     bool WaitForLog(const std::string& needle, std::chrono::milliseconds timeout, size_t occurrences = 1);
     // Exit code of the process, or nothing if it is still running at the timeout.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
@@ -159,6 +160,7 @@ private:
     std::string folder;
     std::string wineOutput;
     pid_t pid = -1;
+    std::string earlierBanner;  // the log's first line before the last Start
 };
 
 // A helper program running in the background (a player, a recorder) until
