@@ -63,10 +63,9 @@ private:
 // is "fully occluded, minimized, or otherwise invisible or inaudible", and
 // the route runs from the tray for hours: a Sleep between passes (settings
 // above 15 ms) would then last a whole system tick, about 15.6 ms, as long
-// as the cushion or longer up to the 30 ms setting. The
-// process opts out of that throttling (ControlMask set, StateMask clear);
-// a system without it has nothing to opt out of, so the result is ignored.
-// See
+// as the cushion or longer up to the 30 ms setting. The process opts out
+// of that throttling (ControlMask set, StateMask clear); a system without
+// it has nothing to opt out of, so the result is ignored. See
 // learn.microsoft.com/en-us/windows/win32/api/timeapi/nf-timeapi-timebeginperiod
 // and .../api/processthreadsapi/nf-processthreadsapi-setprocessinformation
 void KeepTimerResolution()
