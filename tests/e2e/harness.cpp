@@ -293,23 +293,9 @@ ToneforkInstance::~ToneforkInstance()
     }
 }
 
-namespace
-{
-// The first line of a Wine tool's output or a log, without its line end.
-std::string FirstLine(const std::string& output)
-{
-    std::string line = output.substr(0, output.find('\n'));
-    if (!line.empty() && line.back() == '\r')
-    {
-        line.pop_back();
-    }
-    return line;
-}
-}  // namespace
-
 void ToneforkInstance::Start()
 {
-    earlierBanner = FirstLine(LogText());
+    earlierLog = LogText();
     const int fd = open(wineOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid = Spawn(WineArgs({folder + "/Tonefork.exe"}), fd, fd);
     close(fd);
@@ -319,10 +305,11 @@ bool ToneforkInstance::WaitForLog(const std::string& needle, std::chrono::millis
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     // Each start writes its log afresh; until this one has, the file is the
-    // last run's, whose lines say nothing of this start.
+    // last run's, whose lines say nothing of this start. (A run's first line
+    // alone does not tell them apart: two starts may fall in one second.)
     const auto text = [this] {
         std::string log = LogText();
-        return !earlierBanner.empty() && FirstLine(log) == earlierBanner ? std::string() : log;
+        return !earlierLog.empty() && log == earlierLog ? std::string() : log;
     };
     while (CountStartingWith(LogMessages(text()), needle) < occurrences)
     {
@@ -432,6 +419,20 @@ ChildProcess RecordRawAudio(const std::string& source, const std::string& path)
                          "--latency-msec=20"},
                         path, path + ".log");
 }
+
+namespace
+{
+// The first line of a Wine tool's output, without its line end.
+std::string FirstLine(const std::string& output)
+{
+    std::string line = output.substr(0, output.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+    {
+        line.pop_back();
+    }
+    return line;
+}
+}  // namespace
 
 std::string WineEnvironmentVariable(const std::string& name)
 {

@@ -160,7 +160,7 @@ private:
     std::string folder;
     std::string wineOutput;
     pid_t pid = -1;
-    std::string earlierBanner;  // the log's first line before the last Start
+    std::string earlierLog;  // the log as it was before the last Start
 };
 
 // A helper program running in the background (a player, a recorder) until
