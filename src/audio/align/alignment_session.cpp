@@ -152,9 +152,17 @@ public:
             BYTE* data = nullptr;
             DWORD flags = 0;
             UINT64 qpc = 0;
-            if (FAILED(capture_->GetBuffer(&data, &frames, &flags, nullptr, &qpc)))
+            const HRESULT read = capture_->GetBuffer(&data, &frames, &flags, nullptr, &qpc);
+            if (FAILED(read))
             {
                 return false;
+            }
+            // AUDCLNT_S_BUFFER_EMPTY acquires nothing: no frames to keep, no
+            // time to mark, nothing to release (IAudioCaptureClient::GetBuffer
+            // on learn.microsoft.com).
+            if (read == AUDCLNT_S_BUFFER_EMPTY)
+            {
+                break;
             }
             Keep(data, frames, flags, qpc);
             capture_->ReleaseBuffer(frames);
